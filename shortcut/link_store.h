@@ -1,0 +1,37 @@
+// The link store: the one shell link a run works on, and its moves between
+// LinkRecord and a link file through the platform's shell link object.
+#pragma once
+
+#include <cstdint>
+
+#include "platform.h"
+#include "text.h"
+
+struct LINK_RECORD {
+  char FileName[kTextSize];
+  char TargetPath[kTextSize];
+  char TargetPathExpanded[kTextSize];
+  char Arguments[kTextSize];
+  char ArgumentsExpanded[kTextSize];
+  char WorkingDirectory[kTextSize];
+  char WorkingDirectoryExpanded[kTextSize];
+  int32_t RunStyle;
+  char IconLocation[kTextSize];
+  char IconLocationExpanded[kTextSize];
+  int32_t IconIndex;
+  uint16_t HotKey;  // low byte virtual-key code, high byte HOTKEYF_ flags
+  char Description[kTextSize];
+};
+
+// Zero at start: every text empty, every number 0.
+extern LINK_RECORD LinkRecord;
+
+// Writes every field of LinkRecord (never the expanded ones) to a new shell
+// link object and saves it as FileName, replacing an existing file.
+// Returns 0 or the failing call's HRESULT; never a positive value.
+[[nodiscard]] HRESULT ShellLinkCreate();
+
+// Loads FileName, resolves it without touching the file, and reads its
+// fields into LinkRecord, each text also with its environment references
+// expanded.  Returns 0 or the failing call's HRESULT; never a positive value.
+[[nodiscard]] HRESULT ShellLinkQuery();
