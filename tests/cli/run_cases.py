@@ -1,0 +1,276 @@
+#!/usr/bin/env python3
+r"""Runs command-line cases kept as data against a built shortcut program.
+
+A case file holds one group of cases.  Its lines:
+
+    # comment                      ignored
+    @env NAME=value                environment of every command in the file
+    @file NAME CONTENT             writes a file into the folder before the
+                                   commands run; \xHH in CONTENT is a byte
+    === title                      starts a case
+    $ shortcut ARG ...             a command; quoting as in a POSIX shell,
+                                   but a backslash is an ordinary character
+    ? CODE                         the exit code the command must end with
+    |text                          one line of the exact standard output;
+                                   the output is these lines joined by line
+                                   feeds, so "|" alone is an empty line
+    @wine-stdout REASON            the lines that follow replace the
+                                   expected output under Wine; REASON says
+                                   why Wine's answer differs
+    @wine-code CODE REASON         another exit code under Wine, and why
+    @wine-skip REASON              not run under Wine, and why
+
+A case may hold several commands, each with its own "?" and "|" lines.  The
+commands of one file run one after another in one fresh folder, which is
+their current directory, so that a later case can read a link an earlier
+one wrote.
+
+With --wine the program runs through the emulator given by --prefix; line
+feeds in the expected output become CR LF, as the Windows stream writes
+them, and the exit code is read in full through cmd's ERRORLEVEL.
+"""
+
+import argparse
+import os
+import shlex
+import subprocess
+import sys
+import tempfile
+
+
+class Step:
+    def __init__(self, line_no, command):
+        self.line_no = line_no
+        self.command = command
+        self.code = None
+        self.stdout = []
+        self.wine_stdout = None
+        self.wine_code = None
+        self.wine_reasons = []
+        self.code_line = None
+        self.actual = None
+
+
+class Case:
+    def __init__(self, title):
+        self.title = title
+        self.steps = []
+        self.wine_skip = None
+
+
+def split_command(text):
+    lexer = shlex.shlex(text, posix=True)
+    lexer.whitespace_split = True
+    lexer.escape = ""
+    lexer.commenters = ""
+    return list(lexer)
+
+
+def parse(path):
+    env = {}
+    files = {}
+    cases = []
+    case = None
+    target = None  # the list the "|" lines go to
+    with open(path, encoding="utf-8") as f:
+        for no, raw in enumerate(f, 1):
+            line = raw.rstrip("\n")
+            if line.startswith("|"):
+                if target is None:
+                    raise SystemExit(f"{path}:{no}: output line outside a command")
+                target.append(line[1:])
+                continue
+            target = None
+            if not line.strip() or line.startswith("#"):
+                continue
+            if line.startswith("@env "):
+                name, _, value = line[5:].partition("=")
+                env[name.strip()] = value
+            elif line.startswith("@file "):
+                name, _, content = line[6:].partition(" ")
+                files[name] = content.encode("latin-1").decode("unicode_escape").encode("latin-1")
+            elif line.startswith("=== "):
+                case = Case(line[4:].strip())
+                cases.append(case)
+            elif line.startswith("$ "):
+                if case is None:
+                    raise SystemExit(f"{path}:{no}: command outside a case")
+                step = Step(no, line[2:])
+                case.steps.append(step)
+                target = step.stdout
+            elif line.startswith("? "):
+                case.steps[-1].code = int(line[2:].split()[0], 0)
+                case.steps[-1].code_line = no
+                target = case.steps[-1].stdout
+            elif line.startswith("@wine-stdout"):
+                step = case.steps[-1]
+                step.wine_stdout = []
+                step.wine_reasons.append(line[len("@wine-stdout"):].strip())
+                target = step.wine_stdout
+            elif line.startswith("@wine-code "):
+                parts = line.split(None, 2)
+                step = case.steps[-1]
+                step.wine_code = int(parts[1], 0)
+                step.wine_reasons.append(parts[2] if len(parts) > 2 else "")
+            elif line.startswith("@wine-skip"):
+                case.wine_skip = line[len("@wine-skip"):].strip() or "no reason"
+            else:
+                raise SystemExit(f"{path}:{no}: cannot read: {line}")
+    for case in cases:
+        for step in case.steps:
+            if step.code is None:
+                raise SystemExit(f"{path}:{step.line_no}: command without '? CODE'")
+    return env, files, cases
+
+
+def run_native(exe, args, cwd, env):
+    # Argument 0 is the bare name, as a user on the PATH would start it.
+    proc = subprocess.run(["shortcut"] + args, executable=exe, cwd=cwd, env=env,
+                          stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                          timeout=60)
+    return proc.stdout, proc.returncode, proc.stderr
+
+
+def windows_quote(arg):
+    """Quotes one argument for a Windows command line."""
+    if arg and not any(c in arg for c in ' \t"'):
+        return arg
+    out = '"'
+    backslashes = 0
+    for c in arg:
+        if c == "\\":
+            backslashes += 1
+            continue
+        if c == '"':
+            out += "\\" * (2 * backslashes + 1) + '"'
+        else:
+            out += "\\" * backslashes + c
+        backslashes = 0
+    return out + "\\" * (2 * backslashes) + '"'
+
+
+def run_wine(prefix, exe, args, cwd, env):
+    # cmd /c reports the full 32-bit exit code through ERRORLEVEL; the
+    # marker line is cut off the output before it is compared.
+    line = " ".join(["shortcut.exe"] + [windows_quote(a) for a in args])
+    script = os.path.join(cwd, "_run.cmd")
+    with open(script, "w", encoding="latin-1", newline="\r\n") as f:
+        f.write("@echo off\n")
+        f.write(line + "\n")
+        f.write("echo @@EXIT %ERRORLEVEL%\n")
+    env = dict(env)
+    env["PATH"] = os.path.dirname(exe) + os.pathsep + env.get("PATH", "")
+    proc = subprocess.run(prefix + ["cmd", "/c", "_run.cmd"], cwd=cwd, env=env,
+                          stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                          timeout=120)
+    os.unlink(script)
+    out = proc.stdout
+    marker = out.rfind(b"@@EXIT ")
+    if marker < 0:
+        return out, None, proc.stderr
+    code = int(out[marker + 7:].split()[0])
+    # "echo" starts on a line of its own: drop the CR LF cmd put before it
+    # only if the program's output did not end with one.
+    return out[:marker], code, proc.stderr
+
+
+def rewrite(path, cases):
+    """Puts each native step's actual output and code into the file."""
+    by_line = {s.code_line: s for c in cases for s in c.steps}
+    with open(path, encoding="utf-8") as f:
+        lines = f.read().split("\n")
+    out = []
+    in_native_output = False
+    for no, line in enumerate(lines, 1):
+        if line.startswith("|") and in_native_output:
+            continue
+        in_native_output = False
+        step = by_line.get(no)
+        if step is not None and step.actual is not None:
+            stdout, code = step.actual
+            native = (step.code & 0xFF) or (255 if step.code else 0)
+            out.append(f"? {step.code if native == code else code}")
+            out.extend("|" + l for l in stdout.decode("utf-8").split("\n"))
+            in_native_output = True
+            continue
+        out.append(line)
+    with open(path, "w", encoding="utf-8") as f:
+        f.write("\n".join(out))
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--exe", required=True)
+    ap.add_argument("--wine", action="store_true")
+    ap.add_argument("--prefix", default="wine")
+    ap.add_argument("--update", action="store_true",
+                    help="rewrite the expected output and codes from this run")
+    ap.add_argument("files", nargs="+")
+    opts = ap.parse_args()
+    opts.exe = os.path.abspath(opts.exe)
+    prefix = shlex.split(opts.prefix)
+
+    failed = passed = skipped = 0
+    for path in opts.files:
+        file_env, files, cases = parse(path)
+        env = dict(os.environ)
+        env.update(file_env)
+        with tempfile.TemporaryDirectory(prefix="cli-") as work:
+            for name, content in files.items():
+                with open(os.path.join(work, name), "wb") as f:
+                    f.write(content)
+            for case in cases:
+                if opts.wine and case.wine_skip:
+                    print(f"SKIP {os.path.basename(path)}: {case.title} ({case.wine_skip})")
+                    skipped += 1
+                    continue
+                problems = []
+                for step in case.steps:
+                    args = split_command(step.command)
+                    if not args or args[0] != "shortcut":
+                        raise SystemExit(f"{path}:{step.line_no}: a command starts with 'shortcut'")
+                    expected_lines = step.stdout
+                    expected_code = step.code
+                    if opts.wine:
+                        if step.wine_stdout is not None:
+                            expected_lines = step.wine_stdout
+                        if step.wine_code is not None:
+                            expected_code = step.wine_code
+                    expected = "\n".join(expected_lines)
+                    if opts.wine:
+                        expected = expected.replace("\n", "\r\n")
+                        out, code, err = run_wine(prefix, opts.exe, args[1:], work, env)
+                    else:
+                        out, code, err = run_native(opts.exe, args[1:], work, env)
+                        expected_code &= 0xFF
+                        if step.code != 0 and expected_code == 0:
+                            expected_code = 255
+                    step.actual = (out, code)
+                    expected_bytes = expected.encode("utf-8")
+                    if out != expected_bytes or code != expected_code:
+                        problems.append((step, expected_bytes, out, expected_code, code, err))
+                name = f"{os.path.basename(path)}: {case.title}"
+                if problems:
+                    failed += 1
+                    print(f"FAIL {name}")
+                    for step, exp, out, ecode, code, err in problems:
+                        print(f"  line {step.line_no}: $ {step.command}")
+                        if code != ecode:
+                            print(f"  exit code {code}, expected {ecode}")
+                        if out != exp:
+                            print("  --- expected stdout")
+                            print("  " + repr(exp.decode("utf-8", "replace")))
+                            print("  --- actual stdout")
+                            print("  " + repr(out.decode("utf-8", "replace")))
+                        if err:
+                            print("  --- stderr: " + err.decode("utf-8", "replace")[:2000])
+                else:
+                    passed += 1
+        if opts.update and not opts.wine:
+            rewrite(path, cases)
+    print(f"{passed} passed, {failed} failed, {skipped} skipped")
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,157 @@
+// The store's call sequences, driven through a scripted shell link object.
+#include <cstdlib>
+
+#include "test_support.h"
+
+namespace {
+
+using Store = WithScriptedShellLink;
+
+std::string Traced(HRESULT (*operation)(), HRESULT* result) {
+  TraceEnabled = true;
+  testing::internal::CaptureStdout();
+  *result = operation();
+  std::fflush(stdout);
+  return testing::internal::GetCapturedStdout();
+}
+
+int Count(const std::vector<std::string>& calls, const std::string& name) {
+  int n = 0;
+  for (const std::string& c : calls) n += c == name;
+  return n;
+}
+
+TEST_F(Store, EachFailingSetterEndsCreateWithItsOwnTraceLine) {
+  const char* setters[] = {"SetPath",    "SetArguments",    "SetWorkingDirectory",
+                           "SetShowCmd", "SetIconLocation", "SetHotkey",
+                           "SetDescription"};
+  for (std::size_t i = 0; i < std::size(setters); ++i) {
+    link().Reset();
+    const std::string failing = setters[i];
+    link().results[failing] = E_INVALIDARG;
+    HRESULT hr;
+    std::string out = Traced(ShellLinkCreate, &hr);
+    EXPECT_EQ(hr, E_INVALIDARG) << failing;
+    EXPECT_EQ(out, "\nCoCreateInstance() returned [0]"
+                   "\nIShellLink::QueryInterface() returned [0]"
+                   "\nIShellLink::" + failing + "() failed with [-2147024809]")
+        << failing;
+    for (std::size_t later = i + 1; later < std::size(setters); ++later)
+      EXPECT_EQ(Count(link().calls, setters[later]), 0) << failing;
+    EXPECT_EQ(Count(link().calls, "Save"), 0) << failing;
+    EXPECT_EQ(link().refs, 0) << failing << ": both interfaces released";
+  }
+}
+
+TEST_F(Store, SaveAndSaveCompletedFailuresAreTracedAndReturned) {
+  for (const char* step : {"Save", "SaveCompleted"}) {
+    link().Reset();
+    link().results[step] = HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED);
+    HRESULT hr;
+    std::string out = Traced(ShellLinkCreate, &hr);
+    EXPECT_EQ(hr, HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED));
+    EXPECT_NE(out.find("\nIPersistFile::" + std::string(step) + "() failed with [-2147024891]"),
+              std::string::npos);
+    EXPECT_EQ(link().refs, 0);
+  }
+}
+
+TEST_F(Store, CreateFailuresBeforeTheObjectExists) {
+  link().createResult = REGDB_E_CLASSNOTREG;
+  HRESULT hr;
+  EXPECT_EQ(Traced(ShellLinkCreate, &hr), "\nCoCreateInstance() returned [-2147221164]");
+  EXPECT_EQ(hr, REGDB_E_CLASSNOTREG);
+
+  link().Reset();
+  link().results["QueryInterface"] = E_NOINTERFACE;
+  EXPECT_EQ(Traced(ShellLinkQuery, &hr),
+            "\nCoCreateInstance() returned [0]"
+            "\nIShellLink::QueryInterface() returned [-2147467262]");
+  EXPECT_EQ(hr, E_NOINTERFACE);
+  EXPECT_EQ(link().refs, 0);
+}
+
+TEST_F(Store, PositiveSuccessCodesStillReturnZero) {
+  link().results["SaveCompleted"] = S_FALSE;
+  link().results["Save"] = S_FALSE;
+  EXPECT_EQ(ShellLinkCreate(), S_OK);
+  link().results["GetDescription"] = S_FALSE;
+  link().results["Load"] = S_FALSE;
+  EXPECT_EQ(ShellLinkQuery(), S_OK);
+}
+
+TEST_F(Store, QueryTracesFiveLinesAndFillsTheRecord) {
+  HRESULT hr;
+  std::string out = Traced(ShellLinkQuery, &hr);
+  EXPECT_EQ(hr, S_OK);
+  EXPECT_EQ(out,
+            "\nCoCreateInstance() returned [0]"
+            "\nIShellLink::QueryInterface() returned [0]"
+            "\nIPersistFile::Load() returned [0]"
+            "\nIShellLink::Resolve() returned [0]"
+            "\nIShellLink::GetPath() returned [0]");
+  EXPECT_STREQ(LinkRecord.TargetPath, "text");
+  EXPECT_STREQ(LinkRecord.Description, "text");
+  EXPECT_EQ(LinkRecord.RunStyle, 7);
+  EXPECT_EQ(LinkRecord.IconIndex, 5);
+  EXPECT_EQ(LinkRecord.HotKey, 0x0241);
+  EXPECT_EQ(link().refs, 0);
+}
+
+TEST_F(Store, LoadOrResolveFailureLeavesTheRecordUntouched) {
+  for (const char* step : {"Load", "Resolve"}) {
+    ResetRunState();
+    link().Reset();
+    link().results[step] = E_FAIL;
+    EXPECT_EQ(ShellLinkQuery(), E_FAIL);
+    EXPECT_STREQ(LinkRecord.TargetPath, "");
+    EXPECT_EQ(Count(link().calls, "GetPath"), 0);
+    EXPECT_EQ(link().refs, 0);
+  }
+}
+
+TEST_F(Store, FailingGettersSkipTheirFieldsButOnlyDescriptionFailsTheQuery) {
+  for (const char* getter : {"GetPath", "GetArguments", "GetWorkingDirectory",
+                             "GetShowCmd", "GetIconLocation", "GetHotkey"})
+    link().results[getter] = E_FAIL;
+  HRESULT hr;
+  std::string out = Traced(ShellLinkQuery, &hr);
+  EXPECT_EQ(hr, S_OK);
+  EXPECT_NE(out.find("\nIShellLink::GetPath() returned [-2147467259]"), std::string::npos);
+  EXPECT_STREQ(LinkRecord.TargetPath, "");
+  EXPECT_STREQ(LinkRecord.ArgumentsExpanded, "");
+  EXPECT_EQ(LinkRecord.RunStyle, 0);
+  EXPECT_STREQ(LinkRecord.Description, "text");
+
+  ResetRunState();
+  link().Reset();
+  link().results["GetDescription"] = E_FAIL;
+  EXPECT_EQ(ShellLinkQuery(), E_FAIL);
+  EXPECT_STREQ(LinkRecord.TargetPath, "text") << "earlier fields stay written";
+  EXPECT_STREQ(LinkRecord.Description, "");
+}
+
+TEST_F(Store, AnExpansionThatDoesNotFitLeavesTheExpandedFieldAlone) {
+  setenv("ZELVO_LONG", std::string(300, 'x').c_str(), 1);
+  link().text = "%ZELVO_LONG%";
+  EXPECT_EQ(ShellLinkQuery(), S_OK);
+  EXPECT_STREQ(LinkRecord.TargetPath, "%ZELVO_LONG%");
+  EXPECT_STREQ(LinkRecord.TargetPathExpanded, "");
+
+  setenv("ZELVO_LONG", std::string(260 - 4, 'x').c_str(), 1);
+  link().text = "%ZELVO_LONG%.exe";  // exactly 260 bytes expanded
+  EXPECT_EQ(ShellLinkQuery(), S_OK);
+  EXPECT_EQ(std::string(LinkRecord.TargetPathExpanded), std::string(256, 'x') + ".exe");
+  unsetenv("ZELVO_LONG");
+}
+
+TEST_F(Store, CreateHandsOverEveryFieldEvenWhenEmpty) {
+  EXPECT_EQ(ShellLinkCreate(), S_OK);
+  const std::vector<std::string> expected = {
+      "CoCreateInstance", "QueryInterface", "SetPath",   "SetArguments",
+      "SetWorkingDirectory", "SetShowCmd",  "SetIconLocation", "SetHotkey",
+      "SetDescription",   "Save",           "SaveCompleted", "Release", "Release"};
+  EXPECT_EQ(link().calls, expected);
+}
+
+}  // namespace

@@ -1,0 +1,199 @@
+// The portable shell link object through its COM interfaces: round trips,
+// refusals, and saves that never lose the old file.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <dirent.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "internal.h"
+#include "platform.h"
+
+namespace {
+
+std::u16string Wide(const std::string& name) {
+  char16_t buffer[4096];
+  int n = MultiByteToWideChar(CP_ACP, 0, name.c_str(), -1,
+                              reinterpret_cast<WCHAR*>(buffer), 4096);
+  EXPECT_GT(n, 0);
+  return std::u16string(buffer);
+}
+
+std::string ReadAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+class Object : public testing::Test {
+ protected:
+  void SetUp() override {
+    char tmpl[] = "/tmp/shortcut-object-XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    dir_ = tmpl;
+    ASSERT_EQ(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER,
+                               IID_IShellLinkA, reinterpret_cast<void**>(&link_)),
+              S_OK);
+    ASSERT_EQ(link_->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file_)), S_OK);
+  }
+  void TearDown() override {
+    file_->Release();
+    link_->Release();
+    std::string command = "rm -rf '" + dir_ + "'";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+  }
+  HRESULT Save(const std::string& name) {
+    return file_->Save(reinterpret_cast<LPCOLESTR>(Wide(dir_ + "/" + name).c_str()), TRUE);
+  }
+  HRESULT Load(const std::string& name) {
+    return file_->Load(reinterpret_cast<LPCOLESTR>(Wide(dir_ + "/" + name).c_str()), STGM_READ);
+  }
+  std::vector<std::string> Entries() {
+    std::vector<std::string> names;
+    DIR* d = opendir(dir_.c_str());
+    while (dirent* e = readdir(d))
+      if (e->d_name[0] != '.' || (e->d_name[1] != '\0' && e->d_name[1] != '.'))
+        names.push_back(e->d_name);
+    closedir(d);
+    return names;
+  }
+  std::string Get(HRESULT (IShellLinkA::*getter)(LPSTR, int)) {
+    char buffer[261];
+    EXPECT_TRUE(SUCCEEDED((link_->*getter)(buffer, 261)));
+    return buffer;
+  }
+
+  std::string dir_;
+  IShellLinkA* link_ = nullptr;
+  IPersistFile* file_ = nullptr;
+};
+
+TEST_F(Object, EveryFieldSurvivesSaveAndLoad) {
+  ASSERT_EQ(link_->SetPath("C:\\Programme\\Zelvo\\wählen.exe"), S_OK);
+  ASSERT_EQ(link_->SetArguments("-d \"Zelvo ADSL\" ✓"), S_OK);
+  ASSERT_EQ(link_->SetWorkingDirectory("D:\\work"), S_OK);
+  ASSERT_EQ(link_->SetDescription("Verbindung 😀"), S_OK);
+  ASSERT_EQ(link_->SetIconLocation("%SystemRoot%\\zelvo.ico", -3), S_OK);
+  ASSERT_EQ(link_->SetShowCmd(7), S_OK);
+  ASSERT_EQ(link_->SetHotkey(0x0653), S_OK);
+  ASSERT_EQ(Save("all.lnk"), S_OK);
+
+  IShellLinkA* other;
+  IPersistFile* otherFile;
+  ASSERT_EQ(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkA,
+                             reinterpret_cast<void**>(&other)), S_OK);
+  ASSERT_EQ(other->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&otherFile)), S_OK);
+  ASSERT_EQ(otherFile->Load(reinterpret_cast<LPCOLESTR>(Wide(dir_ + "/all.lnk").c_str()), 0), S_OK);
+  char text[261];
+  int index = 0, show = 0;
+  WORD hotKey = 0;
+  EXPECT_EQ(other->GetPath(text, 261, nullptr, SLGP_RAWPATH), S_OK);
+  EXPECT_STREQ(text, "C:\\Programme\\Zelvo\\wählen.exe");
+  ASSERT_EQ(other->GetArguments(text, 261), S_OK);
+  EXPECT_STREQ(text, "-d \"Zelvo ADSL\" ✓");
+  ASSERT_EQ(other->GetWorkingDirectory(text, 261), S_OK);
+  EXPECT_STREQ(text, "D:\\work");
+  ASSERT_EQ(other->GetDescription(text, 261), S_OK);
+  EXPECT_STREQ(text, "Verbindung 😀");
+  ASSERT_EQ(other->GetIconLocation(text, 261, &index), S_OK);
+  EXPECT_STREQ(text, "%SystemRoot%\\zelvo.ico");
+  EXPECT_EQ(index, -3);
+  ASSERT_EQ(other->GetShowCmd(&show), S_OK);
+  EXPECT_EQ(show, 7);
+  ASSERT_EQ(other->GetHotkey(&hotKey), S_OK);
+  EXPECT_EQ(hotKey, 0x0653);
+  otherFile->Release();
+  other->Release();
+}
+
+TEST_F(Object, AnEmptyTargetIsSuccessWithoutAPath) {
+  ASSERT_EQ(Save("empty.lnk"), S_OK);
+  ASSERT_EQ(Load("empty.lnk"), S_OK);
+  char text[261] = "x";
+  EXPECT_EQ(link_->GetPath(text, 261, nullptr, SLGP_RAWPATH), S_FALSE);
+  EXPECT_STREQ(text, "");
+}
+
+TEST_F(Object, SettersRefuseTextThatIsNotUtf8) {
+  EXPECT_EQ(link_->SetDescription("caf\xE9"), E_INVALIDARG);
+  EXPECT_EQ(link_->SetPath("C:\\\xC3"), E_INVALIDARG);
+  EXPECT_EQ(link_->SetIconLocation("\xFF.ico", 1), E_INVALIDARG);
+  EXPECT_EQ(link_->SetArguments("\xED\xA0\x80"), E_INVALIDARG) << "an encoded surrogate";
+  EXPECT_EQ(Get(&IShellLinkA::GetDescription), "");
+}
+
+TEST_F(Object, RawTargetsMustFitTheEnvironmentBlock) {
+  std::string fits = "%" + std::string(257, 'A') + "%";  // 259 units
+  EXPECT_EQ(link_->SetPath(fits.c_str()), S_OK);
+  std::string tooLong = "%" + std::string(258, 'A') + "%";
+  EXPECT_EQ(link_->SetPath(tooLong.c_str()), HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE));
+  // A local path has no such limit.
+  std::string local = "C:\\" + std::string(257, 'A');
+  EXPECT_EQ(link_->SetPath(local.c_str()), S_OK);
+}
+
+TEST_F(Object, FileNamesThatAreNotUtf8Work) {
+  const std::string name = "Zelvo-\xE9t\xE9.lnk";  // Latin-1 bytes
+  ASSERT_EQ(link_->SetDescription("latin"), S_OK);
+  ASSERT_EQ(Save(name), S_OK);
+  EXPECT_FALSE(ReadAll(dir_ + "/" + name).empty());
+  ASSERT_EQ(link_->SetDescription("other"), S_OK);
+  ASSERT_EQ(Load(name), S_OK);
+  EXPECT_EQ(Get(&IShellLinkA::GetDescription), "latin");
+}
+
+TEST_F(Object, AFailedSaveKeepsTheOldFileAndLeavesNothingBehind) {
+  ASSERT_EQ(link_->SetDescription("old"), S_OK);
+  ASSERT_EQ(Save("keep.lnk"), S_OK);
+  const std::string before = ReadAll(dir_ + "/keep.lnk");
+  // A folder in the way of the rename.
+  ASSERT_EQ(mkdir((dir_ + "/inway.lnk").c_str(), 0755), 0);
+  ASSERT_EQ(mkdir((dir_ + "/inway.lnk/x").c_str(), 0755), 0);
+  EXPECT_TRUE(FAILED(Save("inway.lnk")));
+  EXPECT_EQ(Save("missing/x.lnk"), HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND));
+  EXPECT_EQ(ReadAll(dir_ + "/keep.lnk"), before);
+  std::vector<std::string> entries = Entries();
+  std::sort(entries.begin(), entries.end());
+  EXPECT_EQ(entries, (std::vector<std::string>{"inway.lnk", "keep.lnk"}));
+}
+
+TEST_F(Object, ReplacingKeepsThePermissionsOfTheOldFile) {
+  ASSERT_EQ(Save("mode.lnk"), S_OK);
+  ASSERT_EQ(chmod((dir_ + "/mode.lnk").c_str(), 0640), 0);
+  ASSERT_EQ(Save("mode.lnk"), S_OK);
+  struct stat st;
+  ASSERT_EQ(stat((dir_ + "/mode.lnk").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0640u);
+}
+
+TEST_F(Object, LoadRefusesWhatIsNoLinkOrTooLarge) {
+  std::ofstream(dir_ + "/text.lnk") << "[InternetShortcut]\r\nURL=x\r\n";
+  EXPECT_EQ(Load("text.lnk"), HRESULT_FROM_WIN32(ERROR_BAD_FORMAT));
+  std::ofstream(dir_ + "/empty.lnk");
+  EXPECT_EQ(Load("empty.lnk"), HRESULT_FROM_WIN32(ERROR_BAD_FORMAT));
+  {
+    std::ofstream big(dir_ + "/big.lnk", std::ios::binary);
+    big << std::string(portable::kMaxLinkFileSize + 1, '\0');
+  }
+  EXPECT_EQ(Load("big.lnk"), HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE));
+  EXPECT_EQ(Load("nothing.lnk"), HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND));
+  EXPECT_EQ(Load("nowhere/x.lnk"), HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND));
+  EXPECT_EQ(Load("."), HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED));
+}
+
+TEST_F(Object, GettersCutAtACharacterBoundary) {
+  ASSERT_EQ(link_->SetDescription("ab€"), S_OK);  // € is three bytes
+  char text[5];
+  ASSERT_EQ(link_->GetDescription(text, 5), S_OK);
+  EXPECT_STREQ(text, "ab");
+  ASSERT_EQ(link_->GetDescription(text, 6), S_OK);
+  EXPECT_STREQ(text, "ab€");
+}
+
+}  // namespace

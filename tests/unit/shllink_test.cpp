@@ -1,0 +1,303 @@
+// The link file codec, one structure at a time: real bytes first, then one
+// field broken at a time.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "shllink/format.h"
+
+namespace {
+
+using namespace shllink;
+using Buffer = std::vector<uint8_t>;
+
+Buffer Write(const LinkFields& fields) {
+  Buffer out(64 * 1024);
+  std::size_t size = 0;
+  EXPECT_TRUE(WriteShellLink(fields, out.data(), out.size(), &size));
+  out.resize(size);
+  return out;
+}
+
+std::string Utf8(const TextRef& text) {
+  char buffer[2048];
+  TextToUtf8(text, buffer, sizeof buffer);
+  return buffer;
+}
+
+void PutU32(Buffer& b, std::size_t at, uint32_t v) {
+  for (int i = 0; i < 4; ++i) b[at + i] = static_cast<uint8_t>(v >> (8 * i));
+}
+void PutU16(Buffer& b, std::size_t at, uint16_t v) {
+  b[at] = static_cast<uint8_t>(v);
+  b[at + 1] = static_cast<uint8_t>(v >> 8);
+}
+
+// A header as Windows writes it: a link to a file with an ID list, a
+// LinkInfo, a relative path and a working directory, show command 1.
+const uint8_t kHeader[76] = {
+    0x4C, 0x00, 0x00, 0x00, 0x01, 0x14, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00,
+    0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46, 0x9B, 0x00, 0x08, 0x00,
+    0x20, 0x00, 0x00, 0x00, 0xD0, 0xE9, 0xEE, 0xF2, 0x15, 0x15, 0xC9, 0x01,
+    0xD0, 0xE9, 0xEE, 0xF2, 0x15, 0x15, 0xC9, 0x01, 0xD0, 0xE9, 0xEE, 0xF2,
+    0x15, 0x15, 0xC9, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
+    0x01, 0x00, 0x00, 0x00, 0x47, 0x03, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
+    0x00, 0x00, 0x00, 0x00};
+
+TEST(ShellLinkHeader, ReadsEveryField) {
+  ShellLinkHeader h;
+  ASSERT_EQ(ParseShellLinkHeader(Bytes(kHeader, sizeof kHeader), &h), ParseResult::Ok);
+  EXPECT_EQ(h.LinkFlags, 0x0008009Bu);
+  EXPECT_EQ(h.FileAttributes, 0x20u);
+  EXPECT_EQ(h.CreationTime, 0x01C91515F2EEE9D0u);
+  EXPECT_EQ(h.ShowCommand, 1u);
+  EXPECT_EQ(h.HotKey, 0x0347);
+  EXPECT_EQ(h.IconIndex, 0);
+}
+
+TEST(ShellLinkHeader, RefusesOtherFilesAndShortHeaders) {
+  ShellLinkHeader h;
+  Buffer b(kHeader, kHeader + sizeof kHeader);
+  b[0] = 0x02;  // HeaderSize
+  EXPECT_EQ(ParseShellLinkHeader(b, &h), ParseResult::NotShellLink);
+  b[0] = 0x4C;
+  b[5] ^= 0xFF;  // LinkCLSID
+  EXPECT_EQ(ParseShellLinkHeader(b, &h), ParseResult::NotShellLink);
+  b[5] ^= 0xFF;
+  EXPECT_EQ(ParseShellLinkHeader(Bytes(b).first(75), &h), ParseResult::Malformed);
+  EXPECT_EQ(ParseShellLinkHeader(Bytes(b).first(3), &h), ParseResult::NotShellLink);
+  EXPECT_EQ(ParseShellLinkHeader(Bytes(), &h), ParseResult::NotShellLink);
+}
+
+TEST(LinkTargetIDList, WalksItemsToTheTerminalAndNamesTheirPath) {
+  LinkFields f;
+  f.Target = "C:\\Program Files\\Zelvo\\dial.exe";
+  Buffer file = Write(f);
+  LinkTargetIDList list;
+  std::size_t consumed = 0;
+  ASSERT_EQ(ParseLinkTargetIDList(Bytes(file).subspan(kHeaderSize), &list, &consumed),
+            ParseResult::Ok);
+  EXPECT_EQ(consumed, 2u + list.IDListSize);
+  char path[512];
+  ASSERT_TRUE(IDListPath(list.IDList, path, sizeof path));
+  EXPECT_STREQ(path, "C:\\Program Files\\Zelvo\\dial.exe");
+}
+
+TEST(LinkTargetIDList, RefusesItemsThatRunPastTheList) {
+  LinkFields f;
+  f.Target = "C:\\a.exe";
+  Buffer file = Write(f);
+  LinkTargetIDList list;
+  std::size_t consumed;
+  Buffer broken = file;
+  PutU16(broken, kHeaderSize, 0xFFF0);  // IDListSize past the file
+  EXPECT_EQ(ParseLinkTargetIDList(Bytes(broken).subspan(kHeaderSize), &list, &consumed),
+            ParseResult::Malformed);
+  broken = file;
+  PutU16(broken, kHeaderSize + 2, 0x7FFF);  // first ItemIDSize past the list
+  EXPECT_EQ(ParseLinkTargetIDList(Bytes(broken).subspan(kHeaderSize), &list, &consumed),
+            ParseResult::Malformed);
+  broken = file;
+  PutU16(broken, kHeaderSize + 2, 1);  // an item smaller than its size field
+  EXPECT_EQ(ParseLinkTargetIDList(Bytes(broken).subspan(kHeaderSize), &list, &consumed),
+            ParseResult::Malformed);
+}
+
+TEST(LinkTargetIDList, VirtualFoldersHaveNoPath) {
+  // The root item of the Control Panel, then the terminal.
+  const uint8_t items[] = {0x14, 0x00, 0x1F, 0x80, 0x20, 0x20, 0xEC, 0x21, 0xEA, 0x3A, 0x69,
+                           0x10, 0xA2, 0xDD, 0x08, 0x00, 0x2B, 0x30, 0x30, 0x9D, 0x00, 0x00};
+  char path[64] = "unchanged";
+  ASSERT_TRUE(IDListPath(Bytes(items, sizeof items), path, sizeof path));
+  EXPECT_STREQ(path, "");
+}
+
+// The LinkInfo that the writer puts after the ID list of a local target.
+struct LocalLinkInfo {
+  Buffer File;
+  std::size_t At = 0;
+};
+LocalLinkInfo LocalLink(const char* target) {
+  LinkFields f;
+  f.Target = target;
+  LocalLinkInfo l{Write(f)};
+  const std::size_t idListSize = l.File[kHeaderSize] | (l.File[kHeaderSize + 1] << 8);
+  l.At = kHeaderSize + 2 + idListSize;
+  return l;
+}
+
+TEST(LinkInfo, VolumeIDAndLocalBasePath) {
+  LocalLinkInfo l = LocalLink("C:\\Windows\\notepad.exe");
+  LinkInfo info;
+  std::size_t consumed;
+  ASSERT_EQ(ParseLinkInfo(Bytes(l.File).subspan(l.At), &info, &consumed), ParseResult::Ok);
+  EXPECT_EQ(consumed, info.LinkInfoSize);
+  EXPECT_EQ(info.LinkInfoHeaderSize, 0x1Cu);
+  EXPECT_EQ(info.LinkInfoFlags, VolumeIDAndLocalBasePath);
+  EXPECT_EQ(info.Volume.DriveType, 3u);
+  EXPECT_EQ(Utf8(info.LocalBasePath), "C:\\Windows\\notepad.exe");
+  EXPECT_EQ(Utf8(info.CommonPathSuffix), "");
+}
+
+TEST(LinkInfo, UnicodePathsWhenWindows1252CannotHoldThem) {
+  LocalLinkInfo l = LocalLink("C:\\説明\\café.txt");
+  LinkInfo info;
+  std::size_t consumed;
+  ASSERT_EQ(ParseLinkInfo(Bytes(l.File).subspan(l.At), &info, &consumed), ParseResult::Ok);
+  EXPECT_EQ(info.LinkInfoHeaderSize, 0x24u);
+  EXPECT_EQ(info.LocalBasePath.Encoding, TextEncoding::Unicode);
+  EXPECT_EQ(Utf8(info.LocalBasePath), "C:\\説明\\café.txt");
+}
+
+TEST(LinkInfo, EveryOffsetIsCheckedAgainstTheStructure) {
+  LocalLinkInfo l = LocalLink("C:\\a.exe");
+  // LinkInfoSize, LinkInfoHeaderSize, VolumeIDOffset, LocalBasePathOffset,
+  // CommonPathSuffixOffset: each set past the end in turn.
+  for (std::size_t field : {0u, 4u, 12u, 16u, 24u}) {
+    Buffer broken = l.File;
+    PutU32(broken, l.At + field, 0x7FFFFFF0);
+    LinkInfo info;
+    std::size_t consumed;
+    EXPECT_EQ(ParseLinkInfo(Bytes(broken).subspan(l.At), &info, &consumed),
+              ParseResult::Malformed)
+        << "field at " << field;
+  }
+  // A local base path with no terminator inside the structure.
+  Buffer broken = l.File;
+  const uint32_t size = broken[l.At] | (broken[l.At + 1] << 8);
+  for (std::size_t i = l.At + 0x1C; i < l.At + size; ++i)
+    if (broken[i] == 0) broken[i] = 'x';
+  LinkInfo info;
+  std::size_t consumed;
+  EXPECT_EQ(ParseLinkInfo(Bytes(broken).subspan(l.At), &info, &consumed), ParseResult::Malformed);
+}
+
+TEST(CommonNetworkRelativeLink, NetNameAndSuffix) {
+  LinkFields f;
+  f.Target = "\\\\server\\share\\dir\\file.txt";
+  Buffer file = Write(f);
+  LinkInfo info;
+  std::size_t consumed;
+  ASSERT_EQ(ParseLinkInfo(Bytes(file).subspan(kHeaderSize), &info, &consumed), ParseResult::Ok);
+  EXPECT_EQ(info.LinkInfoFlags, CommonNetworkRelativeLinkAndPathSuffix);
+  EXPECT_EQ(Utf8(info.NetworkLink.NetName), "\\\\server\\share");
+  EXPECT_EQ(Utf8(info.CommonPathSuffix), "dir\\file.txt");
+  EXPECT_EQ(info.NetworkLink.NetworkProviderType, WNNC_NET_LANMAN);
+
+  f.Target = "\\\\サーバー\\share\\file.txt";
+  file = Write(f);
+  ASSERT_EQ(ParseLinkInfo(Bytes(file).subspan(kHeaderSize), &info, &consumed), ParseResult::Ok);
+  EXPECT_EQ(Utf8(info.NetworkLink.NetName), "\\\\サーバー\\share");
+}
+
+TEST(StringData, CountedUnicodeAndAnsiStrings) {
+  // Arguments "ab" (Unicode), then an icon location "c:" (ANSI).
+  const uint8_t unicode[] = {0x02, 0x00, 'a', 0, 'b', 0};
+  StringData s;
+  std::size_t consumed;
+  ASSERT_EQ(ParseStringData(Bytes(unicode, sizeof unicode), HasArguments | IsUnicode, &s, &consumed),
+            ParseResult::Ok);
+  EXPECT_EQ(consumed, sizeof unicode);
+  EXPECT_EQ(Utf8(s.CommandLineArguments), "ab");
+
+  const uint8_t ansi[] = {0x03, 0x00, 'c', ':', 0xE9};
+  ASSERT_EQ(ParseStringData(Bytes(ansi, sizeof ansi), HasIconLocation, &s, &consumed),
+            ParseResult::Ok);
+  EXPECT_EQ(Utf8(s.IconLocation), "c:é");
+
+  const uint8_t overrun[] = {0x10, 0x00, 'a', 0};
+  EXPECT_EQ(ParseStringData(Bytes(overrun, sizeof overrun), HasName | IsUnicode, &s, &consumed),
+            ParseResult::Malformed);
+}
+
+TEST(ExtraData, EnvironmentBlocksAndTheTerminal) {
+  LinkFields f;
+  f.Target = "%WINDIR%\\notepad.exe";
+  f.IconLocation = "%WINDIR%\\notepad.exe";
+  Buffer file = Write(f);
+  ShellLink link;
+  ASSERT_EQ(ParseShellLink(file, &link), ParseResult::Ok);
+  EXPECT_EQ(link.Header.LinkFlags & (HasLinkTargetIDList | HasLinkInfo), 0u);
+  EXPECT_NE(link.Header.LinkFlags & HasExpString, 0u);
+  EXPECT_NE(link.Header.LinkFlags & HasExpIcon, 0u);
+  ASSERT_TRUE(link.Extra.EnvironmentVariable.Present);
+  EXPECT_EQ(Utf8(link.Extra.EnvironmentVariable.TargetUnicode), "%WINDIR%\\notepad.exe");
+  EXPECT_EQ(Utf8(link.Extra.EnvironmentVariable.TargetAnsi), "%WINDIR%\\notepad.exe");
+  EXPECT_EQ(Utf8(link.Extra.IconEnvironment.TargetUnicode), "%WINDIR%\\notepad.exe");
+  EXPECT_EQ(file[file.size() - 4] | file[file.size() - 3] | file[file.size() - 2] |
+                file[file.size() - 1],
+            0) << "ends with the TerminalBlock";
+}
+
+TEST(ExtraData, UnknownBlocksAreSkippedAndOversizedOnesRefused) {
+  Buffer blocks = {0x0C, 0, 0, 0, 0x0E, 0, 0, 0xA0, 1, 2, 3, 4,  // unknown, 12 bytes
+                   0, 0, 0, 0};
+  ExtraData extra;
+  std::size_t consumed;
+  ASSERT_EQ(ParseExtraData(blocks, &extra, &consumed), ParseResult::Ok);
+  EXPECT_EQ(extra.UnknownBlocks, 1u);
+  EXPECT_EQ(consumed, blocks.size());
+
+  blocks[0] = 0x40;  // BlockSize past the data
+  EXPECT_EQ(ParseExtraData(blocks, &extra, &consumed), ParseResult::Malformed);
+  blocks[0] = 0x06;  // too small for a size and a signature
+  EXPECT_EQ(ParseExtraData(blocks, &extra, &consumed), ParseResult::Malformed);
+
+  // A known block shorter than its structure.
+  Buffer shortEnvironment = {0x10, 0, 0, 0, 0x01, 0, 0, 0xA0, 0, 0, 0, 0, 0, 0, 0, 0};
+  EXPECT_EQ(ParseExtraData(shortEnvironment, &extra, &consumed), ParseResult::Malformed);
+}
+
+TEST(TargetForm, ChosenByTheShapeOfTheText) {
+  EXPECT_EQ(TargetFormOf(""), TargetForm::None);
+  EXPECT_EQ(TargetFormOf("C:\\x.exe"), TargetForm::LocalPath);
+  EXPECT_EQ(TargetFormOf("c:\\"), TargetForm::LocalPath);
+  EXPECT_EQ(TargetFormOf("\\\\srv\\share"), TargetForm::NetworkPath);
+  EXPECT_EQ(TargetFormOf("\\\\srv"), TargetForm::Environment);
+  EXPECT_EQ(TargetFormOf("rasphone.exe"), TargetForm::Environment);
+  EXPECT_EQ(TargetFormOf("C:x.exe"), TargetForm::Environment);
+  EXPECT_EQ(TargetFormOf("%WINDIR%\\x.exe"), TargetForm::Environment);
+  EXPECT_EQ(TargetFormOf("C:\\100%\\x.exe"), TargetForm::LocalPath);
+  EXPECT_EQ(TargetFormOf("C:\\%A%\\x.exe"), TargetForm::Environment);
+}
+
+TEST(WholeFile, EveryTruncationFailsCleanly) {
+  LinkFields f;
+  f.Target = "C:\\Program Files\\Zelvo\\dial.exe";
+  f.Arguments = "-d Zelvo";
+  f.IconLocation = "%WINDIR%\\zelvo.ico";
+  f.Description = "Zelvo";
+  Buffer file = Write(f);
+  ShellLink link;
+  ASSERT_EQ(ParseShellLink(file, &link), ParseResult::Ok);
+  // Cut anywhere before the final terminal block: never Ok with garbage,
+  // never a read past the end (the sanitizers watch that).
+  // A file may end where ExtraData starts, before its one block; nowhere
+  // else inside a structure.
+  const std::size_t extraStart = file.size() - 4 - kEnvironmentBlockSize;
+  for (std::size_t n = 0; n + 4 < file.size(); ++n) {
+    Buffer cut(file.begin(), file.begin() + static_cast<long>(n));
+    ParseResult r = ParseShellLink(cut, &link);
+    if (n == extraStart) continue;
+    EXPECT_NE(r, ParseResult::Ok) << "cut at " << n;
+  }
+}
+
+TEST(WholeFile, FlippedBytesNeverReadOutside) {
+  LinkFields f;
+  f.Target = "\\\\server\\share\\dir\\file.txt";
+  f.WorkingDirectory = "C:\\w";
+  Buffer file = Write(f);
+  ShellLink link;
+  for (std::size_t i = 0; i < file.size(); ++i) {
+    for (uint8_t value : {uint8_t{0x00}, uint8_t{0x7F}, uint8_t{0xFF}}) {
+      Buffer broken = file;
+      broken[i] = value;
+      (void)ParseShellLink(broken, &link);  // any result, no fault
+    }
+  }
+}
+
+}  // namespace
