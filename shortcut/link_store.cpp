@@ -11,8 +11,8 @@ namespace {
 // unit, so 261 units always hold the 260 bytes and the terminator.
 constexpr int kWideNameSize = 261;
 
-constexpr DWORD kResolveFlags =
-    SLR_NO_UI | SLR_NOUPDATE | SLR_NOSEARCH | SLR_NOTRACK;  // 0x39
+constexpr DWORD kResolveFlags = static_cast<DWORD>(SLR_NO_UI) | SLR_NOUPDATE |
+                                SLR_NOSEARCH | SLR_NOTRACK;  // 0x39
 
 void Trace(const char* format, HRESULT hr) {
   if (TraceEnabled) Print(format, static_cast<int>(hr));

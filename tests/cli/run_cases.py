@@ -19,6 +19,14 @@ A case file holds one group of cases.  Its lines:
                                    why Wine's answer differs
     @wine-code CODE REASON         another exit code under Wine, and why
     @wine-skip REASON              not run under Wine, and why
+    @wine-replace OLD => NEW -- REASON
+                                   under Wine, expect NEW where the output
+                                   has OLD (<CR> and <TAB> stand for those
+                                   characters); for the
+                                   whole file when it stands before the first
+                                   case, else for the command above it.
+                                   "re:OLD" is a regular expression.  In NEW,
+                                   {cwd} is the folder as Windows names it.
 
 A case may hold several commands, each with its own "?" and "|" lines.  The
 commands of one file run one after another in one fresh folder, which is
@@ -31,8 +39,11 @@ them, and the exit code is read in full through cmd's ERRORLEVEL.
 """
 
 import argparse
+import difflib
 import os
+import re
 import shlex
+import shutil
 import subprocess
 import sys
 import tempfile
@@ -48,6 +59,7 @@ class Step:
         self.wine_code = None
         self.wine_reasons = []
         self.code_line = None
+        self.wine_replacements = []
         self.actual = None
 
 
@@ -66,9 +78,14 @@ def split_command(text):
     return list(lexer)
 
 
+def unescape(text):
+    return text.replace("<CR>", "\r").replace("<TAB>", "\t")
+
+
 def parse(path):
     env = {}
     files = {}
+    file_replacements = []
     cases = []
     case = None
     target = None  # the list the "|" lines go to
@@ -112,6 +129,16 @@ def parse(path):
                 step = case.steps[-1]
                 step.wine_code = int(parts[1], 0)
                 step.wine_reasons.append(parts[2] if len(parts) > 2 else "")
+            elif line.startswith("@wine-replace "):
+                body, _, reason = line[len("@wine-replace "):].partition(" -- ")
+                old, sep, new = body.partition(" => ")
+                if not sep or not reason.strip():
+                    raise SystemExit(f"{path}:{no}: @wine-replace OLD => NEW -- REASON")
+                pair = (unescape(old), unescape(new))
+                if case is None:
+                    file_replacements.append(pair)
+                else:
+                    case.steps[-1].wine_replacements.append(pair)
             elif line.startswith("@wine-skip"):
                 case.wine_skip = line[len("@wine-skip"):].strip() or "no reason"
             else:
@@ -120,6 +147,9 @@ def parse(path):
         for step in case.steps:
             if step.code is None:
                 raise SystemExit(f"{path}:{step.line_no}: command without '? CODE'")
+    for case in cases:
+        for step in case.steps:
+            step.wine_replacements = file_replacements + step.wine_replacements
     return env, files, cases
 
 
@@ -150,27 +180,28 @@ def windows_quote(arg):
 
 
 def run_wine(prefix, exe, args, cwd, env):
-    # cmd /c reports the full 32-bit exit code through ERRORLEVEL; the
+    # The program is started by cmd from a batch file, as "shortcut" found
+    # in the current folder: argument 0 is then "shortcut", as natively,
+    # and cmd reports the full 32-bit exit code through ERRORLEVEL.  The
     # marker line is cut off the output before it is compared.
-    line = " ".join(["shortcut.exe"] + [windows_quote(a) for a in args])
+    shutil.copy(exe, os.path.join(cwd, "shortcut.exe"))
+    # In a batch file "%%" is one percent sign; the program must see the
+    # line exactly as the case wrote it.
+    line = " ".join(["shortcut"] + [windows_quote(a) for a in args]).replace("%", "%%")
     script = os.path.join(cwd, "_run.cmd")
-    with open(script, "w", encoding="latin-1", newline="\r\n") as f:
-        f.write("@echo off\n")
-        f.write(line + "\n")
-        f.write("echo @@EXIT %ERRORLEVEL%\n")
-    env = dict(env)
-    env["PATH"] = os.path.dirname(exe) + os.pathsep + env.get("PATH", "")
+    with open(script, "wb") as f:
+        f.write(b"@echo off\r\n" + line.encode("utf-8") + b"\r\n"
+                b"echo @@EXIT %ERRORLEVEL%\r\n")
     proc = subprocess.run(prefix + ["cmd", "/c", "_run.cmd"], cwd=cwd, env=env,
                           stdout=subprocess.PIPE, stderr=subprocess.PIPE,
                           timeout=120)
     os.unlink(script)
+    os.unlink(os.path.join(cwd, "shortcut.exe"))
     out = proc.stdout
     marker = out.rfind(b"@@EXIT ")
     if marker < 0:
         return out, None, proc.stderr
     code = int(out[marker + 7:].split()[0])
-    # "echo" starts on a line of its own: drop the CR LF cmd put before it
-    # only if the program's output did not end with one.
     return out[:marker], code, proc.stderr
 
 
@@ -238,6 +269,13 @@ def main():
                             expected_code = step.wine_code
                     expected = "\n".join(expected_lines)
                     if opts.wine:
+                        cwd = "Z:" + work.replace("/", "\\")
+                        for old, new in step.wine_replacements:
+                            new = new.replace("{cwd}", cwd)
+                            if old.startswith("re:"):
+                                expected = re.sub(old[3:], lambda m: new, expected)
+                            else:
+                                expected = expected.replace(old, new)
                         expected = expected.replace("\n", "\r\n")
                         out, code, err = run_wine(prefix, opts.exe, args[1:], work, env)
                     else:
@@ -258,10 +296,11 @@ def main():
                         if code != ecode:
                             print(f"  exit code {code}, expected {ecode}")
                         if out != exp:
-                            print("  --- expected stdout")
-                            print("  " + repr(exp.decode("utf-8", "replace")))
-                            print("  --- actual stdout")
-                            print("  " + repr(out.decode("utf-8", "replace")))
+                            exp_lines = [repr(l) for l in exp.decode("utf-8", "replace").split("\n")]
+                            out_lines = [repr(l) for l in out.decode("utf-8", "replace").split("\n")]
+                            for d in difflib.unified_diff(exp_lines, out_lines, "expected",
+                                                          "actual", n=1, lineterm=""):
+                                print("  " + d)
                         if err:
                             print("  --- stderr: " + err.decode("utf-8", "replace")[:2000])
                 else:
