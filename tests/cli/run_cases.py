@@ -10,6 +10,9 @@ A case file holds one group of cases.  Its lines:
     === title                      starts a case
     $ shortcut ARG ...             a command; quoting as in a POSIX shell,
                                    but a backslash is an ordinary character
+    $$ LINE                        a raw Windows command line, run by cmd as
+                                   it stands ({cwd} is the folder), so that
+                                   Windows splits it; Wine only
     ? CODE                         the exit code the command must end with
     |text                          one line of the exact standard output;
                                    the output is these lines joined by line
@@ -53,6 +56,7 @@ class Step:
     def __init__(self, line_no, command):
         self.line_no = line_no
         self.command = command
+        self.raw = False
         self.code = None
         self.stdout = []
         self.wine_stdout = None
@@ -109,6 +113,13 @@ def parse(path):
             elif line.startswith("=== "):
                 case = Case(line[4:].strip())
                 cases.append(case)
+            elif line.startswith("$$ "):
+                if case is None:
+                    raise SystemExit(f"{path}:{no}: command outside a case")
+                step = Step(no, line[3:])
+                step.raw = True
+                case.steps.append(step)
+                target = step.stdout
             elif line.startswith("$ "):
                 if case is None:
                     raise SystemExit(f"{path}:{no}: command outside a case")
@@ -179,7 +190,7 @@ def windows_quote(arg):
     return out + "\\" * (2 * backslashes) + '"'
 
 
-def run_wine(prefix, exe, args, cwd, env):
+def run_wine(prefix, exe, args, cwd, env, raw_line=None):
     # The program is started by cmd from a batch file, as "shortcut" found
     # in the current folder: argument 0 is then "shortcut", as natively,
     # and cmd reports the full 32-bit exit code through ERRORLEVEL.  The
@@ -187,7 +198,10 @@ def run_wine(prefix, exe, args, cwd, env):
     shutil.copy(exe, os.path.join(cwd, "shortcut.exe"))
     # In a batch file "%%" is one percent sign; the program must see the
     # line exactly as the case wrote it.
-    line = " ".join(["shortcut"] + [windows_quote(a) for a in args]).replace("%", "%%")
+    if raw_line is None:
+        line = " ".join(["shortcut"] + [windows_quote(a) for a in args]).replace("%", "%%")
+    else:
+        line = raw_line.replace("{cwd}", "Z:" + cwd.replace("/", "\\"))
     script = os.path.join(cwd, "_run.cmd")
     with open(script, "wb") as f:
         f.write(b"@echo off\r\n" + line.encode("utf-8") + b"\r\n"
@@ -205,9 +219,10 @@ def run_wine(prefix, exe, args, cwd, env):
     return out[:marker], code, proc.stderr
 
 
-def rewrite(path, cases):
-    """Puts each native step's actual output and code into the file."""
-    by_line = {s.code_line: s for c in cases for s in c.steps}
+def rewrite(path, cases, wine):
+    """Puts each step's actual output and code into the file: natively the
+    steps that run natively, under Wine the raw command lines."""
+    by_line = {s.code_line: s for c in cases for s in c.steps if s.raw == wine}
     with open(path, encoding="utf-8") as f:
         lines = f.read().split("\n")
     out = []
@@ -219,8 +234,12 @@ def rewrite(path, cases):
         step = by_line.get(no)
         if step is not None and step.actual is not None:
             stdout, code = step.actual
-            native = (step.code & 0xFF) or (255 if step.code else 0)
-            out.append(f"? {step.code if native == code else code}")
+            if wine:
+                stdout = stdout.replace(b"\r\n", b"\n")
+                out.append(f"? {code}")
+            else:
+                native = (step.code & 0xFF) or (255 if step.code else 0)
+                out.append(f"? {step.code if native == code else code}")
             out.extend("|" + l for l in stdout.decode("utf-8").split("\n"))
             in_native_output = True
             continue
@@ -251,14 +270,18 @@ def main():
                 with open(os.path.join(work, name), "wb") as f:
                     f.write(content)
             for case in cases:
+                if not opts.wine and any(step.raw for step in case.steps):
+                    print(f"SKIP {os.path.basename(path)}: {case.title} (a raw Windows command line)")
+                    skipped += 1
+                    continue
                 if opts.wine and case.wine_skip:
                     print(f"SKIP {os.path.basename(path)}: {case.title} ({case.wine_skip})")
                     skipped += 1
                     continue
                 problems = []
                 for step in case.steps:
-                    args = split_command(step.command)
-                    if not args or args[0] != "shortcut":
+                    args = [] if step.raw else split_command(step.command)
+                    if not step.raw and (not args or args[0] != "shortcut"):
                         raise SystemExit(f"{path}:{step.line_no}: a command starts with 'shortcut'")
                     expected_lines = step.stdout
                     expected_code = step.code
@@ -277,7 +300,8 @@ def main():
                             else:
                                 expected = expected.replace(old, new)
                         expected = expected.replace("\n", "\r\n")
-                        out, code, err = run_wine(prefix, opts.exe, args[1:], work, env)
+                        out, code, err = run_wine(prefix, opts.exe, args[1:], work, env,
+                                                  step.command if step.raw else None)
                     else:
                         out, code, err = run_native(opts.exe, args[1:], work, env)
                         expected_code &= 0xFF
@@ -305,8 +329,8 @@ def main():
                             print("  --- stderr: " + err.decode("utf-8", "replace")[:2000])
                 else:
                     passed += 1
-        if opts.update and not opts.wine:
-            rewrite(path, cases)
+        if opts.update:
+            rewrite(path, cases, opts.wine)
     print(f"{passed} passed, {failed} failed, {skipped} skipped")
     return 1 if failed else 0
 

@@ -189,7 +189,7 @@ TEST_F(Object, LoadRefusesWhatIsNoLinkOrTooLarge) {
 
 TEST_F(Object, GettersCutAtACharacterBoundary) {
   ASSERT_EQ(link_->SetDescription("ab€"), S_OK);  // € is three bytes
-  char text[5];
+  char text[6];
   ASSERT_EQ(link_->GetDescription(text, 5), S_OK);
   EXPECT_STREQ(text, "ab");
   ASSERT_EQ(link_->GetDescription(text, 6), S_OK);

@@ -1,0 +1,120 @@
+#!/usr/bin/env python3
+"""Reads a built Windows program's resources back and checks them.
+
+The version resource (its fixed file and product version, its strings,
+US English with the Unicode code page) is read with a small parser of
+VS_VERSIONINFO; the icon group is taken apart with wrestool and icotool
+(Debian package icoutils).  Prints 'N passed, N failed'.
+"""
+
+import argparse
+import os
+import re
+import struct
+import subprocess
+import sys
+import tempfile
+
+
+def version_blocks(data, offset=0, end=None):
+    """Yields (key, value bytes, children) of a VS_VERSIONINFO tree."""
+    end = len(data) if end is None else end
+    while offset + 6 <= end:
+        length, value_length, kind = struct.unpack_from("<HHH", data, offset)
+        if length == 0:
+            break
+        key_end = offset + 6
+        while data[key_end:key_end + 2] != b"\0\0":
+            key_end += 2
+        key = data[offset + 6:key_end].decode("utf-16-le")
+        value_at = (key_end + 2 + 3) & ~3
+        value_size = value_length * 2 if kind == 1 else value_length
+        value = data[value_at:value_at + value_size]
+        children_at = (value_at + value_size + 3) & ~3
+        yield key, value, list(version_blocks(data, children_at, offset + length))
+        offset = (offset + length + 3) & ~3
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--exe", required=True)
+    ap.add_argument("--fixed-version", required=True)
+    ap.add_argument("--string", action="append", default=[])
+    ap.add_argument("--icons", required=True)
+    ap.add_argument("--objdump", help="objdump of the Windows toolchain")
+    ap.add_argument("--machine", help="PE machine, e.g. i386")
+    ap.add_argument("--subsystem", help="Windows CUI or Windows GUI")
+    ap.add_argument("--system-dll", action="append", default=[],
+                    help="a DLL the program may import; any other fails")
+    opts = ap.parse_args()
+    passed = failed = 0
+
+    def check(ok, what):
+        nonlocal passed, failed
+        print(("ok   " if ok else "FAIL ") + what)
+        if ok:
+            passed += 1
+        else:
+            failed += 1
+
+    with tempfile.TemporaryDirectory() as work:
+        raw = subprocess.run(["wrestool", "-x", "--raw", "-t", "16", opts.exe],
+                             stdout=subprocess.PIPE).stdout
+        check(len(raw) > 0, "a version resource")
+        if raw:
+            (key, value, children), = list(version_blocks(raw))[:1]
+            check(key == "VS_VERSION_INFO", "VS_VERSION_INFO")
+            ms_file, ls_file, ms_product, ls_product = struct.unpack_from("<IIII", value, 8)
+            want = [int(p) for p in opts.fixed_version.split(".")]
+            want_ms, want_ls = (want[0] << 16) | want[1], (want[2] << 16) | want[3]
+            check((ms_file, ls_file) == (want_ms, want_ls), "file version " + opts.fixed_version)
+            check((ms_product, ls_product) == (want_ms, want_ls),
+                  "product version " + opts.fixed_version)
+            strings = {}
+            tables = []
+            translation = None
+            for k, v, kids in children:
+                if k == "StringFileInfo":
+                    for table, _, entries in kids:
+                        tables.append(table)
+                        for name, text, _ in entries:
+                            strings[name] = text.decode("utf-16-le").rstrip("\0")
+                elif k == "VarFileInfo":
+                    for name, v2, _ in kids:
+                        if name == "Translation":
+                            translation = struct.unpack_from("<HH", v2)
+            check(tables == ["040904B0"] or tables == ["040904b0"],
+                  "one string table, US English, Unicode (040904B0)")
+            check(translation == (0x0409, 1200), "translation 0x0409, 1200")
+            for pair in opts.string:
+                name, _, text = pair.partition("=")
+                check(strings.get(name) == text, f"{name} = {text!r} (found {strings.get(name)!r})")
+
+        if opts.objdump:
+            headers = subprocess.run([opts.objdump, "-p", opts.exe],
+                                     stdout=subprocess.PIPE).stdout.decode("latin-1")
+            if opts.machine:
+                check(f"file format pei-{opts.machine}" in headers, f"machine {opts.machine}")
+            if opts.subsystem:
+                m = re.search(r"Subsystem\s+\S+\s+\((.*)\)", headers)
+                check(m is not None and m.group(1) == opts.subsystem,
+                      f"subsystem {opts.subsystem} (found {m.group(1) if m else None})")
+            dlls = sorted(set(d.lower() for d in re.findall(r"DLL Name: (\S+)", headers)))
+            allowed = set(d.lower() for d in opts.system_dll)
+            check(set(dlls) <= allowed, f"imports only system DLLs (found {dlls})")
+
+        ico = os.path.join(work, "icon.ico")
+        subprocess.run(["wrestool", "-x", "-t", "14", "-o", ico, opts.exe], check=False)
+        listing = ""
+        if os.path.exists(ico):
+            listing = subprocess.run(["icotool", "-l", ico], stdout=subprocess.PIPE).stdout.decode()
+        found = sorted((int(w), int(d)) for w, d in
+                       re.findall(r"--width=(\d+) --height=\d+ --bit-depth=(\d+)", listing))
+        want = sorted(tuple(int(x) for x in item.split("x")) for item in opts.icons.split(","))
+        check(found == want, f"icon images {want} (found {found})")
+    print(f"{passed} passed, {failed} failed")
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
