@@ -1,0 +1,81 @@
+// The setup run of dialprep: install the kit's files, choose the desktop
+// folder by the user's language, start the shortcut tool, and 2000 ms
+// later delete the tool copy and end.
+//
+// The logic is plain code over the runtime operations it needs, so that it
+// runs the same against Windows (form.cpp) and against a test's recording.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace dialprep {
+
+// The operations of the program's runtime the run uses.  Each reports
+// failure by its result; the run never looks further.
+class Runtime {
+ public:
+  // The current directory of the current drive; a drive root ends in a
+  // backslash ("D:\"), any other folder does not.
+  virtual bool CurrentDirectory(char* buffer, std::size_t size) = 0;
+  // Copies source to destination, replacing a file of that name.
+  virtual bool FileCopy(const char* source, const char* destination) = 0;
+  virtual int32_t UserDefaultLocale() = 0;
+  // Writes the text and its NUL; returns the characters written, NUL
+  // included, or 0 on failure.
+  virtual int LocaleInfo(int32_t locale, int32_t type, char* buffer, int size) = 0;
+  // Starts the program the command line names, with the given window
+  // style, without waiting for it.
+  virtual bool StartProgram(const char* commandLine, int windowStyle) = 0;
+  virtual bool FileDelete(const char* path) = 0;
+  virtual void SetTimerInterval(int milliseconds) = 0;
+  virtual void EnableTimer(bool enabled) = 0;
+  // Ends the program at once: no event of the form or the timer follows.
+  virtual void EndProgram() = 0;
+
+ protected:
+  ~Runtime() = default;
+};
+
+// LOCALE_IDEFAULTLANGUAGE
+inline constexpr int32_t kLocaleDefaultLanguage = 9;
+// SW_SHOWMINIMIZED: minimised and active
+inline constexpr int kWindowStyleMinimized = 2;
+inline constexpr int kTimerInterval = 2000;
+inline constexpr int kLocaleBufferSize = 1024;
+
+// Fixed places of a Windows system in c:\windows.
+inline constexpr char kPhonebookDestination[] = "c:\\windows\\system32\\ras";
+inline constexpr char kToolDestination[] = "c:\\windows\\temp";
+inline constexpr char kIconDestination[] = "c:\\windows\\system32\\zelvo.ico";
+inline constexpr char kPhonebookName[] = "\\rasphone.pbk";
+inline constexpr char kToolName[] = "\\shortcut.exe";
+inline constexpr char kIconName[] = "\\zelvo.ico";
+
+// The two command lines the run may start.
+inline constexpr char kBureauCommand[] =
+    "c:\\windows\\temp\\shortcut.exe /F:\"c:\\Documents and Settings\\All Users\\Bureau\\Zelvo "
+    "ADSL.lnk\" /A:C /T:rasphone.exe /P:\"-f c:\\windows\\system32\\ras\\rasphone.pbk -d "
+    "Zelvo\" /I:c:\\windows\\system32\\zelvo.ico";
+inline constexpr char kDesktopCommand[] =
+    "c:\\windows\\temp\\shortcut.exe /F:\"c:\\Documents and Settings\\All Users\\Desktop\\Zelvo "
+    "ADSL.lnk\" /A:C /T:rasphone.exe /P:\"-f c:\\windows\\system32\\ras\\rasphone.pbk -d "
+    "Zelvo\" /I:c:\\windows\\system32\\zelvo.ico";
+
+// The language code's command: "040c" (French) the Bureau command, any
+// other text the Desktop command.  The comparison is exact.
+const char* CommandForLanguage(const char* languageCode);
+
+// The locale's information text without its NUL, or "" when the query
+// fails.  result must hold kLocaleBufferSize characters.
+void GetLocaleText(Runtime& runtime, int32_t locale, int32_t infoType,
+                   char (&result)[kLocaleBufferSize]);
+
+// The load event of the form: steps 1 to 12.
+void SetupRun(Runtime& runtime);
+
+// The tick of the timer: delete the tool copy and end.  Closing the form
+// before the tick ends the program the same way.
+void TimerTick(Runtime& runtime);
+
+}  // namespace dialprep
