@@ -1,25 +1,57 @@
 #!/usr/bin/env bash
-# The main job: builds shortcut for Linux, then creates a link the way the
-# connection kit does, edits it, and prints its query report.
+# The main job: builds shortcut for Linux, creates a link the way the
+# connection kit does, edits it and prints its query report; then builds
+# the Windows kit and, with Wine, runs its setup in a throwaway prefix and
+# shows the report of the shortcut the setup made.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 
-scripts/install-deps.sh
+scripts/install-deps.sh --windows
 cmake --preset linux >/dev/null
 cmake --build --preset linux --target shortcut >/dev/null
 shortcut=$root/build/linux/shortcut/shortcut
 
 work=$(mktemp -d /tmp/shortcut-demo-XXXXXX)
-trap 'rm -rf "$work"' EXIT
+export WINEPREFIX=$work/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="winemenubuilder.exe=d"
+cleanup() { wineserver -k >/dev/null 2>&1 || true; rm -rf "$work"; }
+trap cleanup EXIT
 cd "$work"
 export ZELVO_DIR='C:\Program Files\Zelvo'
 
 step() { echo; printf "$ shortcut"; printf " %q" "$@"; echo; "$shortcut" "$@"; }
 
+echo "== shortcut on Linux"
 step "/F:Zelvo ADSL.lnk" /A:C /T:rasphone.exe \
      "/P:-f c:\\windows\\system32\\ras\\rasphone.pbk -d Zelvo" \
      "/I:c:\\windows\\system32\\zelvo.ico"
 step "/F:Zelvo ADSL.lnk" /A:E "/D:Dial the Zelvo ADSL connection" /H:1626 \
      "/W:%ZELVO_DIR%"
 step "/F:Zelvo ADSL.lnk" /A:Q
+
+echo
+echo "== the kit"
+cd "$root"
+cmake --preset windows >/dev/null
+cmake --build --preset windows --target kit >/dev/null
+cmake --preset windows-x64 >/dev/null
+cmake --build --preset windows-x64 --target kit >/dev/null
+echo "32-bit kit: build/windows/zelvo-kit/ and build/windows/zelvo-kit.zip"
+ls -l build/windows/zelvo-kit
+
+wine64=/usr/lib/wine/wine64
+if [ ! -x "$wine64" ] || ! command -v xvfb-run >/dev/null; then
+  echo "(Wine or Xvfb is missing: the kit's setup is not run)"
+  exit 0
+fi
+echo
+echo "== the kit's setup under Wine (the 64-bit build of the kit), in a throwaway prefix"
+"$wine64" wineboot -i >/dev/null 2>&1
+# Folders a Windows system has and a new Wine prefix lacks.
+desktop="$WINEPREFIX/drive_c/Documents and Settings/All Users/Desktop"
+mkdir -p "$desktop" "$WINEPREFIX/drive_c/windows/system32/ras"
+(cd build/windows-x64/zelvo-kit && LANG=en_US.UTF-8 xvfb-run -a "$wine64" dialprep.exe >/dev/null 2>&1)
+echo "installed:"
+ls -l "$WINEPREFIX/drive_c/windows/system32/ras/rasphone.pbk" \
+      "$WINEPREFIX/drive_c/windows/system32/zelvo.ico"
+step "/F:$desktop/Zelvo ADSL.lnk" /A:Q

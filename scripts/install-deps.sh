@@ -11,8 +11,11 @@ windows=0
 [ "${1:-}" = "--windows" ] && windows=1
 if [ "$windows" = 1 ]; then
   packages+=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine32 wine64
-             icoutils xvfb xauth zip)
+             icoutils xvfb xauth locales)
 fi
+# Wine takes the user's locale from LANG, for which the C library must have
+# the locale: the kit's tests run in these.
+locales=(fr_FR.UTF-8 de_DE.UTF-8 en_US.UTF-8)
 
 missing=()
 for p in "${packages[@]}"; do
@@ -25,19 +28,45 @@ if [ "$windows" = 1 ] && ! dpkg --print-foreign-architectures | grep -qx i386; t
   need_i386=1
 fi
 
-if [ ${#missing[@]} -eq 0 ] && [ "$need_i386" = 0 ]; then
+missing_locales=()
+if [ "$windows" = 1 ]; then
+  available=$(locale -a 2>/dev/null | tr 'A-Z' 'a-z' | sed 's/utf-8/utf8/')
+  for l in "${locales[@]}"; do
+    want=$(echo "$l" | tr 'A-Z' 'a-z' | sed 's/utf-8/utf8/')
+    echo "$available" | grep -qx "$want" || missing_locales+=("$l")
+  done
+fi
+
+if [ ${#missing[@]} -eq 0 ] && [ "$need_i386" = 0 ] && [ ${#missing_locales[@]} -eq 0 ]; then
   exit 0
 fi
 
 if [ "$(id -u)" != 0 ]; then
   echo "Missing packages. Install them with:" >&2
   [ "$need_i386" = 1 ] && echo "  sudo dpkg --add-architecture i386" >&2
-  echo "  sudo apt-get update && sudo apt-get install -y ${missing[*]}" >&2
+  [ ${#missing[@]} -gt 0 ] && echo "  sudo apt-get update && sudo apt-get install -y ${missing[*]}" >&2
+  for l in "${missing_locales[@]}"; do
+    echo "  sudo sed -i 's/^# *$l UTF-8/$l UTF-8/' /etc/locale.gen" >&2
+  done
+  [ ${#missing_locales[@]} -gt 0 ] && echo "  sudo locale-gen" >&2
   exit 1
 fi
 
-echo "Installing: ${missing[*]}"
-[ "$need_i386" = 1 ] && dpkg --add-architecture i386
-export DEBIAN_FRONTEND=noninteractive
-apt-get update -qq
-apt-get install -y -qq "${missing[@]}" >/dev/null
+if [ ${#missing[@]} -gt 0 ] || [ "$need_i386" = 1 ]; then
+  echo "Installing: ${missing[*]}"
+  [ "$need_i386" = 1 ] && dpkg --add-architecture i386
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  [ ${#missing[@]} -gt 0 ] && apt-get install -y -qq "${missing[@]}" >/dev/null
+fi
+if [ ${#missing_locales[@]} -gt 0 ]; then
+  echo "Generating locales: ${missing_locales[*]}"
+  for l in "${missing_locales[@]}"; do
+    if grep -q "^# *$l UTF-8" /etc/locale.gen; then
+      sed -i "s/^# *$l UTF-8/$l UTF-8/" /etc/locale.gen
+    elif ! grep -q "^$l UTF-8" /etc/locale.gen; then
+      echo "$l UTF-8" >> /etc/locale.gen
+    fi
+  done
+  locale-gen >/dev/null
+fi
