@@ -14,8 +14,9 @@ if [ "$windows" = 1 ]; then
              icoutils xvfb xauth locales)
 fi
 # Wine takes the user's locale from LANG, for which the C library must have
-# the locale: the kit's tests run in these.
-locales=(fr_FR.UTF-8 de_DE.UTF-8 en_US.UTF-8)
+# the locale: the kit's tests run in the first three, the code page tests
+# in the others (932 and 936).
+locales=(fr_FR.UTF-8 de_DE.UTF-8 en_US.UTF-8 ja_JP.UTF-8 zh_CN.UTF-8)
 
 missing=()
 for p in "${packages[@]}"; do

@@ -28,8 +28,10 @@ cleanup() { wineserver -k >/dev/null 2>&1 || true; rm -rf "$WINEPREFIX"; }
 trap cleanup EXIT
 wine64=/usr/lib/wine/wine64
 run "$wine64" wineboot -i >/dev/null 2>&1
-# Keep the server up between the many short runs of the tests.
-wineserver -p
+# Keep the server up between the many short runs of the tests: wait for
+# the one wineboot started to end, then start one that stays.
+wineserver -w || true
+wineserver -p || true
 "$wine64" cmd /c exit >/dev/null 2>&1 || true
 
 linux_shortcut=$root/build/linux/shortcut/shortcut

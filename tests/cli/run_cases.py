@@ -5,6 +5,14 @@ A case file holds one group of cases.  Its lines:
 
     # comment                      ignored
     @env NAME=value                environment of every command in the file
+    @wine-codepage CODEC LANG [OEM]
+                                   under Wine, run in the locale LANG, whose
+                                   ANSI code page is CODEC (a Python codec):
+                                   command lines and expected output are in
+                                   that code page (the batch file that holds
+                                   the command line in the OEM code page, as
+                                   cmd reads it, when that differs);
+                                   natively they are UTF-8
     @file NAME CONTENT             writes a file into the folder before the
                                    commands run; \xHH in CONTENT is a byte
     === title                      starts a case
@@ -89,6 +97,7 @@ def unescape(text):
 def parse(path):
     env = {}
     files = {}
+    codepage = ("utf-8", None, None)
     file_replacements = []
     cases = []
     case = None
@@ -107,6 +116,9 @@ def parse(path):
             if line.startswith("@env "):
                 name, _, value = line[5:].partition("=")
                 env[name.strip()] = value
+            elif line.startswith("@wine-codepage "):
+                fields = line.split()[1:]
+                codepage = (fields[0], fields[1], fields[2] if len(fields) > 2 else fields[0])
             elif line.startswith("@file "):
                 name, _, content = line[6:].partition(" ")
                 files[name] = content.encode("latin-1").decode("unicode_escape").encode("latin-1")
@@ -161,7 +173,7 @@ def parse(path):
     for case in cases:
         for step in case.steps:
             step.wine_replacements = file_replacements + step.wine_replacements
-    return env, files, cases
+    return env, files, cases, codepage
 
 
 def run_native(exe, args, cwd, env):
@@ -190,7 +202,7 @@ def windows_quote(arg):
     return out + "\\" * (2 * backslashes) + '"'
 
 
-def run_wine(prefix, exe, args, cwd, env, raw_line=None):
+def run_wine(prefix, exe, args, cwd, env, raw_line=None, batch_codec="utf-8"):
     # The program is started by cmd from a batch file, as "shortcut" found
     # in the current folder: argument 0 is then "shortcut", as natively,
     # and cmd reports the full 32-bit exit code through ERRORLEVEL.  The
@@ -204,7 +216,7 @@ def run_wine(prefix, exe, args, cwd, env, raw_line=None):
         line = raw_line.replace("{cwd}", "Z:" + cwd.replace("/", "\\"))
     script = os.path.join(cwd, "_run.cmd")
     with open(script, "wb") as f:
-        f.write(b"@echo off\r\n" + line.encode("utf-8") + b"\r\n"
+        f.write(b"@echo off\r\n" + line.encode(batch_codec) + b"\r\n"
                 b"echo @@EXIT %ERRORLEVEL%\r\n")
     proc = subprocess.run(prefix + ["cmd", "/c", "_run.cmd"], cwd=cwd, env=env,
                           stdout=subprocess.PIPE, stderr=subprocess.PIPE,
@@ -219,7 +231,7 @@ def run_wine(prefix, exe, args, cwd, env, raw_line=None):
     return out[:marker], code, proc.stderr
 
 
-def rewrite(path, cases, wine):
+def rewrite(path, cases, wine, codec="utf-8"):
     """Puts each step's actual output and code into the file: natively the
     steps that run natively, under Wine the raw command lines."""
     by_line = {s.code_line: s for c in cases for s in c.steps if s.raw == wine}
@@ -240,7 +252,7 @@ def rewrite(path, cases, wine):
             else:
                 native = (step.code & 0xFF) or (255 if step.code else 0)
                 out.append(f"? {step.code if native == code else code}")
-            out.extend("|" + l for l in stdout.decode("utf-8").split("\n"))
+            out.extend("|" + l for l in stdout.decode(codec).split("\n"))
             in_native_output = True
             continue
         out.append(line)
@@ -262,9 +274,14 @@ def main():
 
     failed = passed = skipped = 0
     for path in opts.files:
-        file_env, files, cases = parse(path)
+        file_env, files, cases, codepage = parse(path)
         env = dict(os.environ)
         env.update(file_env)
+        codec = batch_codec = "utf-8"
+        if opts.wine and codepage[1] is not None:
+            codec, batch_codec = codepage[0], codepage[2]
+            env["LANG"] = codepage[1]
+            env.pop("LC_ALL", None)
         with tempfile.TemporaryDirectory(prefix="cli-") as work:
             for name, content in files.items():
                 with open(os.path.join(work, name), "wb") as f:
@@ -301,14 +318,15 @@ def main():
                                 expected = expected.replace(old, new)
                         expected = expected.replace("\n", "\r\n")
                         out, code, err = run_wine(prefix, opts.exe, args[1:], work, env,
-                                                  step.command if step.raw else None)
+                                                  step.command if step.raw else None,
+                                                  batch_codec)
                     else:
                         out, code, err = run_native(opts.exe, args[1:], work, env)
                         expected_code &= 0xFF
                         if step.code != 0 and expected_code == 0:
                             expected_code = 255
                     step.actual = (out, code)
-                    expected_bytes = expected.encode("utf-8")
+                    expected_bytes = expected.encode(codec)
                     if out != expected_bytes or code != expected_code:
                         problems.append((step, expected_bytes, out, expected_code, code, err))
                 name = f"{os.path.basename(path)}: {case.title}"
@@ -320,8 +338,8 @@ def main():
                         if code != ecode:
                             print(f"  exit code {code}, expected {ecode}")
                         if out != exp:
-                            exp_lines = [repr(l) for l in exp.decode("utf-8", "replace").split("\n")]
-                            out_lines = [repr(l) for l in out.decode("utf-8", "replace").split("\n")]
+                            exp_lines = [repr(l) for l in exp.decode(codec, "replace").split("\n")]
+                            out_lines = [repr(l) for l in out.decode(codec, "replace").split("\n")]
                             for d in difflib.unified_diff(exp_lines, out_lines, "expected",
                                                           "actual", n=1, lineterm=""):
                                 print("  " + d)
@@ -330,7 +348,7 @@ def main():
                 else:
                     passed += 1
         if opts.update:
-            rewrite(path, cases, opts.wine)
+            rewrite(path, cases, opts.wine, codec)
     print(f"{passed} passed, {failed} failed, {skipped} skipped")
     return 1 if failed else 0
 

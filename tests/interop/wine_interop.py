@@ -16,16 +16,22 @@ import subprocess
 import sys
 import tempfile
 
-# (name, switches)
+# (name, switches, the locale of the Windows build and its ANSI code page)
+ENGLISH = ("en_US.UTF-8", "cp1252")
 LINKS = [
     ("kit", ["/T:rasphone.exe", "/P:-f c:\\windows\\system32\\ras\\rasphone.pbk -d Zelvo",
-             "/I:c:\\windows\\system32\\zelvo.ico"]),
+             "/I:c:\\windows\\system32\\zelvo.ico"], ENGLISH),
     ("local", ["/T:C:\\Program Files\\Zelvo\\dial.exe", "/P:-x 1", "/W:C:\\Temp", "/R:3",
-               "/I:C:\\icons\\a.ico,3", "/H:846", "/D:Dial Zelvo"]),
+               "/I:C:\\icons\\a.ico,3", "/H:846", "/D:Dial Zelvo"], ENGLISH),
     ("env", ["/T:%ZELVO_ROOT%\\dial.exe", "/W:%ZELVO_ROOT%", "/I:%ZELVO_ROOT%\\z.ico,2",
-             "/H:1601", "/R:7", "/D:env %ZELVO_ROOT%"]),
-    ("unc", ["/T:\\\\server\\share\\dir\\file.txt", "/W:\\\\server\\share", "/D:share"]),
-    ("empty", []),
+             "/H:1601", "/R:7", "/D:env %ZELVO_ROOT%"], ENGLISH),
+    ("unc", ["/T:\\\\server\\share\\dir\\file.txt", "/W:\\\\server\\share", "/D:share"], ENGLISH),
+    ("empty", [], ENGLISH),
+    ("cafe", ["/T:C:\\Données\\café.exe", "/P:--menu café", "/W:C:\\Données",
+              "/D:Connexion à Zelvo, déjà prête"], ("fr_FR.UTF-8", "cp1252")),
+    ("japanese", ["/T:C:\\表示\\ソフト.exe", "/P:-表", "/W:C:\\表示", "/I:C:\\表示\\表.ico,3",
+                  "/D:接続の設定"], ("ja_JP.UTF-8", "cp932")),
+    ("chinese", ["/T:C:\\程序\\淺.exe", "/W:C:\\程序", "/D:拨号连接"], ("zh_CN.UTF-8", "gbk")),
 ]
 
 FIELDS = ["TargetPath", "Arguments", "WorkingDirectory", "RunStyle", "IconLocation",
@@ -41,6 +47,20 @@ KNOWN = {
     ("linux", "kit", "TargetPath"): "Wine's reader takes no target from an EnvironmentVariableDataBlock",
     ("linux", "env", "TargetPath"): "Wine's reader takes no target from an EnvironmentVariableDataBlock",
     ("linux", "unc", "TargetPath"): "Wine's reader takes no target from a network LinkInfo",
+    ("linux", "cafe", "IconLocation"): "Wine's Resolve sets an empty icon location to the target",
+    ("linux", "japanese", "TargetPath"):
+        "Wine's reader takes the ANSI LocalBasePath, which holds '?' for what Windows-1252 lacks, "
+        "and not its Unicode form",
+    ("linux", "chinese", "TargetPath"):
+        "Wine's reader takes the ANSI LocalBasePath, which holds '?' for what Windows-1252 lacks, "
+        "and not its Unicode form",
+    ("linux", "chinese", "IconLocation"): "Wine's Resolve sets an empty icon location to the target",
+    ("windows", "japanese", "TargetPath"):
+        "Wine writes the LocalBasePath only in the ANSI code page (932 here) and no Unicode form; "
+        "a file does not say which code page that was, and the Linux build reads it as Windows-1252",
+    ("windows", "chinese", "TargetPath"):
+        "Wine writes the LocalBasePath only in the ANSI code page (936 here) and no Unicode form; "
+        "a file does not say which code page that was, and the Linux build reads it as Windows-1252",
 }
 
 
@@ -66,22 +86,27 @@ def main():
     with tempfile.TemporaryDirectory(prefix="interop-") as work:
         shutil.copy(opts.windows_exe, os.path.join(work, "shortcut.exe"))
 
-        def linux(args):
+        def linux(args, locale):
             return subprocess.run([os.path.abspath(opts.linux_exe)] + args, cwd=work, env=env,
                                   stdout=subprocess.PIPE).stdout.decode("utf-8", "replace")
 
-        def windows(args):
-            return subprocess.run(prefix + ["shortcut.exe"] + args, cwd=work, env=env,
-                                  stdout=subprocess.PIPE,
-                                  stderr=subprocess.DEVNULL).stdout.decode("utf-8", "replace")
+        def windows(args, locale):
+            # Wine hands the arguments over in the locale's ANSI code page,
+            # and the program prints in it.
+            lang, codec = locale
+            windows_env = dict(env, LANG=lang)
+            windows_env.pop("LC_ALL", None)
+            out = subprocess.run(prefix + ["shortcut.exe"] + args, cwd=work, env=windows_env,
+                                 stdout=subprocess.PIPE, stderr=subprocess.DEVNULL).stdout
+            return out.decode(codec, "replace")
 
         for writer, reader in (("linux", "windows"), ("windows", "linux")):
             run = {"linux": linux, "windows": windows}
-            for name, switches in LINKS:
+            for name, switches, locale in LINKS:
                 link = f"{writer}-{name}.lnk"
-                run[writer](["/F:" + link, "/A:C"] + switches)
-                written = report(run[writer](["/F:" + link, "/A:Q"]))
-                read = report(run[reader](["/F:" + link, "/A:Q"]))
+                run[writer](["/F:" + link, "/A:C"] + switches, locale)
+                written = report(run[writer](["/F:" + link, "/A:Q"], locale))
+                read = report(run[reader](["/F:" + link, "/A:Q"], locale))
                 for field in FIELDS:
                     why = KNOWN.get((writer, name, field))
                     same = written.get(field) == read.get(field)
