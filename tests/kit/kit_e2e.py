@@ -119,7 +119,8 @@ def main():
     ap.add_argument("--wine", default="wine")
     ap.add_argument("--linux-shortcut", required=True)
     ap.add_argument("--windows-shortcut", required=True)
-    ap.add_argument("--sleeper", required=True, help="a program that runs for 5 s")
+    ap.add_argument("--sleeper", required=True, help="a program that runs for 10 s")
+    ap.add_argument("--closer", required=True, help="a program that closes dialprep's window")
     opts = ap.parse_args()
     k = Kit(opts)
 
@@ -173,8 +174,9 @@ def main():
                        env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=120)
         seconds = time.monotonic() - start
         k.check(os.path.exists(k.c("windows/temp/shortcut.exe")), "running tool: the copy stays")
-        k.check(2.0 <= seconds < 5.0, f"running tool: dialprep still ends at the tick ({seconds:.1f} s)")
-        time.sleep(4)  # let the stand-in finish
+        # Had dialprep waited for the tool, it would have run 10 s or more.
+        k.check(2.0 <= seconds < 8.0, f"running tool: dialprep still ends at the tick ({seconds:.1f} s)")
+        time.sleep(9)  # let the stand-in finish
 
         # No desktop folder: no link, and it ends as usual.
         k.reset(folders=())
@@ -182,6 +184,18 @@ def main():
         k.check(not os.path.exists(k.c(PROFILE, "Desktop", "Zelvo ADSL.lnk")), "no desktop folder: no link")
         k.check(not os.path.exists(k.c("windows/temp/shortcut.exe")), "no desktop folder: the tool copy is gone")
         k.check(2.0 <= seconds < 15.0, f"no desktop folder: ends as usual ({seconds:.1f} s)")
+
+        # Closing the window before the tick ends the program at once.
+        k.reset()
+        env = dict(os.environ, LANG="en_US.UTF-8", LC_ALL="")
+        script = (f"{shlex.join(k.wine + [os.path.join(kit, 'dialprep.exe')])} & "
+                  f"{shlex.join(k.wine + [opts.closer])}; code=$?; wait; exit $code")
+        closed = subprocess.run(["xvfb-run", "-a", "sh", "-c", script], cwd=kit, env=env,
+                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=120)
+        k.check(closed.returncode == 0,
+                f"closed window: the program ended at once (closer said {closed.returncode})")
+        k.check(os.path.exists(k.c("windows/system32/zelvo.ico")),
+                "closed window: the setup run had been done")
 
         # No display: no window can be made, and the run is the same.
         k.reset()

@@ -1,8 +1,8 @@
 // A stand-in for shortcut.exe that is still running when dialprep's timer
-// ticks: it waits five seconds and does nothing else.
+// ticks: it waits ten seconds and does nothing else.
 #include <windows.h>
 
 int main() {
-  Sleep(5000);
+  Sleep(10000);
   return 0;
 }
