@@ -37,30 +37,31 @@ LINKS = [
 FIELDS = ["TargetPath", "Arguments", "WorkingDirectory", "RunStyle", "IconLocation",
           "HotKey", "Description"]
 
+SHOW_AS_1 = "Wine's shell link object reads every show command back as 1"
+ENV_BLOCK = "Wine's reader takes no target from an EnvironmentVariableDataBlock"
+ICON_SET = "Wine's Resolve sets an empty icon location to the target"
+ANSI_READ = ("Wine's reader takes the ANSI LocalBasePath, which holds '?' for what "
+             "Windows-1252 lacks, and not its Unicode form")
+ANSI_WRITTEN = ("Wine writes the LocalBasePath only in the ANSI code page ({}) and no Unicode "
+                "form; a file does not say which code page that was, and the Linux build "
+                "reads it as Windows-1252")
+
 # (writer, link, field): why Wine's side disagrees.  writer is the build
 # that wrote the file.
 KNOWN = {
-    ("linux", "local", "RunStyle"): "Wine's shell link object reads every show command back as 1",
-    ("linux", "env", "RunStyle"): "Wine's shell link object reads every show command back as 1",
-    ("windows", "local", "RunStyle"): "Wine's shell link object reads every show command back as 1",
-    ("windows", "env", "RunStyle"): "Wine's shell link object reads every show command back as 1",
-    ("linux", "kit", "TargetPath"): "Wine's reader takes no target from an EnvironmentVariableDataBlock",
-    ("linux", "env", "TargetPath"): "Wine's reader takes no target from an EnvironmentVariableDataBlock",
+    ("linux", "local", "RunStyle"): SHOW_AS_1,
+    ("linux", "env", "RunStyle"): SHOW_AS_1,
+    ("windows", "local", "RunStyle"): SHOW_AS_1,
+    ("windows", "env", "RunStyle"): SHOW_AS_1,
+    ("linux", "kit", "TargetPath"): ENV_BLOCK,
+    ("linux", "env", "TargetPath"): ENV_BLOCK,
     ("linux", "unc", "TargetPath"): "Wine's reader takes no target from a network LinkInfo",
-    ("linux", "cafe", "IconLocation"): "Wine's Resolve sets an empty icon location to the target",
-    ("linux", "japanese", "TargetPath"):
-        "Wine's reader takes the ANSI LocalBasePath, which holds '?' for what Windows-1252 lacks, "
-        "and not its Unicode form",
-    ("linux", "chinese", "TargetPath"):
-        "Wine's reader takes the ANSI LocalBasePath, which holds '?' for what Windows-1252 lacks, "
-        "and not its Unicode form",
-    ("linux", "chinese", "IconLocation"): "Wine's Resolve sets an empty icon location to the target",
-    ("windows", "japanese", "TargetPath"):
-        "Wine writes the LocalBasePath only in the ANSI code page (932 here) and no Unicode form; "
-        "a file does not say which code page that was, and the Linux build reads it as Windows-1252",
-    ("windows", "chinese", "TargetPath"):
-        "Wine writes the LocalBasePath only in the ANSI code page (936 here) and no Unicode form; "
-        "a file does not say which code page that was, and the Linux build reads it as Windows-1252",
+    ("linux", "cafe", "IconLocation"): ICON_SET,
+    ("linux", "chinese", "IconLocation"): ICON_SET,
+    ("linux", "japanese", "TargetPath"): ANSI_READ,
+    ("linux", "chinese", "TargetPath"): ANSI_READ,
+    ("windows", "japanese", "TargetPath"): ANSI_WRITTEN.format("932 here"),
+    ("windows", "chinese", "TargetPath"): ANSI_WRITTEN.format("936 here"),
 }
 
 
