@@ -1,5 +1,10 @@
-// The portable shell link object: IShellLinkA and IPersistFile over the
-// link file reader and writer.
+// The portable shell link object: IShellLinkA and IPersistFile over a link
+// file held in memory.
+//
+// The object holds the link as its file: Load reads the file, each setter
+// rebuilds the structures its field owns (shllink/edit.cpp), and Save
+// writes the file back.  What no setter touched is saved exactly as it was
+// loaded.  The getters read the fields out of the held file.
 //
 // Texts come and go in UTF-8, the ANSI code page of these systems.  A
 // setter refuses text that is not valid UTF-8, or that no link field could
@@ -21,8 +26,9 @@ namespace {
 constexpr std::size_t kFieldSize = 4 * 1024 + 1;
 constexpr std::size_t kNameSize = 4096;
 
-// The link file being read or written; one at a time, never on the heap.
-uint8_t fileBuffer[portable::kMaxLinkFileSize];
+// A file being read, or a link being rebuilt; one at a time, never on the
+// heap.
+uint8_t spareBuffer[portable::kMaxLinkFileSize];
 
 HRESULT FromWin32(DWORD error) { return HRESULT_FROM_WIN32(error); }
 
@@ -44,13 +50,15 @@ HRESULT CopyOut(const char* text, LPSTR out, int cch) {
   return S_OK;
 }
 
-// Takes a setter's text: valid UTF-8 that fits the field.
-HRESULT CopyIn(LPCSTR text, char (&field)[kFieldSize]) {
-  if (text == nullptr) text = "";
-  if (!portable::IsValidUtf8(text) || std::strlen(text) >= kFieldSize)
-    return E_INVALIDARG;
-  std::strcpy(field, text);
+// A setter's text: valid UTF-8 that fits a field.
+HRESULT CheckIn(LPCSTR text) {
+  if (!portable::IsValidUtf8(text) || std::strlen(text) >= kFieldSize) return E_INVALIDARG;
   return S_OK;
+}
+
+bool FitsEnvironmentBlock(const char* text) {
+  char16_t units[shllink::kEnvironmentMaxUnits + 1];
+  return portable::Utf8ToUtf16(text, units, std::size(units), portable::Invalid::Replace) >= 0;
 }
 
 // The native name of a UTF-16 file name.
@@ -64,15 +72,61 @@ HRESULT NativeName(LPCOLESTR wide, char (&name)[kNameSize]) {
   return cut ? FromWin32(ERROR_FILENAME_EXCED_RANGE) : S_OK;
 }
 
+// The text of an environment-shaped block: its Unicode half where there is
+// one, else its ANSI half.
+void BlockText(const shllink::EnvironmentVariableDataBlock& block, char* out,
+               std::size_t capacity) {
+  shllink::TextToUtf8(block.TargetUnicode.Length > 0 ? block.TargetUnicode : block.TargetAnsi,
+                      out, capacity);
+}
+
+// The path a LinkInfo names: the local base path or the network share,
+// joined with the common path suffix.
+void LinkInfoPath(const shllink::LinkInfo& info, char* out, std::size_t capacity) {
+  using namespace shllink;
+  char base[kFieldSize];
+  char suffix[kFieldSize];
+  TextToUtf8(info.CommonPathSuffix, suffix, sizeof suffix);
+  if ((info.LinkInfoFlags & VolumeIDAndLocalBasePath) != 0) {
+    TextToUtf8(info.LocalBasePath, base, sizeof base);
+  } else if ((info.LinkInfoFlags & CommonNetworkRelativeLinkAndPathSuffix) != 0) {
+    TextToUtf8(info.NetworkLink.NetName, base, sizeof base);
+  } else {
+    return;
+  }
+  const std::size_t baseLength = std::strlen(base);
+  const bool needSeparator = suffix[0] != '\0' && baseLength > 0 &&
+                             base[baseLength - 1] != '\\';
+  char joined[2 * kFieldSize + 1];
+  std::strcpy(joined, base);
+  if (needSeparator) std::strcat(joined, "\\");
+  std::strcat(joined, suffix);
+  CopyOut(joined, out, static_cast<int>(capacity));
+}
+
+// The target as GetPath gives it: the raw text of the environment block
+// where there is one (that is what SLGP_RAWPATH asks for), else the
+// LinkInfo path, else the file-system path of the ID list, else nothing.
+// False when the ID list is malformed.
+bool TargetPath(const shllink::ShellLink& link, char* out, std::size_t capacity) {
+  using namespace shllink;
+  const uint32_t flags = link.Header.LinkFlags;
+  out[0] = '\0';
+  if ((flags & HasExpString) != 0 && link.Extra.EnvironmentVariable.Present)
+    BlockText(link.Extra.EnvironmentVariable, out, capacity);
+  if (out[0] == '\0' && (flags & HasLinkInfo) != 0 && (flags & ForceNoLinkInfo) == 0)
+    LinkInfoPath(link.Info, out, capacity);
+  if (out[0] == '\0' && (flags & HasLinkTargetIDList) != 0)
+    return IDListPath(link.IDList.IDList, out, capacity);
+  return true;
+}
+
 class ShellLink final : public IShellLinkA, public IPersistFile {
  public:
   void Reset() {
     refs_ = 1;
-    path_[0] = arguments_[0] = workingDirectory_[0] = description_[0] = '\0';
-    iconLocation_[0] = '\0';
-    iconIndex_ = 0;
-    showCmd_ = 1;  // SW_SHOWNORMAL
-    hotKey_ = 0;
+    if (!shllink::NewShellLink(image_, sizeof image_, &size_)) size_ = 0;
+    Parse();
     currentFile_[0] = '\0';
   }
   bool InUse() const { return refs_ != 0; }
@@ -98,73 +152,80 @@ class ShellLink final : public IShellLinkA, public IPersistFile {
   HRESULT STDMETHODCALLTYPE GetPath(LPSTR pszFile, int cch, WIN32_FIND_DATAA* pfd,
                                     DWORD) override {
     if (pfd != nullptr) std::memset(pfd, 0, sizeof *pfd);
-    HRESULT hr = CopyOut(path_, pszFile, cch);
+    char path[kFieldSize];
+    if (!TargetPath(link_, path, sizeof path)) path[0] = '\0';
+    HRESULT hr = CopyOut(path, pszFile, cch);
     if (FAILED(hr)) return hr;
     // As on Windows: success, but S_FALSE when there is no path to give.
-    return path_[0] == '\0' ? S_FALSE : S_OK;
+    return path[0] == '\0' ? S_FALSE : S_OK;
   }
   HRESULT STDMETHODCALLTYPE SetPath(LPCSTR pszFile) override {
-    char path[kFieldSize];
-    HRESULT hr = CopyIn(pszFile, path);
+    if (pszFile == nullptr) pszFile = "";
+    HRESULT hr = CheckIn(pszFile);
     if (FAILED(hr)) return hr;
     // A raw target lives in an environment block of fixed size.
-    if (shllink::TargetFormOf(path) == shllink::TargetForm::Environment &&
-        !FitsEnvironmentBlock(path))
+    if (shllink::TargetFormOf(pszFile) == shllink::TargetForm::Environment &&
+        !FitsEnvironmentBlock(pszFile))
       return FromWin32(ERROR_FILENAME_EXCED_RANGE);
-    std::strcpy(path_, path);
-    return S_OK;
+    return Rebuilt(shllink::EditTarget(Image(), pszFile, spareBuffer, sizeof spareBuffer, &spareSize_));
   }
   HRESULT STDMETHODCALLTYPE GetDescription(LPSTR pszName, int cch) override {
-    return CopyOut(description_, pszName, cch);
+    return GetString(link_.Strings.NameString, pszName, cch);
   }
   HRESULT STDMETHODCALLTYPE SetDescription(LPCSTR pszName) override {
-    return CopyIn(pszName, description_);
+    return SetString(shllink::StringField::NameString, pszName);
   }
   HRESULT STDMETHODCALLTYPE GetWorkingDirectory(LPSTR pszDir, int cch) override {
-    return CopyOut(workingDirectory_, pszDir, cch);
+    return GetString(link_.Strings.WorkingDir, pszDir, cch);
   }
   HRESULT STDMETHODCALLTYPE SetWorkingDirectory(LPCSTR pszDir) override {
-    return CopyIn(pszDir, workingDirectory_);
+    return SetString(shllink::StringField::WorkingDir, pszDir);
   }
   HRESULT STDMETHODCALLTYPE GetArguments(LPSTR pszArgs, int cch) override {
-    return CopyOut(arguments_, pszArgs, cch);
+    return GetString(link_.Strings.CommandLineArguments, pszArgs, cch);
   }
   HRESULT STDMETHODCALLTYPE SetArguments(LPCSTR pszArgs) override {
-    return CopyIn(pszArgs, arguments_);
+    return SetString(shllink::StringField::CommandLineArguments, pszArgs);
   }
   HRESULT STDMETHODCALLTYPE GetHotkey(WORD* pwHotkey) override {
     if (pwHotkey == nullptr) return E_POINTER;
-    *pwHotkey = hotKey_;
+    *pwHotkey = link_.Header.HotKey;
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE SetHotkey(WORD wHotkey) override {
-    hotKey_ = wHotkey;
+    shllink::SetHotKey(image_, wHotkey);
+    Parse();
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE GetShowCmd(int* piShowCmd) override {
     if (piShowCmd == nullptr) return E_POINTER;
-    *piShowCmd = showCmd_;
+    *piShowCmd = static_cast<int>(link_.Header.ShowCommand);
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE SetShowCmd(int iShowCmd) override {
-    showCmd_ = iShowCmd;
+    shllink::SetShowCommand(image_, static_cast<uint32_t>(iShowCmd));
+    Parse();
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE GetIconLocation(LPSTR pszIconPath, int cch,
                                             int* piIcon) override {
+    using namespace shllink;
     if (piIcon == nullptr) return E_POINTER;
-    *piIcon = iconIndex_;
-    return CopyOut(iconLocation_, pszIconPath, cch);
+    *piIcon = link_.Header.IconIndex;
+    char icon[kFieldSize] = {};
+    if ((link_.Header.LinkFlags & HasExpIcon) != 0 && link_.Extra.IconEnvironment.Present)
+      BlockText(link_.Extra.IconEnvironment, icon, sizeof icon);
+    if (icon[0] == '\0') TextToUtf8(link_.Strings.IconLocation, icon, sizeof icon);
+    return CopyOut(icon, pszIconPath, cch);
   }
   HRESULT STDMETHODCALLTYPE SetIconLocation(LPCSTR pszIconPath, int iIcon) override {
-    char icon[kFieldSize];
-    HRESULT hr = CopyIn(pszIconPath, icon);
+    if (pszIconPath == nullptr) pszIconPath = "";
+    HRESULT hr = CheckIn(pszIconPath);
     if (FAILED(hr)) return hr;
-    if (shllink::HasEnvironmentReference(icon) && !FitsEnvironmentBlock(icon))
+    if (shllink::HasEnvironmentReference(pszIconPath) && !FitsEnvironmentBlock(pszIconPath))
       return FromWin32(ERROR_FILENAME_EXCED_RANGE);
-    std::strcpy(iconLocation_, icon);
-    iconIndex_ = iIcon;
-    return S_OK;
+    return Rebuilt(shllink::EditIcon(Image(), pszIconPath, iIcon, spareBuffer,
+                                     sizeof spareBuffer, &spareSize_));
   }
   // Nothing is searched, tracked or updated: the fields stay as loaded.
   HRESULT STDMETHODCALLTYPE Resolve(HWND, DWORD) override { return S_OK; }
@@ -175,16 +236,19 @@ class ShellLink final : public IShellLinkA, public IPersistFile {
     HRESULT hr = NativeName(pszFileName, name);
     if (FAILED(hr)) return hr;
     std::size_t size = 0;
-    DWORD error = portable::ReadWholeFile(name, fileBuffer, sizeof fileBuffer, &size);
+    DWORD error = portable::ReadWholeFile(name, spareBuffer, sizeof spareBuffer, &size);
     if (error != ERROR_SUCCESS) return FromWin32(error);
 
     shllink::ShellLink link;
-    switch (shllink::ParseShellLink(shllink::Bytes(fileBuffer, size), &link)) {
+    switch (shllink::ParseShellLink(shllink::Bytes(spareBuffer, size), &link)) {
       case shllink::ParseResult::Ok: break;
       case shllink::ParseResult::NotShellLink: return FromWin32(ERROR_BAD_FORMAT);
       case shllink::ParseResult::Malformed: return FromWin32(ERROR_FILE_CORRUPT);
     }
-    if (!TakeFields(link)) return FromWin32(ERROR_FILE_CORRUPT);
+    char path[kFieldSize];
+    if (!TargetPath(link, path, sizeof path)) return FromWin32(ERROR_FILE_CORRUPT);
+    spareSize_ = size;
+    (void)Rebuilt(true);
     std::strcpy(currentFile_, name);
     return S_OK;
   }
@@ -197,19 +261,7 @@ class ShellLink final : public IShellLinkA, public IPersistFile {
       HRESULT hr = NativeName(pszFileName, name);
       if (FAILED(hr)) return hr;
     }
-    shllink::LinkFields fields;
-    fields.Target = path_;
-    fields.Arguments = arguments_;
-    fields.WorkingDirectory = workingDirectory_;
-    fields.Description = description_;
-    fields.IconLocation = iconLocation_;
-    fields.IconIndex = iconIndex_;
-    fields.ShowCommand = static_cast<uint32_t>(showCmd_);
-    fields.HotKey = hotKey_;
-    std::size_t size = 0;
-    if (!shllink::WriteShellLink(fields, fileBuffer, sizeof fileBuffer, &size))
-      return E_INVALIDARG;
-    DWORD error = portable::WriteFileReplacing(name, fileBuffer, size);
+    DWORD error = portable::WriteFileReplacing(name, image_, size_);
     if (error != ERROR_SUCCESS) return FromWin32(error);
     if (fRemember) std::strcpy(currentFile_, name);
     return S_OK;
@@ -217,83 +269,41 @@ class ShellLink final : public IShellLinkA, public IPersistFile {
   HRESULT STDMETHODCALLTYPE SaveCompleted(LPCOLESTR) override { return S_OK; }
 
  private:
-  static bool FitsEnvironmentBlock(const char* text) {
-    char16_t units[shllink::kEnvironmentMaxUnits + 1];
-    return portable::Utf8ToUtf16(text, units, std::size(units),
-                                 portable::Invalid::Replace) >= 0;
+  shllink::Bytes Image() const { return shllink::Bytes(image_, size_); }
+
+  // Reads the held file again after a change; it is well formed by making.
+  void Parse() {
+    if (shllink::ParseShellLink(Image(), &link_) != shllink::ParseResult::Ok)
+      link_ = shllink::ShellLink();
   }
 
-  // The fields of a parsed file, as GetPath and the other getters give them.
-  bool TakeFields(const shllink::ShellLink& link) {
-    using namespace shllink;
-    const uint32_t flags = link.Header.LinkFlags;
-    const ExtraData& extra = link.Extra;
-    const StringData& s = link.Strings;
-
-    // The target: the raw text of the environment block where there is one
-    // (that is what SLGP_RAWPATH asks for), else the LinkInfo path, else
-    // the file-system path of the ID list, else nothing.
-    path_[0] = '\0';
-    if ((flags & HasExpString) != 0 && extra.EnvironmentVariable.Present) {
-      const EnvironmentVariableDataBlock& env = extra.EnvironmentVariable;
-      TextToUtf8(env.TargetUnicode.Length > 0 ? env.TargetUnicode : env.TargetAnsi,
-                 path_, sizeof path_);
-    }
-    if (path_[0] == '\0' && (flags & HasLinkInfo) != 0 &&
-        (flags & ForceNoLinkInfo) == 0)
-      LinkInfoPath(link.Info);
-    if (path_[0] == '\0' && (flags & HasLinkTargetIDList) != 0 &&
-        !IDListPath(link.IDList.IDList, path_, sizeof path_))
-      return false;
-
-    TextToUtf8(s.NameString, description_, sizeof description_);
-    TextToUtf8(s.WorkingDir, workingDirectory_, sizeof workingDirectory_);
-    TextToUtf8(s.CommandLineArguments, arguments_, sizeof arguments_);
-    iconLocation_[0] = '\0';
-    if ((flags & HasExpIcon) != 0 && extra.IconEnvironment.Present) {
-      const IconEnvironmentDataBlock& icon = extra.IconEnvironment;
-      TextToUtf8(icon.TargetUnicode.Length > 0 ? icon.TargetUnicode : icon.TargetAnsi,
-                 iconLocation_, sizeof iconLocation_);
-    }
-    if (iconLocation_[0] == '\0')
-      TextToUtf8(s.IconLocation, iconLocation_, sizeof iconLocation_);
-    iconIndex_ = link.Header.IconIndex;
-    showCmd_ = static_cast<int>(link.Header.ShowCommand);
-    hotKey_ = link.Header.HotKey;
-    return true;
+  // Takes the link that an edit (or Load) left in the spare buffer.
+  HRESULT Rebuilt(bool ok) {
+    if (!ok) return E_INVALIDARG;
+    std::memcpy(image_, spareBuffer, spareSize_);
+    size_ = spareSize_;
+    Parse();
+    return S_OK;
   }
 
-  void LinkInfoPath(const shllink::LinkInfo& info) {
-    using namespace shllink;
-    char base[kFieldSize];
-    char suffix[kFieldSize];
-    TextToUtf8(info.CommonPathSuffix, suffix, sizeof suffix);
-    if ((info.LinkInfoFlags & VolumeIDAndLocalBasePath) != 0) {
-      TextToUtf8(info.LocalBasePath, base, sizeof base);
-    } else if ((info.LinkInfoFlags & CommonNetworkRelativeLinkAndPathSuffix) != 0) {
-      TextToUtf8(info.NetworkLink.NetName, base, sizeof base);
-    } else {
-      return;
-    }
-    const std::size_t baseLength = std::strlen(base);
-    const bool needSeparator = suffix[0] != '\0' && baseLength > 0 &&
-                               base[baseLength - 1] != '\\';
-    char joined[2 * kFieldSize + 1];
-    std::strcpy(joined, base);
-    if (needSeparator) std::strcat(joined, "\\");
-    std::strcat(joined, suffix);
-    CopyOut(joined, path_, static_cast<int>(sizeof path_));
+  HRESULT GetString(const shllink::TextRef& text, LPSTR out, int cch) {
+    char utf8[kFieldSize];
+    shllink::TextToUtf8(text, utf8, sizeof utf8);
+    return CopyOut(utf8, out, cch);
+  }
+  HRESULT SetString(shllink::StringField field, LPCSTR text) {
+    if (text == nullptr) text = "";
+    HRESULT hr = CheckIn(text);
+    if (FAILED(hr)) return hr;
+    return Rebuilt(shllink::EditString(Image(), field, text, spareBuffer, sizeof spareBuffer,
+                                       &spareSize_));
   }
 
   ULONG refs_ = 0;
-  char path_[kFieldSize];
-  char arguments_[kFieldSize];
-  char workingDirectory_[kFieldSize];
-  char description_[kFieldSize];
-  char iconLocation_[kFieldSize];
-  int iconIndex_ = 0;
-  int showCmd_ = 1;
-  WORD hotKey_ = 0;
+  uint8_t image_[portable::kMaxLinkFileSize];
+  std::size_t size_ = 0;
+  std::size_t spareSize_ = 0;
+  shllink::ShellLink link_;  // the held file, read
   char currentFile_[kNameSize];
 };
 
@@ -306,6 +316,10 @@ ShellLink objects[2];
 namespace portable {
 
 HRESULT CreatePortableShellLink(REFIID riid, void** ppv) {
+  if (ppv == nullptr) return E_POINTER;
+  *ppv = nullptr;
+  // Texts of ANSI links are read in the code page the user names.
+  if (!SelectAnsiCodePage()) return E_INVALIDARG;
   for (ShellLink& object : objects) {
     if (object.InUse()) continue;
     object.Reset();

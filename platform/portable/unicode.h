@@ -48,3 +48,30 @@ std::size_t Cp1252ToUtf8(const uint8_t* src, std::size_t count, char* dst,
 uint8_t Utf16ToCp1252(char16_t unit);
 
 }  // namespace portable
+
+namespace portable {
+
+// ---------------------------------------------------------------- ANSI
+// Link files keep some texts in the ANSI code page of the Windows that
+// wrote them, and do not record which one it was.  The environment
+// variable SHORTCUT_CODEPAGE names it by its Windows number (1251, 932,
+// ...); unset or empty, it is 1252, Western European.
+
+// Takes the code page from the environment.  Returns false, and keeps
+// 1252, when the value names no code page this system can convert.
+bool SelectAnsiCodePage();
+
+// ANSI bytes (stopping early at a NUL) into UTF-8, cut at a character
+// boundary to fit capacity - 1 bytes, terminated.  Bytes the code page
+// does not define become U+FFFD.
+std::size_t AnsiToUtf8(const uint8_t* src, std::size_t count, char* dst,
+                       std::size_t capacity, bool* cut = nullptr);
+
+// count UTF-16 units into ANSI bytes, unterminated, cut at a character
+// boundary to fit capacity.  '?' stands for what the code page lacks, and
+// *exact (when given) tells whether that ever happened.  Returns the
+// number of bytes written.
+std::size_t Utf16ToAnsi(const char16_t* src, std::size_t count, uint8_t* dst,
+                        std::size_t capacity, bool* exact = nullptr);
+
+}  // namespace portable

@@ -39,7 +39,7 @@ class ByteReader {
 // ------------------------------------------------------------ texts
 
 enum class TextEncoding : uint8_t {
-  Ansi,     // system default code page; read as Windows-1252
+  Ansi,     // the writer's ANSI code page (see portable::SelectAnsiCodePage)
   Unicode,  // UTF-16LE
 };
 
@@ -151,6 +151,7 @@ struct CommonNetworkRelativeLink {
 };
 
 struct LinkInfo {
+  Bytes Raw;  // the whole structure, LinkInfoSize bytes
   uint32_t LinkInfoSize = 0;
   uint32_t LinkInfoHeaderSize = 0;
   uint32_t LinkInfoFlags = 0;
@@ -279,6 +280,9 @@ struct ExtraData {
   TrackerDataBlock Tracker;
   VistaAndAboveIDListDataBlock VistaAndAboveIDList;
   uint32_t UnknownBlocks = 0;  // skipped, counted
+  Bytes Blocks;  // every block, as they stand, up to the TerminalBlock
+  Bytes Tail;    // the TerminalBlock and any bytes after it; empty when
+                 // the file simply ends after the last block
 };
 
 // ------------------------------------------------------------ the file
@@ -314,9 +318,70 @@ ParseResult ParseShellLink(Bytes file, ShellLink* link);
 // Returns false only when the list is malformed.
 bool IDListPath(Bytes idList, char* out, std::size_t capacity);
 
-// ------------------------------------------------------------ writing
+// ------------------------------------------------------------ target forms
 
-// What the writer stores: texts in UTF-8, at most 260 UTF-16 units each.
+// How a target is stored.
+enum class TargetForm {
+  None,         // empty target: no IDList, no LinkInfo
+  LocalPath,    // "X:\...": LinkTargetIDList and LinkInfo with VolumeID
+  NetworkPath,  // "\\server\share...": LinkInfo with CommonNetworkRelativeLink
+                // and the path in an EnvironmentVariableDataBlock
+  Environment,  // %NAME% references, or no folder: EnvironmentVariableDataBlock
+};
+
+// The form of a target, and in out the text its structures are made of.
+// A drive or network path is made canonical as Windows does it: '/' read
+// as '\', runs of separators as one (past the "\\" of a network path),
+// "." and ".." resolved, no separator at the end but in a drive's root;
+// *folder tells whether it ended in a separator, which marks it a folder.
+// Any other target is copied exactly as written.
+TargetForm CanonicalTarget(const char* target, char* out, std::size_t capacity,
+                           bool* folder);
+TargetForm TargetFormOf(const char* target);
+
+// True when text holds a %NAME% reference.
+bool HasEnvironmentReference(const char* text);
+
+// Longest text an environment block holds, in UTF-16 units.
+inline constexpr std::size_t kEnvironmentMaxUnits = kEnvironmentUnicodeSize / 2 - 1;
+
+// ------------------------------------------------------------ editing
+
+// A link is edited as its file: each edit makes the whole file anew in
+// out (capacity bytes, *size its length), with the structures that the
+// edited field owns built afresh and every other one copied as it stands.
+// What an edit does not own keeps its bytes, down to unknown blocks and
+// whatever follows the TerminalBlock.  Texts come in UTF-8.  An edit
+// returns false when file is not a well-formed link, a text cannot be
+// stored, or the result does not fit.
+
+// An empty link: no target, no texts, ShowCommand 1, Unicode strings.
+bool NewShellLink(uint8_t* out, std::size_t capacity, std::size_t* size);
+
+// The target, in the form TargetFormOf gives it.  What described the old
+// target goes: the ID list, LinkInfo, relative path, the environment,
+// tracker, Darwin, special and known folder and Vista ID list blocks, and
+// the header's file attributes, times and size.
+bool EditTarget(Bytes file, const char* target, uint8_t* out,
+                std::size_t capacity, std::size_t* size);
+
+// One StringData text; empty removes it.  Strings stay in the file's
+// encoding where the new text fits it, else all of them become Unicode.
+enum class StringField { NameString, RelativePath, WorkingDir, CommandLineArguments,
+                         IconLocation };
+bool EditString(Bytes file, StringField field, const char* text, uint8_t* out,
+                std::size_t capacity, std::size_t* size);
+
+// The icon: its location string, its IconEnvironmentDataBlock (for a
+// location with %NAME%) and the header's IconIndex.
+bool EditIcon(Bytes file, const char* icon, int32_t index, uint8_t* out,
+              std::size_t capacity, std::size_t* size);
+
+// Header fields of a well-formed link, changed in place.
+void SetShowCommand(uint8_t* file, uint32_t showCommand);
+void SetHotKey(uint8_t* file, uint16_t hotKey);
+
+// What Create writes: a new link with every field set as given.
 struct LinkFields {
   const char* Target = "";
   const char* Arguments = "";
@@ -327,25 +392,7 @@ struct LinkFields {
   uint32_t ShowCommand = 1;
   uint16_t HotKey = 0;
 };
-
-// How the writer stores a target.
-enum class TargetForm {
-  None,         // empty target: no IDList, no LinkInfo
-  LocalPath,    // "X:\...": LinkTargetIDList and LinkInfo with VolumeID
-  NetworkPath,  // "\\server\share...": LinkInfo with CommonNetworkRelativeLink
-  Environment,  // %NAME% references, or no folder: EnvironmentVariableDataBlock
-};
-TargetForm TargetFormOf(const char* target);
-
-// True when text holds a %NAME% reference.
-bool HasEnvironmentReference(const char* text);
-
-// Longest text an environment block holds, in UTF-16 units.
-inline constexpr std::size_t kEnvironmentMaxUnits = kEnvironmentUnicodeSize / 2 - 1;
-
-// Serialises the fields into out.  Returns false when out is too small or a
-// text cannot be stored; *size is the file's length.
-bool WriteShellLink(const LinkFields& fields, uint8_t* out,
-                    std::size_t capacity, std::size_t* size);
+bool WriteShellLink(const LinkFields& fields, uint8_t* out, std::size_t capacity,
+                    std::size_t* size);
 
 }  // namespace shllink

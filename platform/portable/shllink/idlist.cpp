@@ -69,7 +69,7 @@ bool FileEntryName(Bytes item, char* name, std::size_t capacity) {
     uint8_t byte = 1;
     while (r.ReadU8(end, &byte) && byte != 0) ++end;
     if (byte != 0) return false;
-    portable::Cp1252ToUtf8(item.data() + kPrimaryName, end - kPrimaryName, name,
+    portable::AnsiToUtf8(item.data() + kPrimaryName, end - kPrimaryName, name,
                            capacity);
     end += 1;
   }
@@ -116,14 +116,15 @@ bool IDListPath(Bytes idList, char* out, std::size_t capacity) {
       fileSystem = IsRootItem(type) && size >= 20 &&
                    std::memcmp(item.data() + 4, kMyComputer, 16) == 0;
     } else if (index == 1) {
-      // The drive, as "C:\" in ANSI.
-      char drive[8] = {};
+      // The drive, as "C:\" in ANSI, at most 7 bytes of it.
+      uint8_t raw[8] = {};
       fileSystem = IsVolumeItem(type) && (type & 0x01) != 0;
-      for (std::size_t i = 0; fileSystem && i + 1 < sizeof drive && 3 + i < size; ++i) {
-        const char c = static_cast<char>(item[3 + i]);
-        if (c == '\0') break;
-        drive[i] = c;
+      for (std::size_t i = 0; fileSystem && i + 1 < sizeof raw && 3 + i < size; ++i) {
+        if (item[3 + i] == 0) break;
+        raw[i] = item[3 + i];
       }
+      char drive[3 * sizeof raw + 1];
+      portable::AnsiToUtf8(raw, sizeof raw, drive, sizeof drive);
       fileSystem = fileSystem && drive[0] != '\0';
       if (fileSystem) path.Append(drive);
     } else {

@@ -55,7 +55,7 @@ bool TextToUtf8(const TextRef& text, char* out, std::size_t capacity) {
   if (text.Encoding == TextEncoding::Unicode)
     portable::Utf16LEToUtf8(text.Data, text.Length, out, capacity, &cut);
   else
-    portable::Cp1252ToUtf8(text.Data, text.Length, out, capacity, &cut);
+    portable::AnsiToUtf8(text.Data, text.Length, out, capacity, &cut);
   return !cut;
 }
 
@@ -316,7 +316,8 @@ ParseResult ParseLinkInfo(Bytes data, LinkInfo* info, std::size_t* consumed) {
   if (!whole.ReadU32LE(0, &info->LinkInfoSize) || info->LinkInfoSize < 0x1C ||
       !whole.Has(0, info->LinkInfoSize))
     return kMalformed;
-  const ByteReader r(data.first(info->LinkInfoSize));
+  info->Raw = data.first(info->LinkInfoSize);
+  const ByteReader r(info->Raw);
   const std::size_t size = info->LinkInfoSize;
   if (!r.ReadU32LE(4, &info->LinkInfoHeaderSize) || !r.ReadU32LE(8, &info->LinkInfoFlags) ||
       !r.ReadU32LE(12, &info->VolumeIDOffset) ||
@@ -415,10 +416,7 @@ ParseResult ParseExtraData(Bytes data, ExtraData* extra, std::size_t* consumed) 
       if (r.Has(at, 1)) return kMalformed;  // 1 to 3 stray bytes
       break;
     }
-    if (blockSize < 4) {
-      at += 4;
-      break;
-    }
+    if (blockSize < 4) break;
     uint32_t signature;
     Bytes blockBytes;
     if (blockSize < 8 || !r.Slice(at, blockSize, &blockBytes) ||
@@ -428,7 +426,9 @@ ParseResult ParseExtraData(Bytes data, ExtraData* extra, std::size_t* consumed) 
       return kMalformed;
     at += blockSize;
   }
-  *consumed = at;
+  extra->Blocks = data.first(at);
+  extra->Tail = data.subspan(at);
+  *consumed = data.size();
   return ParseResult::Ok;
 }
 

@@ -1,24 +1,28 @@
-// Writing [MS-SHLLINK] files in the forms Windows itself writes.
+// Building the structures of [MS-SHLLINK] files in the forms Windows itself
+// writes them:
 //
 //   target "C:\dir\file"      LinkTargetIDList (My Computer, drive, one file
 //                             entry per name) and a LinkInfo with VolumeID
 //                             and LocalBasePath;
-//   target "\\server\share\x" a LinkInfo with CommonNetworkRelativeLink;
+//   target "\\server\share\x" a LinkInfo with CommonNetworkRelativeLink, and
+//                             the whole path in an
+//                             EnvironmentVariableDataBlock, as Windows 10
+//                             writes it;
 //   target with %NAME%, or    the text kept raw in an
 //   with no folder            EnvironmentVariableDataBlock, as Windows' own
 //                             Start-menu links keep theirs;
 //   icon with %NAME%          also an IconEnvironmentDataBlock.
 //
-// Strings are stored as UTF-16 (IsUnicode); an empty text is left out.
+// Drive and network paths are made canonical first, as Windows does before
+// it builds an ID list.  ANSI copies of texts are in the ANSI code page.
 #include <cstring>
 
 #include "../unicode.h"
 #include "format.h"
+#include "writer.h"
 
 namespace shllink {
 namespace {
-
-constexpr std::size_t kMaxUnits = 1024;
 
 constexpr uint8_t kMyComputerItem[20] = {
     0x14, 0x00, 0x1F, 0x50, 0xE0, 0x4F, 0xD0, 0x20, 0xEA, 0x3A,
@@ -27,82 +31,6 @@ constexpr uint8_t kMyComputerItem[20] = {
 constexpr uint32_t kDriveFixed = 3;  // DRIVE_FIXED
 constexpr uint16_t kAttributeDirectory = 0x10;
 constexpr uint16_t kAttributeArchive = 0x20;
-
-// A UTF-16 copy of a UTF-8 text.
-struct Wide {
-  char16_t Units[kMaxUnits];
-  std::size_t Length = 0;
-  bool Ok = false;
-
-  explicit Wide(const char* text) {
-    long n = portable::Utf8ToUtf16(text, Units, kMaxUnits, portable::Invalid::Replace);
-    Ok = n >= 0;
-    Length = Ok ? static_cast<std::size_t>(n) : 0;
-  }
-  bool Cp1252Exact() const {
-    for (std::size_t i = 0; i < Length; ++i)
-      if (portable::Utf16ToCp1252(Units[i]) == '?' && Units[i] != u'?') return false;
-    return true;
-  }
-};
-
-class Writer {
- public:
-  Writer(uint8_t* out, std::size_t capacity) : out_(out), capacity_(capacity) {}
-
-  bool ok() const { return ok_; }
-  std::size_t size() const { return used_; }
-
-  void U8(uint8_t v) {
-    if (used_ + 1 > capacity_) {
-      ok_ = false;
-      return;
-    }
-    out_[used_++] = v;
-  }
-  void U16(uint16_t v) {
-    U8(static_cast<uint8_t>(v));
-    U8(static_cast<uint8_t>(v >> 8));
-  }
-  void U32(uint32_t v) {
-    U16(static_cast<uint16_t>(v));
-    U16(static_cast<uint16_t>(v >> 16));
-  }
-  void Raw(const uint8_t* data, std::size_t n) {
-    for (std::size_t i = 0; i < n; ++i) U8(data[i]);
-  }
-  void Zeros(std::size_t n) {
-    for (std::size_t i = 0; i < n; ++i) U8(0);
-  }
-  // The text in Windows-1252, '?' for what it lacks, and a NUL.
-  void Ansi(const Wide& text) {
-    for (std::size_t i = 0; i < text.Length; ++i) U8(portable::Utf16ToCp1252(text.Units[i]));
-    U8(0);
-  }
-  void Unicode(const Wide& text) {
-    for (std::size_t i = 0; i < text.Length; ++i) U16(text.Units[i]);
-  }
-  void UnicodeZ(const Wide& text) {
-    Unicode(text);
-    U16(0);
-  }
-  // Patches a 16- or 32-bit value written earlier.
-  void PatchU16(std::size_t at, uint16_t v) {
-    if (at + 2 > used_) return;
-    out_[at] = static_cast<uint8_t>(v);
-    out_[at + 1] = static_cast<uint8_t>(v >> 8);
-  }
-  void PatchU32(std::size_t at, uint32_t v) {
-    PatchU16(at, static_cast<uint16_t>(v));
-    PatchU16(at + 2, static_cast<uint16_t>(v >> 16));
-  }
-
- private:
-  uint8_t* out_;
-  std::size_t capacity_;
-  std::size_t used_ = 0;
-  bool ok_ = true;
-};
 
 bool IsLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
 
@@ -139,57 +67,216 @@ void FileEntryItem(Writer& w, const Wide& name, bool folder) {
   w.PatchU16(start, static_cast<uint16_t>(w.size() - start));
 }
 
-// LinkTargetIDList for "X:\a\b\c".
-void WriteLocalIDList(Writer& w, const char* target) {
+}  // namespace
+
+// ------------------------------------------------------------ Writer
+
+void Writer::U8(uint8_t v) {
+  if (used_ + 1 > capacity_) {
+    ok_ = false;
+    return;
+  }
+  out_[used_++] = v;
+}
+
+void Writer::U16(uint16_t v) {
+  U8(static_cast<uint8_t>(v));
+  U8(static_cast<uint8_t>(v >> 8));
+}
+
+void Writer::U32(uint32_t v) {
+  U16(static_cast<uint16_t>(v));
+  U16(static_cast<uint16_t>(v >> 16));
+}
+
+void Writer::Raw(Bytes data) {
+  if (data.size() > capacity_ - used_) {
+    ok_ = false;
+    return;
+  }
+  if (!data.empty()) std::memcpy(out_ + used_, data.data(), data.size());
+  used_ += data.size();
+}
+
+void Writer::Zeros(std::size_t n) {
+  for (std::size_t i = 0; i < n; ++i) U8(0);
+}
+
+void Writer::Ansi(const Wide& text) {
+  uint8_t bytes[3 * kMaxWideUnits];
+  Raw(Bytes(bytes, portable::Utf16ToAnsi(text.Units, text.Length, bytes, sizeof bytes)));
+  U8(0);
+}
+
+void Writer::Unicode(const Wide& text) {
+  for (std::size_t i = 0; i < text.Length; ++i) U16(text.Units[i]);
+}
+
+void Writer::UnicodeZ(const Wide& text) {
+  Unicode(text);
+  U16(0);
+}
+
+void Writer::PatchU16(std::size_t at, uint16_t v) {
+  if (at + 2 > used_) return;
+  out_[at] = static_cast<uint8_t>(v);
+  out_[at + 1] = static_cast<uint8_t>(v >> 8);
+}
+
+void Writer::PatchU32(std::size_t at, uint32_t v) {
+  PatchU16(at, static_cast<uint16_t>(v));
+  PatchU16(at + 2, static_cast<uint16_t>(v >> 16));
+}
+
+Wide::Wide(const char* text) {
+  const long n = portable::Utf8ToUtf16(text, Units, kMaxWideUnits, portable::Invalid::Replace);
+  Ok = n >= 0;
+  Length = Ok ? static_cast<std::size_t>(n) : 0;
+}
+
+bool Wide::AnsiExact() const {
+  uint8_t bytes[3 * kMaxWideUnits];
+  bool exact = true;
+  portable::Utf16ToAnsi(Units, Length, bytes, sizeof bytes, &exact);
+  return exact;
+}
+
+// ------------------------------------------------------------ target forms
+
+bool HasEnvironmentReference(const char* text) {
+  const char* open = std::strchr(text, '%');
+  while (open != nullptr) {
+    const char* close = std::strchr(open + 1, '%');
+    if (close == nullptr) return false;
+    if (close > open + 1) return true;
+    open = close;
+  }
+  return false;
+}
+
+TargetForm CanonicalTarget(const char* target, char* out, std::size_t capacity,
+                           bool* folder) {
+  *folder = false;
+  if (capacity == 0) return TargetForm::None;
+  out[0] = '\0';
+  if (target[0] == '\0') return TargetForm::None;
+  const std::size_t length = std::strlen(target);
+  auto raw = [&]() {
+    if (length >= capacity) return TargetForm::None;
+    std::memcpy(out, target, length + 1);
+    return TargetForm::Environment;
+  };
+  if (HasEnvironmentReference(target) || length >= capacity) return raw();
+
+  // Separators as backslashes, runs of them as one past a UNC lead.
+  std::size_t n = 0;
+  for (std::size_t i = 0; i < length; ++i) {
+    const char c = target[i] == '/' ? '\\' : target[i];
+    if (c == '\\' && n > 1 && out[n - 1] == '\\') continue;
+    out[n++] = c;
+  }
+  out[n] = '\0';
+
+  // The root that "." and ".." never climb above: "X:\", or "\\server\share".
+  std::size_t root;
+  TargetForm form;
+  if (IsLetter(out[0]) && out[1] == ':' && out[2] == '\\') {
+    root = 3;
+    form = TargetForm::LocalPath;
+  } else if (IsNetworkPath(out)) {
+    const char* share = std::strchr(out + 2, '\\') + 1;
+    const char* end = std::strchr(share, '\\');
+    root = end ? static_cast<std::size_t>(end - out) : n;
+    form = TargetForm::NetworkPath;
+  } else {
+    return raw();
+  }
+  *folder = n > root && out[n - 1] == '\\';
+
+  // The names after the root, one at a time, into place.
+  std::size_t write = root;
+  std::size_t read = root;
+  while (read < n) {
+    while (read < n && out[read] == '\\') ++read;
+    std::size_t end = read;
+    while (end < n && out[end] != '\\') ++end;
+    const std::size_t nameLength = end - read;
+    if (nameLength == 1 && out[read] == '.') {
+      // stays where it is
+    } else if (nameLength == 2 && out[read] == '.' && out[read + 1] == '.') {
+      while (write > root && out[write - 1] != '\\') --write;
+      if (write > root) --write;  // the separator before the name
+    } else if (nameLength > 0) {
+      if (write > 0 && out[write - 1] != '\\') out[write++] = '\\';
+      std::memmove(out + write, out + read, nameLength);
+      write += nameLength;
+    }
+    read = end;
+  }
+  out[write] = '\0';
+  return form;
+}
+
+TargetForm TargetFormOf(const char* target) {
+  char canonical[kMaxWideUnits * 3 + 1];
+  bool folder;
+  return CanonicalTarget(target, canonical, sizeof canonical, &folder);
+}
+
+// ------------------------------------------------------------ structures
+
+bool WriteLocalIDList(Writer& w, const char* path, bool folder) {
   const std::size_t start = w.size();
   w.U16(0);  // IDListSize, patched
-  w.Raw(kMyComputerItem, sizeof kMyComputerItem);
+  w.Raw(Bytes(kMyComputerItem, sizeof kMyComputerItem));
   // Volume item: "X:\" in a 22-byte field.
   w.U16(0x19);
   w.U8(0x2F);
-  const uint8_t drive[3] = {static_cast<uint8_t>(target[0]), ':', '\\'};
-  w.Raw(drive, 3);
+  const uint8_t drive[3] = {static_cast<uint8_t>(path[0]), ':', '\\'};
+  w.Raw(Bytes(drive, 3));
   w.Zeros(22 - 3);
 
-  const char* p = target + 3;
+  const char* p = path + 3;
   while (*p != '\0') {
     const char* end = std::strchr(p, '\\');
     const std::size_t length = end ? static_cast<std::size_t>(end - p) : std::strlen(p);
-    if (length > 0) {
-      char name[kMaxUnits];
-      const std::size_t n = length < sizeof name ? length : sizeof name - 1;
-      std::memcpy(name, p, n);
-      name[n] = '\0';
-      // A trailing backslash marks the last name as a folder too.
-      FileEntryItem(w, Wide(name), end != nullptr);
-    }
+    char name[kMaxWideUnits];
+    if (length >= sizeof name) return false;
+    std::memcpy(name, p, length);
+    name[length] = '\0';
+    const Wide wide(name);
+    if (!wide.Ok) return false;
+    // The last name is a folder when the target said so.
+    FileEntryItem(w, wide, end != nullptr || folder);
     p += length;
     if (*p == '\\') ++p;
   }
   w.U16(0);  // TerminalID
+  if (w.size() - start - 2 > 0xFFFF) return false;
   w.PatchU16(start, static_cast<uint16_t>(w.size() - start - 2));
+  return w.ok();
 }
 
-// LinkInfo.  Unicode copies of the paths follow when Windows-1252 cannot
-// hold them.
-void WriteLinkInfo(Writer& w, const char* target, TargetForm form) {
+// Unicode copies of the paths follow when the ANSI code page cannot hold
+// them.
+bool WriteLinkInfo(Writer& w, const char* path, TargetForm form) {
   const bool local = form == TargetForm::LocalPath;
-  char netName[kMaxUnits] = {};
+  char netName[kMaxWideUnits] = {};
   const char* suffix = "";
-  if (local) {
-    suffix = "";
-  } else {
+  if (!local) {
     // NetName is "\\server\share", CommonPathSuffix what follows it.
-    const char* share = std::strchr(target + 2, '\\') + 1;
+    const char* share = std::strchr(path + 2, '\\') + 1;
     const char* rest = std::strchr(share, '\\');
-    const std::size_t n = rest ? static_cast<std::size_t>(rest - target) : std::strlen(target);
-    std::memcpy(netName, target, n < sizeof netName ? n : sizeof netName - 1);
+    const std::size_t n = rest ? static_cast<std::size_t>(rest - path) : std::strlen(path);
+    if (n >= sizeof netName) return false;
+    std::memcpy(netName, path, n);
     suffix = rest ? rest + 1 : "";
   }
-  const Wide base(local ? target : "");
+  const Wide base(local ? path : "");
   const Wide net(netName);
   const Wide pathSuffix(suffix);
-  const bool unicode = !(base.Cp1252Exact() && net.Cp1252Exact() && pathSuffix.Cp1252Exact());
+  if (!base.Ok || !net.Ok || !pathSuffix.Ok) return false;
+  const bool unicode = !(base.AnsiExact() && net.AnsiExact() && pathSuffix.AnsiExact());
   const uint32_t headerSize = unicode ? 0x24 : 0x1C;
 
   const std::size_t start = w.size();
@@ -240,110 +327,37 @@ void WriteLinkInfo(Writer& w, const char* target, TargetForm form) {
     w.UnicodeZ(pathSuffix);
   }
   w.PatchU32(start, here());
+  return w.ok();
 }
 
-void WriteStringData(Writer& w, const Wide& text) {
-  if (text.Length == 0) return;
-  w.U16(static_cast<uint16_t>(text.Length));
-  w.Unicode(text);
-}
-
-// EnvironmentVariableDataBlock or IconEnvironmentDataBlock.
-void WriteEnvironmentBlock(Writer& w, uint32_t signature, const Wide& text) {
+bool WriteEnvironmentBlock(Writer& w, uint32_t signature, const char* text) {
+  const Wide wide(text);
+  if (!wide.Ok || wide.Length > kEnvironmentMaxUnits) return false;
   w.U32(kEnvironmentBlockSize);
   w.U32(signature);
-  for (std::size_t i = 0; i < kEnvironmentAnsiSize; ++i)
-    w.U8(i < text.Length ? portable::Utf16ToCp1252(text.Units[i]) : 0);
+  uint8_t ansi[kEnvironmentAnsiSize] = {};
+  // The ANSI copy keeps its terminator: at most 259 bytes of text.
+  portable::Utf16ToAnsi(wide.Units, wide.Length, ansi, sizeof ansi - 1);
+  w.Raw(Bytes(ansi, sizeof ansi));
   for (std::size_t i = 0; i < kEnvironmentUnicodeSize / 2; ++i)
-    w.U16(i < text.Length ? text.Units[i] : 0);
+    w.U16(i < wide.Length ? wide.Units[i] : 0);
+  return w.ok();
 }
 
-}  // namespace
-
-bool HasEnvironmentReference(const char* text) {
-  const char* open = std::strchr(text, '%');
-  while (open != nullptr) {
-    const char* close = std::strchr(open + 1, '%');
-    if (close == nullptr) return false;
-    if (close > open + 1) return true;
-    open = close;
+bool WriteStringDataText(Writer& w, const char* text, TextEncoding encoding) {
+  const Wide wide(text);
+  if (!wide.Ok) return false;
+  if (encoding == TextEncoding::Unicode) {
+    if (wide.Length > 0xFFFF) return false;
+    w.U16(static_cast<uint16_t>(wide.Length));
+    w.Unicode(wide);
+    return w.ok();
   }
-  return false;
-}
-
-TargetForm TargetFormOf(const char* target) {
-  if (target[0] == '\0') return TargetForm::None;
-  if (HasEnvironmentReference(target)) return TargetForm::Environment;
-  if (IsLetter(target[0]) && target[1] == ':' && target[2] == '\\')
-    return TargetForm::LocalPath;
-  if (IsNetworkPath(target)) return TargetForm::NetworkPath;
-  return TargetForm::Environment;
-}
-
-bool WriteShellLink(const LinkFields& f, uint8_t* out, std::size_t capacity,
-                    std::size_t* size) {
-  *size = 0;
-  const Wide target(f.Target);
-  const Wide description(f.Description);
-  const Wide workingDirectory(f.WorkingDirectory);
-  const Wide arguments(f.Arguments);
-  const Wide iconLocation(f.IconLocation);
-  for (const Wide* text : {&target, &description, &workingDirectory, &arguments,
-                           &iconLocation})
-    if (!text->Ok || text->Length > 0xFFFF) return false;
-
-  const TargetForm form = TargetFormOf(f.Target);
-  const bool iconEnvironment = HasEnvironmentReference(f.IconLocation);
-  if ((form == TargetForm::Environment && target.Length > kEnvironmentMaxUnits) ||
-      (iconEnvironment && iconLocation.Length > kEnvironmentMaxUnits))
-    return false;
-
-  uint32_t flags = IsUnicode;
-  switch (form) {
-    case TargetForm::None: break;
-    case TargetForm::LocalPath: flags |= HasLinkTargetIDList | HasLinkInfo; break;
-    case TargetForm::NetworkPath: flags |= HasLinkInfo; break;
-    case TargetForm::Environment:
-      flags |= HasExpString | ForceNoLinkInfo | PreferEnvironmentPath;
-      break;
-  }
-  if (description.Length > 0) flags |= HasName;
-  if (workingDirectory.Length > 0) flags |= HasWorkingDir;
-  if (arguments.Length > 0) flags |= HasArguments;
-  if (iconLocation.Length > 0) flags |= HasIconLocation;
-  if (iconEnvironment) flags |= HasExpIcon;
-
-  Writer w(out, capacity);
-  // ShellLinkHeader
-  w.U32(kHeaderSize);
-  w.Raw(kLinkCLSID, sizeof kLinkCLSID);
-  w.U32(flags);
-  w.U32(0);      // FileAttributes
-  w.Zeros(24);   // CreationTime, AccessTime, WriteTime
-  w.U32(0);      // FileSize
-  w.U32(static_cast<uint32_t>(f.IconIndex));
-  w.U32(f.ShowCommand);
-  w.U16(f.HotKey);
-  w.Zeros(10);   // Reserved1, Reserved2, Reserved3
-
-  if (form == TargetForm::LocalPath) WriteLocalIDList(w, f.Target);
-  if (form == TargetForm::LocalPath || form == TargetForm::NetworkPath)
-    WriteLinkInfo(w, f.Target, form);
-
-  WriteStringData(w, description);
-  WriteStringData(w, workingDirectory);
-  WriteStringData(w, arguments);
-  WriteStringData(w, iconLocation);
-
-  if (form == TargetForm::Environment)
-    WriteEnvironmentBlock(w, EnvironmentVariableDataBlockSignature, target);
-  if (iconEnvironment)
-    WriteEnvironmentBlock(w, IconEnvironmentDataBlockSignature, iconLocation);
-  w.U32(0);  // TerminalBlock
-
-  if (!w.ok()) return false;
-  *size = w.size();
-  return true;
+  uint8_t bytes[3 * kMaxWideUnits];
+  const std::size_t n = portable::Utf16ToAnsi(wide.Units, wide.Length, bytes, sizeof bytes);
+  w.U16(static_cast<uint16_t>(n));
+  w.Raw(Bytes(bytes, n));
+  return w.ok();
 }
 
 }  // namespace shllink
