@@ -4,12 +4,16 @@
 #include "print.h"
 
 LINK_RECORD LinkRecord;
+LINK_RECORD LoadedRecord;
 
 namespace {
 
 // Wide form of FileName.  Every byte of FileName gives at most one UTF-16
 // unit, so 261 units always hold the 260 bytes and the terminator.
 constexpr int kWideNameSize = 261;
+
+// Room for a text the object holds at full length, beyond the record's.
+constexpr int kLongTextSize = 4 * 1024 + 1;
 
 constexpr DWORD kResolveFlags = static_cast<DWORD>(SLR_NO_UI) | SLR_NOUPDATE |
                                 SLR_NOSEARCH | SLR_NOTRACK;  // 0x39
@@ -67,6 +71,48 @@ void StoreWithExpansion(char (&raw)[kTextSize], char (&field)[kTextSize],
   }
 }
 
+
+// One setter of the link object: the field it writes, whether that field
+// differs from the link as loaded, and the line traced when it fails.
+struct Setter {
+  const char* FailureTrace;
+  bool (*Differs)(const LINK_RECORD& now, const LINK_RECORD& loaded);
+  HRESULT (*Call)(IShellLinkA* link, const LINK_RECORD& r, const char* icon);
+};
+
+// In the order the object is given them.
+constexpr Setter kSetters[] = {
+    {"\nIShellLink::SetPath() failed with [%i]",
+     [](const LINK_RECORD& a, const LINK_RECORD& b) { return !TextEquals(a.TargetPath, b.TargetPath); },
+     [](IShellLinkA* l, const LINK_RECORD& r, const char*) { return l->SetPath(r.TargetPath); }},
+    {"\nIShellLink::SetArguments() failed with [%i]",
+     [](const LINK_RECORD& a, const LINK_RECORD& b) { return !TextEquals(a.Arguments, b.Arguments); },
+     [](IShellLinkA* l, const LINK_RECORD& r, const char*) { return l->SetArguments(r.Arguments); }},
+    {"\nIShellLink::SetWorkingDirectory() failed with [%i]",
+     [](const LINK_RECORD& a, const LINK_RECORD& b) {
+       return !TextEquals(a.WorkingDirectory, b.WorkingDirectory);
+     },
+     [](IShellLinkA* l, const LINK_RECORD& r, const char*) {
+       return l->SetWorkingDirectory(r.WorkingDirectory);
+     }},
+    {"\nIShellLink::SetShowCmd() failed with [%i]",
+     [](const LINK_RECORD& a, const LINK_RECORD& b) { return a.RunStyle != b.RunStyle; },
+     [](IShellLinkA* l, const LINK_RECORD& r, const char*) { return l->SetShowCmd(r.RunStyle); }},
+    {"\nIShellLink::SetIconLocation() failed with [%i]",
+     [](const LINK_RECORD& a, const LINK_RECORD& b) {
+       return !TextEquals(a.IconLocation, b.IconLocation) || a.IconIndex != b.IconIndex;
+     },
+     [](IShellLinkA* l, const LINK_RECORD& r, const char* icon) {
+       return l->SetIconLocation(icon, r.IconIndex);
+     }},
+    {"\nIShellLink::SetHotkey() failed with [%i]",
+     [](const LINK_RECORD& a, const LINK_RECORD& b) { return a.HotKey != b.HotKey; },
+     [](IShellLinkA* l, const LINK_RECORD& r, const char*) { return l->SetHotkey(r.HotKey); }},
+    {"\nIShellLink::SetDescription() failed with [%i]",
+     [](const LINK_RECORD& a, const LINK_RECORD& b) { return !TextEquals(a.Description, b.Description); },
+     [](IShellLinkA* l, const LINK_RECORD& r, const char*) { return l->SetDescription(r.Description); }},
+};
+
 }  // namespace
 
 HRESULT ShellLinkCreate() {
@@ -75,46 +121,36 @@ HRESULT ShellLinkCreate() {
   HRESULT hr = OpenShellLink(&link, &file);
   if (FAILED(hr)) return hr;
 
-  const LINK_RECORD& r = LinkRecord;
-  hr = link->SetPath(r.TargetPath);
-  if (FAILED(hr)) {
-    Trace("\nIShellLink::SetPath() failed with [%i]", hr);
-    return CloseShellLink(link, file, hr);
-  }
-  hr = link->SetArguments(r.Arguments);
-  if (FAILED(hr)) {
-    Trace("\nIShellLink::SetArguments() failed with [%i]", hr);
-    return CloseShellLink(link, file, hr);
-  }
-  hr = link->SetWorkingDirectory(r.WorkingDirectory);
-  if (FAILED(hr)) {
-    Trace("\nIShellLink::SetWorkingDirectory() failed with [%i]", hr);
-    return CloseShellLink(link, file, hr);
-  }
-  hr = link->SetShowCmd(r.RunStyle);
-  if (FAILED(hr)) {
-    Trace("\nIShellLink::SetShowCmd() failed with [%i]", hr);
-    return CloseShellLink(link, file, hr);
-  }
-  hr = link->SetIconLocation(r.IconLocation, r.IconIndex);
-  if (FAILED(hr)) {
-    Trace("\nIShellLink::SetIconLocation() failed with [%i]", hr);
-    return CloseShellLink(link, file, hr);
-  }
-  hr = link->SetHotkey(r.HotKey);
-  if (FAILED(hr)) {
-    Trace("\nIShellLink::SetHotkey() failed with [%i]", hr);
-    return CloseShellLink(link, file, hr);
-  }
-  hr = link->SetDescription(r.Description);
-  if (FAILED(hr)) {
-    Trace("\nIShellLink::SetDescription() failed with [%i]", hr);
-    return CloseShellLink(link, file, hr);
-  }
-
   WCHAR wideName[kWideNameSize];
   hr = WideFileName(wideName);
   if (FAILED(hr)) return CloseShellLink(link, file, hr);
+
+  const LINK_RECORD& r = LinkRecord;
+  // A new icon index with the icon's text unchanged: the object's own text
+  // goes back with it, whole, for the record's copy may have been cut.
+  char loadedIcon[kLongTextSize] = {};
+  const char* icon = r.IconLocation;
+  const bool editing = LoadedRecord.FileName[0] != '\0';
+  if (editing) {
+    hr = file->Load(wideName, STGM_READ);
+    if (FAILED(hr)) {
+      Trace("\nIPersistFile::Load() returned [%d]", hr);
+      return CloseShellLink(link, file, hr);
+    }
+    int index = 0;
+    if (TextEquals(r.IconLocation, LoadedRecord.IconLocation) &&
+        SUCCEEDED(link->GetIconLocation(loadedIcon, kLongTextSize, &index)))
+      icon = loadedIcon;
+  }
+
+  for (const Setter& setter : kSetters) {
+    if (editing && !setter.Differs(r, LoadedRecord)) continue;
+    hr = setter.Call(link, r, icon);
+    if (FAILED(hr)) {
+      Trace(setter.FailureTrace, hr);
+      return CloseShellLink(link, file, hr);
+    }
+  }
 
   hr = file->Save(wideName, TRUE);
   if (FAILED(hr)) {
@@ -184,5 +220,7 @@ HRESULT ShellLinkQuery() {
     CopyText(r.Description, description);
   }
 
-  return CloseShellLink(link, file, FAILED(hr) ? hr : S_OK);
+  if (FAILED(hr)) return CloseShellLink(link, file, hr);
+  LoadedRecord = LinkRecord;
+  return CloseShellLink(link, file, S_OK);
 }

@@ -26,12 +26,20 @@ struct LINK_RECORD {
 // Zero at start: every text empty, every number 0.
 extern LINK_RECORD LinkRecord;
 
+// The record as the last successful ShellLinkQuery read it; zero until
+// then.
+extern LINK_RECORD LoadedRecord;
+
 // Writes every field of LinkRecord (never the expanded ones) to a new shell
 // link object and saves it as FileName, replacing an existing file.
+// After a successful ShellLinkQuery (an Edit), the object loads FileName
+// first and is given only the fields that differ from LoadedRecord, so
+// that every part of the link the record does not hold, and every text
+// longer than the record holds, is written back as it was.
 // Returns 0 or the failing call's HRESULT; never a positive value.
 [[nodiscard]] HRESULT ShellLinkCreate();
 
 // Loads FileName, resolves it without touching the file, and reads its
 // fields into LinkRecord, each text also with its environment references
-// expanded.  Returns 0 or the failing call's HRESULT; never a positive value.
+// expanded; on success LoadedRecord is a copy of LinkRecord.  Returns 0 or the failing call's HRESULT; never a positive value.
 [[nodiscard]] HRESULT ShellLinkQuery();

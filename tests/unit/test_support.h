@@ -19,6 +19,7 @@
 // Puts the process-wide state back as it is at process start.
 inline void ResetRunState() {
   std::memset(&LinkRecord, 0, sizeof LinkRecord);
+  std::memset(&LoadedRecord, 0, sizeof LoadedRecord);
   LinkOptions = kLinkOptionsAtStart;
   TraceEnabled = false;
 }
@@ -28,7 +29,7 @@ struct RunResult {
   std::string Output;
   int ExitCode;
 };
-inline RunResult RunShortcut(std::initializer_list<const char*> args) {
+inline RunResult RunShortcut(const std::vector<const char*>& args) {
   ResetRunState();
   std::vector<std::string> storage{"shortcut"};
   for (const char* a : args) storage.emplace_back(a);
