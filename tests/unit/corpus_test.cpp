@@ -267,4 +267,92 @@ TEST_F(Corpus, EditKeepsWhatItWasNotGiven) {
   std::system(("rm -rf " + std::string(dir)).c_str());
 }
 
+// The target of a corpus link as the object reads it, with
+// SHORTCUT_CODEPAGE set to codePage (nullptr: unset).
+std::string TargetIn(const std::string& file, const char* codePage, HRESULT* created) {
+  if (codePage != nullptr)
+    setenv("SHORTCUT_CODEPAGE", codePage, 1);
+  else
+    unsetenv("SHORTCUT_CODEPAGE");
+  IShellLinkA* link = nullptr;
+  *created = CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkA,
+                              reinterpret_cast<void**>(&link));
+  unsetenv("SHORTCUT_CODEPAGE");
+  if (FAILED(*created)) return "";
+  IPersistFile* persist = nullptr;
+  EXPECT_EQ(link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&persist)), S_OK);
+  EXPECT_EQ(persist->Load(reinterpret_cast<LPCOLESTR>(Wide(kCorpus + "/" + file).c_str()),
+                          STGM_READ), S_OK);
+  char text[1024] = {};
+  EXPECT_TRUE(SUCCEEDED(link->GetPath(text, sizeof text, nullptr, SLGP_RAWPATH)));
+  persist->Release();
+  link->Release();
+  return text;
+}
+
+// ANSI links read in the code page that SHORTCUT_CODEPAGE names.
+TEST_F(Corpus, AnsiTextsInTheNamedCodePage) {
+  struct Case {
+    const char* File;
+    const char* CodePage;
+    HRESULT Created;
+    const char* Target;
+  };
+  const Case cases[] = {
+      {"lp3_cyrillic_cp1251_ansi.lnk", nullptr, S_OK,
+       "C:\\Users\\\xC3\x8F\xC3\xAE\xC3\xAB\xC3\xBC\xC3\xA7\xC3\xAE\xC3\xA2\xC3\xA0\xC3\xB2"
+       "\xC3\xA5\xC3\xAB\xC3\xBC\\Desktop\\\xC2\xA0"},
+      {"lp3_cyrillic_cp1251_ansi.lnk", "1251", S_OK,
+       "C:\\Users\\\xD0\x9F\xD0\xBE\xD0\xBB\xD1\x8C\xD0\xB7\xD0\xBE\xD0\xB2\xD0\xB0\xD1\x82"
+       "\xD0\xB5\xD0\xBB\xD1\x8C\\Desktop\\\xC2\xA0"},
+      {"lp3_chinese_ansi_iconenv_minimized.lnk", "936", S_OK,
+       "C:\\Youdao\\ShoppingAssistant\\ie\\4.4\\\xE6\x92\xAD\xE6\x94\xBE\xE5\x99\xA8\xE6\xAD"
+       "\xA3\xE5\x9C\xA8\xE5\x8A\xA0\xE8\xBD\xBD\xEF\xBC\x88\xE6\x8B\xA6\xE6\x88\xAA\xE8\xAF"
+       "\xB7\xE5\x85\x81\xE8\xAE\xB8\xEF\xBC\x89.exe"},
+      {"pylnk_10_unc_file.lnk", "932", S_OK,
+       "\\\\192.168.138.2\\storage\\Downloads\\folder1\\file1.txt"},
+      {"lp3_cyrillic_cp1251_ansi.lnk", "cyrillic", E_INVALIDARG, ""},
+      {"lp3_cyrillic_cp1251_ansi.lnk", "77777", E_INVALIDARG, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.File) + " in " + (c.CodePage ? c.CodePage : "1252"));
+    HRESULT created = S_OK;
+    EXPECT_EQ(TargetIn(c.File, c.CodePage, &created), c.Target);
+    EXPECT_EQ(created, c.Created);
+  }
+}
+
+// A network target is stored as Windows 10 stored the same one.
+TEST_F(Corpus, NetworkTargetFollowsWindows10) {
+  using namespace shllink;
+  const std::string windows = ReadFile(kCorpus + "/pylnk_10_unc_file.lnk");
+  uint8_t ours[4096];
+  std::size_t size = 0;
+  LinkFields f;
+  f.Target = "\\\\192.168.138.2\\storage\\Downloads\\folder1\\file1.txt";
+  ASSERT_TRUE(WriteShellLink(f, ours, sizeof ours, &size));
+  ShellLink a, b;
+  ASSERT_EQ(ParseShellLink(Bytes(reinterpret_cast<const uint8_t*>(windows.data()),
+                                 windows.size()), &a), ParseResult::Ok);
+  ASSERT_EQ(ParseShellLink(Bytes(ours, size), &b), ParseResult::Ok);
+  const uint32_t form = HasLinkTargetIDList | HasLinkInfo | HasExpString | ForceNoLinkInfo;
+  EXPECT_EQ(b.Header.LinkFlags & form, a.Header.LinkFlags & form);
+  EXPECT_EQ(b.Info.LinkInfoHeaderSize, a.Info.LinkInfoHeaderSize);
+  EXPECT_EQ(b.Info.LinkInfoFlags, a.Info.LinkInfoFlags);
+  EXPECT_EQ(b.Info.NetworkLink.CommonNetworkRelativeLinkFlags,
+            a.Info.NetworkLink.CommonNetworkRelativeLinkFlags);
+  EXPECT_EQ(b.Info.NetworkLink.NetworkProviderType, a.Info.NetworkLink.NetworkProviderType);
+  EXPECT_EQ(Str(Bytes(b.Info.CommonPathSuffix.Data, b.Info.CommonPathSuffix.Length)),
+            Str(Bytes(a.Info.CommonPathSuffix.Data, a.Info.CommonPathSuffix.Length)));
+  // Windows names the share as the server spells it; the path as given.
+  std::string netName = Str(Bytes(a.Info.NetworkLink.NetName.Data, a.Info.NetworkLink.NetName.Length));
+  for (char& c : netName) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  EXPECT_EQ(Str(Bytes(b.Info.NetworkLink.NetName.Data, b.Info.NetworkLink.NetName.Length)),
+            netName);
+  ASSERT_TRUE(b.Extra.EnvironmentVariable.Present);
+  auto unicode = [](const TextRef& t) { return Str(Bytes(t.Data, 2 * t.Length)); };
+  EXPECT_EQ(unicode(b.Extra.EnvironmentVariable.TargetUnicode),
+            unicode(a.Extra.EnvironmentVariable.TargetUnicode));
+}
+
 }  // namespace

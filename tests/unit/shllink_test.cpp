@@ -250,17 +250,84 @@ TEST(ExtraData, UnknownBlocksAreSkippedAndOversizedOnesRefused) {
   EXPECT_EQ(ParseExtraData(shortEnvironment, &extra, &consumed), ParseResult::Malformed);
 }
 
-TEST(TargetForm, ChosenByTheShapeOfTheText) {
-  EXPECT_EQ(TargetFormOf(""), TargetForm::None);
-  EXPECT_EQ(TargetFormOf("C:\\x.exe"), TargetForm::LocalPath);
-  EXPECT_EQ(TargetFormOf("c:\\"), TargetForm::LocalPath);
-  EXPECT_EQ(TargetFormOf("\\\\srv\\share"), TargetForm::NetworkPath);
-  EXPECT_EQ(TargetFormOf("\\\\srv"), TargetForm::Environment);
-  EXPECT_EQ(TargetFormOf("rasphone.exe"), TargetForm::Environment);
-  EXPECT_EQ(TargetFormOf("C:x.exe"), TargetForm::Environment);
-  EXPECT_EQ(TargetFormOf("%WINDIR%\\x.exe"), TargetForm::Environment);
-  EXPECT_EQ(TargetFormOf("C:\\100%\\x.exe"), TargetForm::LocalPath);
-  EXPECT_EQ(TargetFormOf("C:\\%A%\\x.exe"), TargetForm::Environment);
+// The file entry items of a written target: 'd' for a folder, 'f' a file.
+std::string ItemKinds(const LinkTargetIDList& list) {
+  std::string kinds;
+  const ByteReader r(list.IDList);
+  uint16_t size = 0;
+  for (std::size_t at = 0; r.ReadU16LE(at, &size) && size != 0; at += size) {
+    uint8_t type = 0;
+    EXPECT_TRUE(r.ReadU8(at + 2, &type));
+    if ((type & 0x70) == 0x30) kinds += (type & 0x01) ? 'd' : 'f';
+  }
+  return kinds;
+}
+
+// How a target text is stored: its form, the path its ID list names, the
+// kinds of its items, and the path its LinkInfo or environment block holds.
+TEST(TargetForm, StoredAsWindowsStoresIt) {
+  struct Case {
+    const char* Target;
+    TargetForm Form;
+    const char* IDListPath;  // nullptr: no ID list
+    const char* Items;
+    const char* Stored;      // LinkInfo path, or the environment block's text
+  };
+  const Case cases[] = {
+      {"", TargetForm::None, nullptr, "", ""},
+      {"C:\\x.exe", TargetForm::LocalPath, "C:\\x.exe", "f", "C:\\x.exe"},
+      {"c:\\", TargetForm::LocalPath, "c:\\", "", "c:\\"},
+      {"C:\\Windows/System32\\cmd.exe", TargetForm::LocalPath,
+       "C:\\Windows\\System32\\cmd.exe", "ddf", "C:\\Windows\\System32\\cmd.exe"},
+      {"C:/Windows/notepad.exe", TargetForm::LocalPath, "C:\\Windows\\notepad.exe", "df",
+       "C:\\Windows\\notepad.exe"},
+      {"C:\\a\\..\\b\\.\\c.exe", TargetForm::LocalPath, "C:\\b\\c.exe", "df", "C:\\b\\c.exe"},
+      {"C:\\a\\\\b", TargetForm::LocalPath, "C:\\a\\b", "df", "C:\\a\\b"},
+      {"C:\\..\\..\\x", TargetForm::LocalPath, "C:\\x", "f", "C:\\x"},
+      {"C:\\Users\\Public", TargetForm::LocalPath, "C:\\Users\\Public", "df",
+       "C:\\Users\\Public"},
+      {"C:\\Users\\Public\\", TargetForm::LocalPath, "C:\\Users\\Public", "dd",
+       "C:\\Users\\Public"},
+      {"C:\\100%\\x.exe", TargetForm::LocalPath, "C:\\100%\\x.exe", "df", "C:\\100%\\x.exe"},
+      {"\\\\srv\\share", TargetForm::NetworkPath, nullptr, "", "\\\\srv\\share"},
+      {"\\\\srv\\share\\dir\\file.txt", TargetForm::NetworkPath, nullptr, "",
+       "\\\\srv\\share\\dir\\file.txt"},
+      {"//srv/share//dir/./x/../file.txt", TargetForm::NetworkPath, nullptr, "",
+       "\\\\srv\\share\\dir\\file.txt"},
+      {"\\\\srv\\share\\", TargetForm::NetworkPath, nullptr, "", "\\\\srv\\share\\"},
+      {"\\\\srv", TargetForm::Environment, nullptr, "", "\\\\srv"},
+      {"rasphone.exe", TargetForm::Environment, nullptr, "", "rasphone.exe"},
+      {"C:x.exe", TargetForm::Environment, nullptr, "", "C:x.exe"},
+      {"%WINDIR%/x/../x.exe", TargetForm::Environment, nullptr, "", "%WINDIR%/x/../x.exe"},
+      {"C:\\%A%\\x.exe", TargetForm::Environment, nullptr, "", "C:\\%A%\\x.exe"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Target);
+    EXPECT_EQ(TargetFormOf(c.Target), c.Form);
+    LinkFields f;
+    f.Target = c.Target;
+    const Buffer file = Write(f);
+    ShellLink link;
+    ASSERT_EQ(ParseShellLink(file, &link), ParseResult::Ok);
+    const uint32_t flags = link.Header.LinkFlags;
+    ASSERT_EQ((flags & HasLinkTargetIDList) != 0, c.IDListPath != nullptr);
+    if (c.IDListPath != nullptr) {
+      char path[512];
+      ASSERT_TRUE(IDListPath(link.IDList.IDList, path, sizeof path));
+      EXPECT_STREQ(path, c.IDListPath);
+      EXPECT_EQ(ItemKinds(link.IDList), c.Items);
+    }
+    std::string stored;
+    if ((flags & HasLinkInfo) != 0) {
+      stored = Utf8(link.Info.LocalBasePath.Present ? link.Info.LocalBasePath
+                                                    : link.Info.NetworkLink.NetName);
+      const std::string suffix = Utf8(link.Info.CommonPathSuffix);
+      if (!suffix.empty()) stored += "\\" + suffix;
+    }
+    // Windows 10 keeps a network path whole in the environment block too.
+    if ((flags & HasExpString) != 0) stored = Utf8(link.Extra.EnvironmentVariable.TargetUnicode);
+    EXPECT_EQ(stored, c.Stored);
+  }
 }
 
 TEST(WholeFile, EveryTruncationFailsCleanly) {
