@@ -15,6 +15,7 @@
 
 #include "internal.h"
 #include "platform.h"
+#include "test_support.h"
 
 namespace {
 
@@ -194,6 +195,61 @@ TEST_F(Object, GettersCutAtACharacterBoundary) {
   EXPECT_STREQ(text, "ab");
   ASSERT_EQ(link_->GetDescription(text, 6), S_OK);
   EXPECT_STREQ(text, "ab€");
+}
+
+// Edit gives the object only what changed, so what the record cannot hold
+// (texts past 260 bytes, names in no valid encoding) is written back whole.
+TEST_F(Object, EditWritesBackWhatTheRecordCannotHold) {
+  std::string cjk;
+  for (int i = 0; i < 100; ++i) cjk += "\xE8\xA1\xA8";  // 表, three bytes each
+  const std::string target = "C:\\" + cjk + "\\app.exe";  // 311 bytes
+  const std::string arguments(400, 'a');
+  const std::string description(600, 'd');
+  const std::string icon = "C:\\" + cjk;  // the record keeps 258 bytes of it
+  ASSERT_EQ(link_->SetPath(target.c_str()), S_OK);
+  ASSERT_EQ(link_->SetArguments(arguments.c_str()), S_OK);
+  ASSERT_EQ(link_->SetDescription(description.c_str()), S_OK);
+  ASSERT_EQ(link_->SetIconLocation(icon.c_str(), 1), S_OK);
+  ASSERT_EQ(Save("long.lnk"), S_OK);
+
+  // An ID list whose drive is a byte that is no ASCII letter, alone.
+  const std::string written = ReadAll(dir_ + "/long.lnk");
+  const std::size_t idListSize = static_cast<uint8_t>(written[0x4C]) |
+                                 static_cast<uint8_t>(written[0x4D]) << 8;
+  std::string odd = written.substr(0, 0x4C) + written.substr(0x4C, 2 + idListSize) +
+                    std::string(4, '\0');
+  odd[0x14] = '\x81';  // HasLinkTargetIDList, IsUnicode
+  odd[0x15] = odd[0x16] = odd[0x17] = '\0';
+  odd[0x4C + 2 + 20 + 3] = '\xE9';  // the drive letter
+  std::ofstream(dir_ + "/odd.lnk", std::ios::binary) << odd;
+
+  const std::string file = "/F:" + dir_ + "/long.lnk";
+  const std::string oddFile = "/F:" + dir_ + "/odd.lnk";
+  const std::string sameIcon = "/I:" + icon.substr(0, 258) + ",5";
+  EXPECT_EQ(RunShortcut({file.c_str(), "/A:E", "/R:3"}).ExitCode, 0);
+  EXPECT_EQ(RunShortcut({file.c_str(), "/A:E", sameIcon.c_str()}).ExitCode, 0);
+  ASSERT_EQ(Load("long.lnk"), S_OK);
+  char text[4096];
+  int index = 0, show = 0;
+  ASSERT_EQ(link_->GetPath(text, sizeof text, nullptr, SLGP_RAWPATH), S_OK);
+  EXPECT_EQ(text, target);
+  ASSERT_EQ(link_->GetArguments(text, sizeof text), S_OK);
+  EXPECT_EQ(text, arguments);
+  ASSERT_EQ(link_->GetDescription(text, sizeof text), S_OK);
+  EXPECT_EQ(text, description);
+  ASSERT_EQ(link_->GetIconLocation(text, sizeof text, &index), S_OK);
+  EXPECT_EQ(text, icon);
+  EXPECT_EQ(index, 5);
+  ASSERT_EQ(link_->GetShowCmd(&show), S_OK);
+  EXPECT_EQ(show, 3);
+
+  const RunResult query = RunShortcut({oddFile.c_str(), "/A:Q"});
+  EXPECT_EQ(query.ExitCode, 0);
+  EXPECT_NE(query.Output.find("\nTargetPath=\xC3\xA9:\\"), std::string::npos) << query.Output;
+  EXPECT_EQ(RunShortcut({oddFile.c_str(), "/A:E", "/R:3"}).ExitCode, 0);
+  std::string expected = odd;
+  expected[0x3C] = 3;
+  EXPECT_TRUE(ReadAll(dir_ + "/odd.lnk") == expected);
 }
 
 }  // namespace
