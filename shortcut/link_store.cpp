@@ -5,6 +5,7 @@
 
 LINK_RECORD LinkRecord;
 LINK_RECORD LoadedRecord;
+bool RecordLoaded = false;
 
 namespace {
 
@@ -130,7 +131,7 @@ HRESULT ShellLinkCreate() {
   // goes back with it, whole, for the record's copy may have been cut.
   char loadedIcon[kLongTextSize] = {};
   const char* icon = r.IconLocation;
-  const bool editing = LoadedRecord.FileName[0] != '\0';
+  const bool editing = RecordLoaded;
   if (editing) {
     hr = file->Load(wideName, STGM_READ);
     if (FAILED(hr)) {
@@ -222,5 +223,6 @@ HRESULT ShellLinkQuery() {
 
   if (FAILED(hr)) return CloseShellLink(link, file, hr);
   LoadedRecord = LinkRecord;
+  RecordLoaded = true;
   return CloseShellLink(link, file, S_OK);
 }

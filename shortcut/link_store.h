@@ -26,9 +26,10 @@ struct LINK_RECORD {
 // Zero at start: every text empty, every number 0.
 extern LINK_RECORD LinkRecord;
 
-// The record as the last successful ShellLinkQuery read it; zero until
-// then.
+// The record as the last successful ShellLinkQuery read it, and whether
+// there was one; zero and false at start.
 extern LINK_RECORD LoadedRecord;
+extern bool RecordLoaded;
 
 // Writes every field of LinkRecord (never the expanded ones) to a new shell
 // link object and saves it as FileName, replacing an existing file.

@@ -1,5 +1,6 @@
 // The store's call sequences, driven through a scripted shell link object.
 #include <cstdlib>
+#include <cstring>
 
 #include "test_support.h"
 
@@ -152,6 +153,31 @@ TEST_F(Store, CreateHandsOverEveryFieldEvenWhenEmpty) {
       "SetWorkingDirectory", "SetShowCmd",  "SetIconLocation", "SetHotkey",
       "SetDescription",   "Save",           "SaveCompleted", "Release", "Release"};
   EXPECT_EQ(link().calls, expected);
+}
+
+// After a query, Create is an Edit: the object loads the file again and is
+// given only what differs from what was read; a failed load saves nothing.
+TEST_F(Store, AfterAQueryOnlyWhatDiffersIsSet) {
+  ASSERT_EQ(ShellLinkQuery(), S_OK);
+  std::strcpy(LinkRecord.Description, "new");
+  LinkRecord.HotKey = 0;
+  link().calls.clear();
+  HRESULT hr;
+  std::string out = Traced(ShellLinkCreate, &hr);
+  EXPECT_EQ(hr, S_OK);
+  EXPECT_EQ(out, "\nCoCreateInstance() returned [0]\nIShellLink::QueryInterface() returned [0]");
+  const std::vector<std::string> expected = {
+      "CoCreateInstance", "QueryInterface", "Load", "GetIconLocation", "SetHotkey",
+      "SetDescription", "Save", "SaveCompleted", "Release", "Release"};
+  EXPECT_EQ(link().calls, expected);
+
+  link().Reset();
+  link().results["Load"] = HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
+  out = Traced(ShellLinkCreate, &hr);
+  EXPECT_EQ(hr, HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND));
+  EXPECT_NE(out.find("\nIPersistFile::Load() returned [-2147024894]"), std::string::npos);
+  EXPECT_EQ(Count(link().calls, "Save"), 0);
+  EXPECT_EQ(link().refs, 0);
 }
 
 }  // namespace

@@ -20,6 +20,7 @@
 inline void ResetRunState() {
   std::memset(&LinkRecord, 0, sizeof LinkRecord);
   std::memset(&LoadedRecord, 0, sizeof LoadedRecord);
+  RecordLoaded = false;
   LinkOptions = kLinkOptionsAtStart;
   TraceEnabled = false;
 }
