@@ -1,0 +1,121 @@
+#!/usr/bin/env python3
+"""The Debian package of the Linux build, built, unpacked and run.
+
+Builds the package with `cpack -G DEB` from the build folder into a
+temporary folder and checks that
+- its Depends names nothing beyond the C library;
+- it holds the program, the manual page and the copyright file where a
+  Debian system looks for them;
+- the manual page renders without a single groff warning;
+- the program needs no shared library but the C library's;
+- the unpacked program creates a link and reads it back.
+Prints 'N passed, N failed'.
+"""
+
+import argparse
+import glob
+import gzip
+import os
+import re
+import subprocess
+import sys
+import tempfile
+
+# Depends may name these (alone, or with a version).
+ALLOWED_DEPENDS = {"libc6"}
+ALLOWED_NEEDED = {"libc.so.6"}
+FILES = ["usr/bin/shortcut", "usr/share/man/man1/shortcut.1.gz",
+         "usr/share/doc/shortcut/copyright"]
+
+LINK = "Zelvo ADSL.lnk"
+CREATE = ["/F:" + LINK, "/A:C", "/T:rasphone.exe",
+          "/P:-f c:\\windows\\system32\\ras\\rasphone.pbk -d Zelvo",
+          "/I:c:\\windows\\system32\\zelvo.ico", "/H:1626", "/D:Dial Zelvo"]
+REPORT = """
+[Zelvo ADSL.lnk]
+TargetPath=rasphone.exe
+TargetPathExpanded=rasphone.exe
+Arguments=-f c:\\windows\\system32\\ras\\rasphone.pbk -d Zelvo
+ArgumentsExpanded=-f c:\\windows\\system32\\ras\\rasphone.pbk -d Zelvo
+WorkingDirectory=
+WorkingDirectoryExpanded=
+RunStyle=1
+IconLocation=c:\\windows\\system32\\zelvo.ico,0
+IconLocationExpanded=c:\\windows\\system32\\zelvo.ico,0
+HotKey=1626 (Ctrl+Alt+Z)
+Description=Dial Zelvo
+
+The command completed successfully.
+"""
+
+
+def run(cmd, **kw):
+    return subprocess.run(cmd, stdout=subprocess.PIPE, stderr=subprocess.PIPE, **kw)
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--cpack", required=True)
+    ap.add_argument("--build-dir", required=True)
+    opts = ap.parse_args()
+    results = []
+
+    def check(name, problem):
+        results.append((name, problem))
+        print(f"{'FAIL' if problem else 'ok  '} {name}" + (f": {problem}" if problem else ""))
+
+    with tempfile.TemporaryDirectory(prefix="package-") as work:
+        out = os.path.join(work, "out")
+        built = run([opts.cpack, "-G", "DEB", "-B", out], cwd=opts.build_dir)
+        debs = glob.glob(os.path.join(out, "*.deb"))
+        if built.returncode != 0 or len(debs) != 1:
+            check("cpack -G DEB", (built.stdout + built.stderr).decode(errors="replace"))
+            print("0 passed, 1 failed")
+            return 1
+        deb = debs[0]
+
+        depends = run(["dpkg-deb", "-f", deb, "Depends"]).stdout.decode().strip()
+        names = {re.split(r"[\s(:]", d.strip(), maxsplit=1)[0]
+                 for d in re.split(r"[,|]", depends) if d.strip()}
+        check(f"Depends: {depends or '(none)'}",
+              "" if names <= ALLOWED_DEPENDS else f"more than the C library: {sorted(names)}")
+
+        root = os.path.join(work, "root")
+        unpacked = run(["dpkg-deb", "-x", deb, root])
+        check("dpkg-deb -x", unpacked.stderr.decode(errors="replace"))
+        missing = [f for f in FILES if not os.path.isfile(os.path.join(root, f))]
+        check("files in the package", f"missing {missing}" if missing else "")
+
+        page = os.path.join(root, FILES[1])
+        if os.path.isfile(page):
+            with gzip.open(page) as f:
+                lint = run(["groff", "-man", "-ww", "-z"], input=f.read())
+            check("manual page: groff -man -ww -z",
+                  (lint.stderr.decode(errors="replace") or
+                   ("" if lint.returncode == 0 else f"exit status {lint.returncode}")))
+
+        exe = os.path.join(root, FILES[0])
+        dynamic = run(["readelf", "-d", exe]).stdout.decode()
+        needed = set(re.findall(r"\(NEEDED\).*\[(.+?)\]", dynamic))
+        check(f"shared libraries needed: {sorted(needed) or '(none)'}",
+              "" if needed <= ALLOWED_NEEDED else "more than the C library")
+
+        folder = os.path.join(work, "links")
+        os.mkdir(folder)
+        env = {"PATH": "/usr/bin:/bin"}
+        created = run([exe] + CREATE, cwd=folder, env=env)
+        check("unpacked shortcut: Create",
+              "" if created.returncode == 0 else f"exit status {created.returncode}")
+        queried = run([exe, "/F:" + LINK, "/A:Q"], cwd=folder, env=env)
+        report = queried.stdout.decode(errors="replace")
+        check("unpacked shortcut: Query",
+              "" if queried.returncode == 0 and report == REPORT
+              else f"exit status {queried.returncode}, report:\n{report}")
+
+    failed = sum(1 for _, problem in results if problem)
+    print(f"{len(results) - failed} passed, {failed} failed")
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
