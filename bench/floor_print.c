@@ -1,0 +1,8 @@
+/* The floor for a Query: a static C program that starts, prints the
+   success line and ends. */
+#include <stdio.h>
+
+int main(void) {
+  fputs("\nThe command completed successfully.\n", stdout);
+  return 0;
+}

@@ -1,0 +1,128 @@
+#!/usr/bin/env bash
+# The start-up and memory cost of the Linux shortcut, measured against two
+# static C floor programs and lnkinfo, in one run on this machine:
+#   - hyperfine: Query and Create of the kit's link, the floors, lnkinfo on
+#     the same link; each median and the ratios;
+#   - /usr/bin/time -v: the peak memory of one Query;
+#   - Query of links of growing size, up to the 1 MiB limit.
+# Not a test: it prints figures and fails only when something cannot run.
+#
+#   bench/run.sh            (BENCH_RUNS=N for another number of runs)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+runs=${BENCH_RUNS:-1000}
+
+scripts/install-deps.sh
+# What the benchmark alone needs.
+missing=()
+for p in hyperfine liblnk-utils time; do
+  [ "$(dpkg-query -W -f='${Status}' "$p" 2>/dev/null || true)" = "install ok installed" ] ||
+    missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  if [ "$(id -u)" != 0 ]; then
+    echo "Missing packages. Install them with:" >&2
+    echo "  sudo apt-get update && sudo apt-get install -y ${missing[*]}" >&2
+    exit 1
+  fi
+  echo "Installing: ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq "${missing[@]}" >/dev/null
+fi
+
+cmake --preset linux >/dev/null
+cmake --build --preset linux --target shortcut >/dev/null
+shortcut=$root/build/linux/shortcut/shortcut
+bin=$root/build/bench
+mkdir -p "$bin"
+for floor in floor_print floor_write; do
+  cc -O2 -static -o "$bin/$floor" "bench/$floor.c"
+done
+
+work=$(mktemp -d /tmp/shortcut-bench-XXXXXX)
+trap 'rm -rf "$work"' EXIT
+cd "$work"
+
+# The kit's link, as dialprep makes it.
+kit=(/A:C /T:rasphone.exe '/P:-f c:\windows\system32\ras\rasphone.pbk -d Zelvo'
+     '/I:c:\windows\system32\zelvo.ico')
+"$shortcut" "/F:kit.lnk" "${kit[@]}" >/dev/null
+size=$(stat -c %s kit.lnk)
+# For hyperfine, which splits each command as a shell would.
+create="$shortcut /F:create.lnk"
+for a in "${kit[@]}"; do create+=" '$a'"; done
+
+echo "== start-up: $runs runs each, the kit's link ($size bytes)"
+hyperfine -N --style none --warmup 50 --runs "$runs" --export-json times.json \
+  -n floor_print "$bin/floor_print" \
+  -n query "$shortcut /F:kit.lnk /A:Q" \
+  -n lnkinfo "lnkinfo kit.lnk" \
+  -n floor_write "$bin/floor_write floor.bin $size" \
+  -n create "$create" >/dev/null 2>hyperfine.log || { cat hyperfine.log >&2; exit 1; }
+
+peak() {  # the maximum resident set size of one run, in KiB
+  /usr/bin/time -v "$@" 2>&1 >/dev/null | sed -n 's/.*Maximum resident set size (kbytes): //p'
+}
+peak_query=$(peak "$shortcut" /F:kit.lnk /A:Q)
+peak_lnkinfo=$(peak lnkinfo kit.lnk)
+peak_floor=$(peak "$bin/floor_print")
+
+# Links of growing size, made of many ExtraData blocks.
+sizes=(131072 524288 1048576)
+scaling=(-n "1 KiB" "$shortcut /F:kit.lnk /A:Q")
+for s in "${sizes[@]}"; do
+  python3 "$root/bench/make_big_link.py" kit.lnk "$s" "big-$s.lnk" >"big-$s.blocks"
+  scaling+=(-n "$((s / 1024)) KiB" "$shortcut /F:big-$s.lnk /A:Q")
+done
+"$shortcut" "/F:big-1048576.lnk" /A:Q >/dev/null
+peak_big=$(peak "$shortcut" /F:big-1048576.lnk /A:Q)
+hyperfine -N --style none --warmup 20 --runs "$((runs / 4 > 50 ? runs / 4 : 50))" \
+  --export-json scaling.json "${scaling[@]}" >/dev/null 2>hyperfine.log ||
+  { cat hyperfine.log >&2; exit 1; }
+
+python3 - "$size" "$peak_query" "$peak_lnkinfo" "$peak_floor" "$peak_big" "${sizes[@]}" <<'EOF'
+import json
+import os
+import sys
+
+size, peak_query, peak_lnkinfo, peak_floor, peak_big = sys.argv[1:6]
+sizes = [int(s) for s in sys.argv[6:]]
+
+
+def medians(path):
+    with open(path) as f:
+        return {r["command"]: r["median"] * 1000 for r in json.load(f)["results"]}
+
+
+m = medians("times.json")
+rows = [
+    ("floor: print a line", "floor_print", ""),
+    ("shortcut Query", "query",
+     f"{m['query'] / m['floor_print']:.2f}x floor_print, {m['query'] / m['lnkinfo']:.2f}x lnkinfo"),
+    ("lnkinfo", "lnkinfo", f"{m['lnkinfo'] / m['floor_print']:.2f}x floor_print"),
+    ("floor: write, fsync, rename", "floor_write", ""),
+    ("shortcut Create", "create", f"{m['create'] / m['floor_write']:.2f}x floor_write"),
+]
+print(f"{'':30}{'median':>10}   ratio")
+for label, key, ratio in rows:
+    print(f"{label:30}{m[key]:>7.3f} ms   {ratio}")
+print()
+print(f"peak memory of one Query: {peak_query} KiB (of the 1 MiB link: {peak_big} KiB); "
+      f"lnkinfo {peak_lnkinfo} KiB, floor_print {peak_floor} KiB")
+
+s = medians("scaling.json")
+base = s["1 KiB"]
+print()
+print("scaling: Query of links made of many 12-byte ExtraData blocks")
+print(f"{'size':>10}{'blocks':>9}{'median':>12}{'per KiB over 1 KiB':>22}")
+print(f"{int(size):>8} B{0:>9}{base:>9.3f} ms")
+for n in sizes:
+    with open(f"big-{n}.blocks") as f:
+        blocks = int(f.read())
+    actual = os.path.getsize(f"big-{n}.lnk")
+    t = s[f"{n // 1024} KiB"]
+    per_kib = (t - base) * 1000 / ((actual - int(size)) / 1024)
+    print(f"{actual:>8} B{blocks:>9}{t:>9.3f} ms{per_kib:>16.2f} µs")
+EOF
