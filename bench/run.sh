@@ -7,6 +7,10 @@
 #   - Query of links of growing size, up to the 1 MiB limit.
 # Not a test: it prints figures and fails only when something cannot run.
 #
+# The machine's load drifts, and an fsync's cost with it, so each set of
+# commands runs in several rounds, one after another in each round, and
+# each median is over the runs of all rounds.
+#
 #   bench/run.sh            (BENCH_RUNS=N for another number of runs)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -54,13 +58,24 @@ size=$(stat -c %s kit.lnk)
 create="$shortcut /F:create.lnk"
 for a in "${kit[@]}"; do create+=" '$a'"; done
 
-echo "== start-up: $runs runs each, the kit's link ($size bytes)"
-hyperfine -N --style none --warmup 50 --runs "$runs" --export-json times.json \
+rounds=5
+# measure NAME RUNS ARGS...: hyperfine ARGS in rounds, into NAME.*.json.
+measure() {
+  local name=$1 n=$(( $2 / rounds > 10 ? $2 / rounds : 10 )) round
+  shift 2
+  for round in $(seq $rounds); do
+    hyperfine -N --style none --warmup 20 --runs "$n" --export-json "$name.$round.json" \
+      "$@" >/dev/null 2>hyperfine.log || { cat hyperfine.log >&2; exit 1; }
+  done
+}
+
+echo "== start-up: $runs runs each in $rounds rounds, the kit's link ($size bytes)"
+measure times "$runs" \
   -n floor_print "$bin/floor_print" \
   -n query "$shortcut /F:kit.lnk /A:Q" \
   -n lnkinfo "lnkinfo kit.lnk" \
   -n floor_write "$bin/floor_write floor.bin $size" \
-  -n create "$create" >/dev/null 2>hyperfine.log || { cat hyperfine.log >&2; exit 1; }
+  -n create "$create"
 
 peak() {  # the maximum resident set size of one run, in KiB
   /usr/bin/time -v "$@" 2>&1 >/dev/null | sed -n 's/.*Maximum resident set size (kbytes): //p'
@@ -70,7 +85,7 @@ peak_lnkinfo=$(peak lnkinfo kit.lnk)
 peak_floor=$(peak "$bin/floor_print")
 
 # Links of growing size, made of many ExtraData blocks.
-sizes=(131072 524288 1048576)
+sizes=(262144 524288 1048576)
 scaling=(-n "1 KiB" "$shortcut /F:kit.lnk /A:Q")
 for s in "${sizes[@]}"; do
   python3 "$root/bench/make_big_link.py" kit.lnk "$s" "big-$s.lnk" >"big-$s.blocks"
@@ -78,25 +93,30 @@ for s in "${sizes[@]}"; do
 done
 "$shortcut" "/F:big-1048576.lnk" /A:Q >/dev/null
 peak_big=$(peak "$shortcut" /F:big-1048576.lnk /A:Q)
-hyperfine -N --style none --warmup 20 --runs "$((runs / 4 > 50 ? runs / 4 : 50))" \
-  --export-json scaling.json "${scaling[@]}" >/dev/null 2>hyperfine.log ||
-  { cat hyperfine.log >&2; exit 1; }
+measure scaling "$((runs / 2))" "${scaling[@]}"
 
 python3 - "$size" "$peak_query" "$peak_lnkinfo" "$peak_floor" "$peak_big" "${sizes[@]}" <<'EOF'
+import glob
 import json
 import os
+import statistics
 import sys
 
 size, peak_query, peak_lnkinfo, peak_floor, peak_big = sys.argv[1:6]
 sizes = [int(s) for s in sys.argv[6:]]
 
 
-def medians(path):
-    with open(path) as f:
-        return {r["command"]: r["median"] * 1000 for r in json.load(f)["results"]}
+def medians(name):
+    """Median in ms of each command over the runs of every round."""
+    times = {}
+    for path in glob.glob(f"{name}.*.json"):
+        with open(path) as f:
+            for r in json.load(f)["results"]:
+                times.setdefault(r["command"], []).extend(r["times"])
+    return {command: statistics.median(t) * 1000 for command, t in times.items()}
 
 
-m = medians("times.json")
+m = medians("times")
 rows = [
     ("floor: print a line", "floor_print", ""),
     ("shortcut Query", "query",
@@ -112,7 +132,7 @@ print()
 print(f"peak memory of one Query: {peak_query} KiB (of the 1 MiB link: {peak_big} KiB); "
       f"lnkinfo {peak_lnkinfo} KiB, floor_print {peak_floor} KiB")
 
-s = medians("scaling.json")
+s = medians("scaling")
 base = s["1 KiB"]
 print()
 print("scaling: Query of links made of many 12-byte ExtraData blocks")
