@@ -131,7 +131,7 @@ def literal_arguments(text):
     return words[1:]
 
 
-def run_document(name, blocks, exe_dir):
+def run_document(blocks, exe_dir):
     results = []
     with tempfile.TemporaryDirectory(prefix="readme-examples-") as work:
         folder = os.path.join(work, "folder")
@@ -213,7 +213,7 @@ def main():
             print(f"FAIL {name}: no examples found")
             failed += 1
             continue
-        for command, problems in run_document(name, blocks, exe_dir):
+        for command, problems in run_document(blocks, exe_dir):
             first_line = command.text.split("\n")[0]
             if problems:
                 failed += 1
