@@ -127,7 +127,7 @@ rows = [
 ]
 print(f"{'':30}{'median':>10}   ratio")
 for label, key, ratio in rows:
-    print(f"{label:30}{m[key]:>7.3f} ms   {ratio}")
+    print(f"{label:30}{m[key]:>7.3f} ms   {ratio}".rstrip())
 print()
 print(f"peak memory of one Query: {peak_query} KiB (of the 1 MiB link: {peak_big} KiB); "
       f"lnkinfo {peak_lnkinfo} KiB, floor_print {peak_floor} KiB")
