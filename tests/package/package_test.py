@@ -8,7 +8,9 @@ temporary folder and checks that
   Debian system looks for them;
 - the manual page renders without a single groff warning;
 - the program needs no shared library but the C library's;
-- the unpacked program creates a link and reads it back.
+- the unpacked program creates a link and reads it back, also with a code
+  page that the C library's iconv converts (which a static program loads at
+  run time).
 Prints 'N passed, N failed'.
 """
 
@@ -106,11 +108,13 @@ def main():
         created = run([exe] + CREATE, cwd=folder, env=env)
         check("unpacked shortcut: Create",
               "" if created.returncode == 0 else f"exit status {created.returncode}")
-        queried = run([exe, "/F:" + LINK, "/A:Q"], cwd=folder, env=env)
-        report = queried.stdout.decode(errors="replace")
-        check("unpacked shortcut: Query",
-              "" if queried.returncode == 0 and report == REPORT
-              else f"exit status {queried.returncode}, report:\n{report}")
+        for codepage in ("", "1251"):
+            queried = run([exe, "/F:" + LINK, "/A:Q"], cwd=folder,
+                          env=dict(env, SHORTCUT_CODEPAGE=codepage))
+            report = queried.stdout.decode(errors="replace")
+            check(f"unpacked shortcut: Query, SHORTCUT_CODEPAGE={codepage}",
+                  "" if queried.returncode == 0 and report == REPORT
+                  else f"exit status {queried.returncode}, report:\n{report}")
 
     failed = sum(1 for _, problem in results if problem)
     print(f"{len(results) - failed} passed, {failed} failed")
