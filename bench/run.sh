@@ -107,42 +107,50 @@ sizes = [int(s) for s in sys.argv[6:]]
 
 
 def medians(name):
-    """Median in ms of each command over the runs of every round."""
-    times = {}
+    """Of each command over the runs of every round: the median wall time
+    and the mean processor time (user and system), in ms."""
+    times, cpu = {}, {}
     for path in glob.glob(f"{name}.*.json"):
         with open(path) as f:
             for r in json.load(f)["results"]:
                 times.setdefault(r["command"], []).extend(r["times"])
-    return {command: statistics.median(t) * 1000 for command, t in times.items()}
+                cpu.setdefault(r["command"], []).append(r["user"] + r["system"])
+    return ({c: statistics.median(t) * 1000 for c, t in times.items()},
+            {c: statistics.mean(t) * 1000 for c, t in cpu.items()})
 
 
-m = medians("times")
+m, cpu = medians("times")
+def ratio(a, b):
+    return f"{m[a] / m[b]:.2f}x {b} (cpu {cpu[a] / cpu[b]:.2f}x)"
+
+
 rows = [
     ("floor: print a line", "floor_print", ""),
-    ("shortcut Query", "query",
-     f"{m['query'] / m['floor_print']:.2f}x floor_print, {m['query'] / m['lnkinfo']:.2f}x lnkinfo"),
-    ("lnkinfo", "lnkinfo", f"{m['lnkinfo'] / m['floor_print']:.2f}x floor_print"),
+    ("shortcut Query", "query", ratio("query", "floor_print") + ", " + ratio("query", "lnkinfo")),
+    ("lnkinfo", "lnkinfo", ratio("lnkinfo", "floor_print")),
     ("floor: write, fsync, rename", "floor_write", ""),
-    ("shortcut Create", "create", f"{m['create'] / m['floor_write']:.2f}x floor_write"),
+    ("shortcut Create", "create", ratio("create", "floor_write")),
 ]
-print(f"{'':30}{'median':>10}   ratio")
+print(f"{'':30}{'median':>10}{'cpu':>10}   ratio")
 for label, key, ratio in rows:
-    print(f"{label:30}{m[key]:>7.3f} ms   {ratio}".rstrip())
+    print(f"{label:30}{m[key]:>7.3f} ms{cpu[key]:>7.3f} ms   {ratio}".rstrip())
+print("(cpu: the mean user and system time, which the machine's other work "
+      "disturbs less than the wall time)")
 print()
 print(f"peak memory of one Query: {peak_query} KiB (of the 1 MiB link: {peak_big} KiB); "
       f"lnkinfo {peak_lnkinfo} KiB, floor_print {peak_floor} KiB")
 
-s = medians("scaling")
-base = s["1 KiB"]
+s, scpu = medians("scaling")
+base = scpu["1 KiB"]
 print()
 print("scaling: Query of links made of many 12-byte ExtraData blocks")
-print(f"{'size':>10}{'blocks':>9}{'median':>12}{'per KiB over 1 KiB':>22}")
-print(f"{int(size):>8} B{0:>9}{base:>9.3f} ms")
+print(f"{'size':>10}{'blocks':>9}{'median':>12}{'cpu':>10}{'cpu per KiB over 1 KiB':>26}")
+print(f"{int(size):>8} B{0:>9}{s['1 KiB']:>9.3f} ms{base:>7.3f} ms")
 for n in sizes:
     with open(f"big-{n}.blocks") as f:
         blocks = int(f.read())
     actual = os.path.getsize(f"big-{n}.lnk")
-    t = s[f"{n // 1024} KiB"]
-    per_kib = (t - base) * 1000 / ((actual - int(size)) / 1024)
-    print(f"{actual:>8} B{blocks:>9}{t:>9.3f} ms{per_kib:>16.2f} µs")
+    key = f"{n // 1024} KiB"
+    per_kib = (scpu[key] - base) * 1000 / ((actual - int(size)) / 1024)
+    print(f"{actual:>8} B{blocks:>9}{s[key]:>9.3f} ms{scpu[key]:>7.3f} ms{per_kib:>20.2f} µs")
 EOF
