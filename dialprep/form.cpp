@@ -4,6 +4,7 @@
 // Timer1 is a thread timer, not a window's: the program ends 2000 ms after
 // its load event also where no window can be made.
 #include <windows.h>
+#include <shlobj.h>
 
 #include "setup_run.h"
 
@@ -14,6 +15,19 @@ constexpr char kCaption[] = "dialprep";
 constexpr int kClientWidth = 312;   // 4680 twips
 constexpr int kClientHeight = 206;  // 3090 twips
 
+// The WOW64 pair of kernel32, looked up at run time: a system without them
+// (32-bit Windows XP) still starts the program, and runs as it always did.
+using Wow64DisableFn = BOOL(WINAPI*)(PVOID*);
+using Wow64RevertFn = BOOL(WINAPI*)(PVOID);
+
+template <typename Fn>
+Fn Kernel32Procedure(const char* name) {
+  HMODULE kernel32 = GetModuleHandleA("kernel32.dll");
+  if (kernel32 == nullptr) return nullptr;
+  // Through void(*)() so that the compiler takes the cast as meant.
+  return reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(GetProcAddress(kernel32, name)));
+}
+
 class Win32Runtime final : public dialprep::Runtime {
  public:
   bool CurrentDirectory(char* buffer, std::size_t size) override {
@@ -22,6 +36,28 @@ class Win32Runtime final : public dialprep::Runtime {
   }
   bool FileCopy(const char* source, const char* destination) override {
     return CopyFileA(source, destination, FALSE) != 0;
+  }
+  bool FileRedirectionOff() override {
+    auto disable = Kernel32Procedure<Wow64DisableFn>("Wow64DisableWow64FsRedirection");
+    return disable != nullptr && disable(&redirection_) != FALSE;
+  }
+  void FileRedirectionOn() override {
+    auto revert = Kernel32Procedure<Wow64RevertFn>("Wow64RevertWow64FsRedirection");
+    if (revert != nullptr) (void)revert(redirection_);
+  }
+  bool FolderExists(const char* path) override {
+    const DWORD attributes = GetFileAttributesA(path);
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  }
+  bool CommonDesktopFolder(char* buffer, std::size_t size) override {
+    char folder[MAX_PATH] = {};
+    // S_OK only: S_FALSE says the folder does not exist.
+    if (SHGetFolderPathA(nullptr, CSIDL_COMMON_DESKTOPDIRECTORY, nullptr, SHGFP_TYPE_CURRENT,
+                         folder) != S_OK)
+      return false;
+    if (lstrlenA(folder) + 1 > static_cast<int>(size)) return false;
+    lstrcpynA(buffer, folder, static_cast<int>(size));
+    return true;
   }
   int32_t UserDefaultLocale() override { return static_cast<int32_t>(::GetUserDefaultLCID()); }
   int LocaleInfo(int32_t locale, int32_t type, char* buffer, int size) override {
@@ -59,6 +95,7 @@ class Win32Runtime final : public dialprep::Runtime {
 
  private:
   void Arm();
+  PVOID redirection_ = nullptr;
   UINT interval_ = 0;
   UINT_PTR timer_ = 0;
 };

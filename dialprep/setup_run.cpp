@@ -32,10 +32,39 @@ void Copy(Runtime& runtime, const char* source, const char* destination) {
   (void)runtime.FileCopy(source, destination);
 }
 
+// The command to start: the language's own while its folder exists; else
+// the same command in the all users' desktop folder the shell reports, when
+// that exists; else the language's own, which then makes no link.
+const char* ChooseCommand(Runtime& runtime, const char* languageCode,
+                          char (&fallback)[kCommandSize]) {
+  const char* command = CommandForLanguage(languageCode);
+  if (runtime.FolderExists(FolderForLanguage(languageCode))) return command;
+  char folder[kPathSize];
+  if (!runtime.CommonDesktopFolder(folder, sizeof folder)) return command;
+  folder[sizeof folder - 1] = '\0';
+  if (folder[0] == '\0' || !runtime.FolderExists(folder)) return command;
+  return CommandForFolder(folder, fallback) ? fallback : command;
+}
+
 }  // namespace
 
 const char* CommandForLanguage(const char* languageCode) {
   return std::strcmp(languageCode, "040c") == 0 ? kBureauCommand : kDesktopCommand;
+}
+
+const char* FolderForLanguage(const char* languageCode) {
+  return std::strcmp(languageCode, "040c") == 0 ? kBureauFolder : kDesktopFolder;
+}
+
+bool CommandForFolder(const char* folder, char (&command)[kCommandSize]) {
+  const std::size_t lh = std::strlen(kCommandHead), lf = std::strlen(folder),
+                    lt = std::strlen(kCommandTail);
+  command[0] = '\0';
+  if (lh + lf + lt + 1 > kCommandSize) return false;
+  std::memcpy(command, kCommandHead, lh);
+  std::memcpy(command + lh, folder, lf);
+  std::memcpy(command + lh + lf, kCommandTail, lt + 1);
+  return true;
 }
 
 void GetLocaleText(Runtime& runtime, int32_t locale, int32_t infoType,
@@ -57,17 +86,23 @@ void SetupRun(Runtime& runtime) {
   SourcePath(runtime, kToolName, tool);
   SourcePath(runtime, kIconName, icon);
 
+  // The copies go to the real system folders also for a 32-bit program on
+  // 64-bit Windows; the redirection is off for these three calls only.
+  const bool redirectionOff = runtime.FileRedirectionOff();
   char destination[kPathSize];
   if (Join(destination, kPhonebookDestination, kPhonebookName))
     Copy(runtime, phonebook, destination);
   if (Join(destination, kToolDestination, kToolName)) Copy(runtime, tool, destination);
   Copy(runtime, icon, kIconDestination);
+  if (redirectionOff) runtime.FileRedirectionOn();
 
   const int32_t locale = runtime.UserDefaultLocale();
   char languageCode[kLocaleBufferSize];
   GetLocaleText(runtime, locale, kLocaleDefaultLanguage, languageCode);
 
-  (void)runtime.StartProgram(CommandForLanguage(languageCode), kWindowStyleMinimized);
+  char fallback[kCommandSize];
+  (void)runtime.StartProgram(ChooseCommand(runtime, languageCode, fallback),
+                             kWindowStyleMinimized);
   runtime.EnableTimer(true);
 }
 

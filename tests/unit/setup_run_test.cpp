@@ -1,9 +1,11 @@
 // dialprep's setup run against a recording runtime: the order of its steps,
-// the paths and command lines it forms, and a failure at every step.
+// the paths and command lines it forms, a failure at every step, the file
+// redirection around the copies and the desktop folder of the shell.
 #include "setup_run.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <set>
 #include <string>
@@ -24,6 +26,9 @@ class RecordingRuntime final : public Runtime {
   int localeResult = -1;  // -1: length of the text plus its NUL
   bool startFails = false;
   bool deleteFails = false;
+  bool redirected = false;  // a 32-bit program on 64-bit Windows
+  std::set<std::string> folders = {kBureauFolder, kDesktopFolder};
+  std::string commonDesktop;  // empty: the shell reports none
 
   std::vector<std::string> calls;
   bool ended = false;
@@ -37,6 +42,21 @@ class RecordingRuntime final : public Runtime {
   bool FileCopy(const char* source, const char* destination) override {
     calls.push_back(std::string("FileCopy ") + source + " -> " + destination);
     return source[0] != '\0' && missingSources.count(source) == 0;
+  }
+  bool FileRedirectionOff() override {
+    calls.push_back("FileRedirectionOff");
+    return redirected;
+  }
+  void FileRedirectionOn() override { calls.push_back("FileRedirectionOn"); }
+  bool FolderExists(const char* path) override {
+    calls.push_back(std::string("FolderExists ") + path);
+    return folders.count(path) != 0;
+  }
+  bool CommonDesktopFolder(char* buffer, std::size_t size) override {
+    calls.push_back("CommonDesktopFolder");
+    if (commonDesktop.empty() || commonDesktop.size() + 1 > size) return false;
+    std::memcpy(buffer, commonDesktop.c_str(), commonDesktop.size() + 1);
+    return true;
   }
   int32_t UserDefaultLocale() override {
     calls.push_back("UserDefaultLocale");
@@ -65,6 +85,13 @@ class RecordingRuntime final : public Runtime {
   }
 };
 
+// The first call that begins with prefix, or "" when there is none.
+std::string Find(const std::vector<std::string>& calls, const std::string& prefix) {
+  for (const std::string& call : calls)
+    if (call.compare(0, prefix.size(), prefix) == 0) return call;
+  return "";
+}
+
 const std::string kBureau =
     "c:\\windows\\temp\\shortcut.exe /F:\"c:\\Documents and Settings\\All Users\\Bureau\\Zelvo "
     "ADSL.lnk\" /A:C /T:rasphone.exe /P:\"-f c:\\windows\\system32\\ras\\rasphone.pbk -d Zelvo\" "
@@ -79,11 +106,13 @@ TEST(SetupRun, StepsInOrderWithTheirPathsAndTheBureauCommand) {
       "CurrentDirectory",
       "CurrentDirectory",
       "CurrentDirectory",
+      "FileRedirectionOff",
       "FileCopy E:\\kit\\rasphone.pbk -> c:\\windows\\system32\\ras\\rasphone.pbk",
       "FileCopy E:\\kit\\shortcut.exe -> c:\\windows\\temp\\shortcut.exe",
       "FileCopy E:\\kit\\zelvo.ico -> c:\\windows\\system32\\zelvo.ico",
       "UserDefaultLocale",
       "LocaleInfo 1036 9 1024",
+      "FolderExists c:\\Documents and Settings\\All Users\\Bureau",
       "StartProgram 2 " + kBureau,
       "EnableTimer on",
   };
@@ -98,6 +127,11 @@ TEST(SetupRun, TheCommandLinesAreTheKitsOwn) {
   std::string desktop = kBureau;
   desktop.replace(desktop.find("Bureau"), 6, "Desktop");
   EXPECT_EQ(desktop, kDesktopCommand);
+  char command[kCommandSize];
+  ASSERT_TRUE(CommandForFolder(kBureauFolder, command));
+  EXPECT_STREQ(command, kBureauCommand);
+  ASSERT_TRUE(CommandForFolder(kDesktopFolder, command));
+  EXPECT_STREQ(command, kDesktopCommand);
 }
 
 TEST(SetupRun, OnlyTheExactFrenchCodeChoosesBureau) {
@@ -110,7 +144,8 @@ TEST(SetupRun, ADriveRootGivesTwoBackslashesAsFormed) {
   RecordingRuntime rt;
   rt.directory = "D:\\";
   SetupRun(rt);
-  EXPECT_EQ(rt.calls[5], "FileCopy D:\\\\rasphone.pbk -> c:\\windows\\system32\\ras\\rasphone.pbk");
+  EXPECT_EQ(Find(rt.calls, "FileCopy"),
+            "FileCopy D:\\\\rasphone.pbk -> c:\\windows\\system32\\ras\\rasphone.pbk");
 }
 
 TEST(SetupRun, MissingFilesAreSkippedAndTheRunGoesOn) {
@@ -119,14 +154,14 @@ TEST(SetupRun, MissingFilesAreSkippedAndTheRunGoesOn) {
   rt.startFails = true;  // no tool copy, so nothing to start
   SetupRun(rt);
   EXPECT_EQ(rt.calls.back(), "EnableTimer on") << "the timer is armed whatever failed";
-  EXPECT_EQ(rt.calls.size(), 12u);
+  EXPECT_EQ(rt.calls.size(), 14u);
 }
 
 TEST(SetupRun, AFailingCurrentDirectoryLeavesThatSourceEmpty) {
   RecordingRuntime rt;
   rt.directoryFails = true;
   SetupRun(rt);
-  EXPECT_EQ(rt.calls[5], "FileCopy  -> c:\\windows\\system32\\ras\\rasphone.pbk");
+  EXPECT_EQ(Find(rt.calls, "FileCopy"), "FileCopy  -> c:\\windows\\system32\\ras\\rasphone.pbk");
   EXPECT_EQ(rt.calls.back(), "EnableTimer on");
 }
 
@@ -134,7 +169,83 @@ TEST(SetupRun, AFailedLanguageQueryStartsTheDesktopCommand) {
   RecordingRuntime rt;
   rt.localeResult = 0;
   SetupRun(rt);
-  EXPECT_EQ(rt.calls[10], std::string("StartProgram 2 ") + kDesktopCommand);
+  EXPECT_EQ(Find(rt.calls, "StartProgram"), std::string("StartProgram 2 ") + kDesktopCommand);
+}
+
+// On 64-bit Windows the redirection is off for the three copies and for
+// nothing else; where there is none to switch off, the copies are the same.
+TEST(SetupRun, FileRedirectionIsOffExactlyAroundTheThreeCopies) {
+  for (bool redirected : {true, false}) {
+    RecordingRuntime rt;
+    rt.redirected = redirected;
+    rt.missingSources = {"E:\\kit\\shortcut.exe"};  // a failed copy changes nothing
+    SetupRun(rt);
+    std::vector<std::string> around;
+    bool off = false;
+    for (const std::string& call : rt.calls) {
+      if (call == "FileRedirectionOff") off = true;
+      if (off) around.push_back(call);
+      if (call == "FileRedirectionOn") off = false;
+    }
+    std::vector<std::string> expected = {
+        "FileRedirectionOff",
+        "FileCopy E:\\kit\\rasphone.pbk -> c:\\windows\\system32\\ras\\rasphone.pbk",
+        "FileCopy E:\\kit\\shortcut.exe -> c:\\windows\\temp\\shortcut.exe",
+        "FileCopy E:\\kit\\zelvo.ico -> c:\\windows\\system32\\zelvo.ico",
+        "FileRedirectionOn",
+    };
+    if (!redirected) {
+      // Not switched off, so not switched on again: the run goes on as ever.
+      expected.pop_back();
+      around.resize(expected.size());
+    }
+    EXPECT_EQ(around, expected) << "redirected " << redirected;
+    EXPECT_EQ(std::count(rt.calls.begin(), rt.calls.end(), "FileRedirectionOff"), 1);
+    EXPECT_EQ(Find(rt.calls, "StartProgram"), "StartProgram 2 " + kBureau);
+  }
+}
+
+// The language picks the folder; only when it is missing does the run ask
+// the shell, and it then starts the same command in the shell's folder.
+TEST(SetupRun, AMissingDesktopFolderGivesWayToTheShellsOne) {
+  const std::string publicDesktop = "C:\\Users\\Public\\Desktop";
+  const std::string inPublic =
+      "c:\\windows\\temp\\shortcut.exe /F:\"C:\\Users\\Public\\Desktop\\Zelvo ADSL.lnk\" /A:C "
+      "/T:rasphone.exe /P:\"-f c:\\windows\\system32\\ras\\rasphone.pbk -d Zelvo\" "
+      "/I:c:\\windows\\system32\\zelvo.ico";
+  const std::string tooLong(kCommandSize, 'x');
+  struct Row {
+    const char* what;
+    const char* language;
+    std::set<std::string> folders;
+    std::string shell;  // what the shell reports; "" none
+    std::string command;
+    bool shellAsked;
+  } rows[] = {
+      {"French, Bureau there", "040c", {kBureauFolder}, publicDesktop, kBureau, false},
+      {"English, Desktop there", "0409", {kDesktopFolder}, publicDesktop, kDesktopCommand, false},
+      {"French since Vista", "040c", {kDesktopFolder, publicDesktop}, publicDesktop, inPublic,
+       true},
+      {"English, no All Users folder", "0409", {publicDesktop}, publicDesktop, inPublic, true},
+      // Neither exists: the language's own command, which makes no link.
+      {"the shell reports none", "040c", {kDesktopFolder}, "", kBureau, true},
+      {"the shell's folder is missing", "0409", {}, publicDesktop, kDesktopCommand, true},
+      {"the shell's folder makes no command", "040c", {tooLong}, tooLong, kBureau, true},
+  };
+  for (const Row& row : rows) {
+    RecordingRuntime rt;
+    rt.localeText = row.language;
+    rt.folders = row.folders;
+    rt.commonDesktop = row.shell;
+    SetupRun(rt);
+    EXPECT_EQ(Find(rt.calls, "StartProgram"), "StartProgram 2 " + row.command) << row.what;
+    EXPECT_EQ(std::count_if(rt.calls.begin(), rt.calls.end(),
+                            [](const std::string& c) { return c.rfind("StartProgram", 0) == 0; }),
+              1)
+        << row.what;
+    EXPECT_EQ(!Find(rt.calls, "CommonDesktopFolder").empty(), row.shellAsked) << row.what;
+    EXPECT_EQ(rt.calls.back(), "EnableTimer on") << row.what;
+  }
 }
 
 TEST(GetLocaleText, TakesNMinusOneCharacters) {
