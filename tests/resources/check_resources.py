@@ -4,7 +4,8 @@
 The version resource (its fixed file and product version, its strings,
 US English with the Unicode code page) is read with a small parser of
 VS_VERSIONINFO; the icon group is taken apart with wrestool and icotool
-(Debian package icoutils).  Prints 'N passed, N failed'.
+(Debian package icoutils).  With --objdump the PE headers are checked too:
+machine, subsystem, imports, and that no debug section came back.  Prints 'N passed, N failed'.
 """
 
 import argparse
@@ -102,6 +103,10 @@ def main():
             dlls = sorted(set(d.lower() for d in re.findall(r"DLL Name: (\S+)", headers)))
             allowed = set(d.lower() for d in opts.system_dll)
             check(set(dlls) <= allowed, f"imports only system DLLs (found {dlls})")
+            sections = subprocess.run([opts.objdump, "-h", opts.exe],
+                                      stdout=subprocess.PIPE).stdout.decode("latin-1")
+            debug = sorted(set(re.findall(r"^\s*\d+\s+(\.debug\S*)", sections, re.M)))
+            check(not debug, f"no debug sections (found {debug})")
 
         ico = os.path.join(work, "icon.ico")
         subprocess.run(["wrestool", "-x", "-t", "14", "-o", ico, opts.exe], check=False)
