@@ -8,6 +8,7 @@ cd "$(dirname "$0")/.."
 root=$PWD
 
 scripts/install-deps.sh --windows
+echo "Building shortcut for Linux (build/linux; a minute or so the first time) ..."
 cmake --preset linux >/dev/null
 cmake --build --preset linux --target shortcut >/dev/null
 shortcut=$root/build/linux/shortcut/shortcut
@@ -32,8 +33,10 @@ step "/F:Zelvo ADSL.lnk" /A:Q
 echo
 echo "== the kit"
 cd "$root"
+echo "Building the 32-bit kit that ships (build/windows; a minute or so the first time) ..."
 cmake --preset windows >/dev/null
 cmake --build --preset windows --target kit >/dev/null
+echo "Building the same kit for 64-bit Windows, which wine64 runs (build/windows-x64) ..."
 cmake --preset windows-x64 >/dev/null
 cmake --build --preset windows-x64 --target kit >/dev/null
 echo "32-bit kit: build/windows/zelvo-kit/ and build/windows/zelvo-kit.zip"
@@ -46,12 +49,16 @@ if [ ! -x "$wine64" ] || ! command -v xvfb-run >/dev/null; then
 fi
 echo
 echo "== the kit's setup under Wine (the 64-bit build of the kit), in a throwaway prefix"
+echo "Making the Wine prefix (a new Windows system in $WINEPREFIX; 20 s or so) ..."
 "$wine64" wineboot -i >/dev/null 2>&1
 # Folders a Windows system has and a new Wine prefix lacks.
 desktop="$WINEPREFIX/drive_c/Documents and Settings/All Users/Desktop"
 mkdir -p "$desktop" "$WINEPREFIX/drive_c/windows/system32/ras"
+echo "Running dialprep.exe in the kit folder, in English, under Xvfb (it ends 2 s after it starts) ..."
 (cd build/windows-x64/zelvo-kit && LANG=en_US.UTF-8 xvfb-run -a "$wine64" dialprep.exe >/dev/null 2>&1)
 echo "installed:"
 ls -l "$WINEPREFIX/drive_c/windows/system32/ras/rasphone.pbk" \
       "$WINEPREFIX/drive_c/windows/system32/zelvo.ico"
 step "/F:$desktop/Zelvo ADSL.lnk" /A:Q
+echo
+echo "(The target shows as a full Z:\\...\\rasphone.exe: Wine's shell link object makes the bare name a path in the current folder, here the kit's; Windows looks rasphone.exe up on the search path.)"
