@@ -24,6 +24,7 @@ import tempfile
 import time
 from dataclasses import dataclass
 
+sys.dont_write_bytecode = True  # nothing written into the source tree
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
 import wine_prefix  # noqa: E402
 
