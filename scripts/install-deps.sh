@@ -6,7 +6,7 @@
 #   scripts/install-deps.sh --windows  also the Windows cross build and Wine
 set -euo pipefail
 
-packages=(cmake make g++ clang libgtest-dev python3 liblnk-utils)
+packages=(cmake make g++ clang libclang-rt-14-dev libgtest-dev python3 liblnk-utils)
 windows=0
 [ "${1:-}" = "--windows" ] && windows=1
 if [ "$windows" = 1 ]; then
