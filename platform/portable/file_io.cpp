@@ -260,10 +260,23 @@ bool LinkUnnamed(int fd, const Place& place, const char* temporary, bool* unsupp
   return false;
 }
 
+bool SameFile(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+// Whether the entry name of the folder is the file fd.
+bool Names(const Place& place, const char* name, int fd) {
+  struct stat entry, file;
+  return fstatat(place.Folder, name, &entry, AT_SYMLINK_NOFOLLOW) == 0 &&
+         fstat(fd, &file) == 0 && SameFile(entry, file);
+}
+
 // Names the whole, flushed, unnamed file and renames it over the link.  What
 // stands under the temporary name is always a whole file of a save of this
 // link, one killed between the two steps or one running now, so it is taken
-// over; a save that finds its temporary name taken away tries again.
+// over.  A save that finds its temporary name taken away looks whether the
+// one who took it put its file in place (then it is done), else tries
+// again.
 DWORD PublishUnnamed(int fd, const Place& place, bool* unsupported) {
   char temporary[32];
   TemporaryName(place.Name, temporary);
@@ -275,12 +288,18 @@ DWORD PublishUnnamed(int fd, const Place& place, bool* unsupported) {
         return Win32ErrorFromErrno(errno);
       continue;
     }
-    if (renameat(place.Folder, temporary, place.Folder, place.Name) == 0)
+    if (renameat(place.Folder, temporary, place.Folder, place.Name) == 0) {
+      // Renaming a file over itself leaves both names: the file was already
+      // in place, put there by another save.
+      if (Names(place, temporary, fd)) (void)unlinkat(place.Folder, temporary, 0);
       return ERROR_SUCCESS;
-    if (errno == ENOENT) continue;
-    const int e = errno;
-    (void)unlinkat(place.Folder, temporary, 0);
-    return Win32ErrorFromErrno(e);
+    }
+    if (errno != ENOENT) {
+      const int e = errno;
+      (void)unlinkat(place.Folder, temporary, 0);
+      return Win32ErrorFromErrno(e);
+    }
+    if (Names(place, place.Name, fd)) return ERROR_SUCCESS;
   }
   return ERROR_BUSY;
 }
