@@ -1,9 +1,12 @@
 #include "fuzz_support.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -23,11 +26,36 @@ void RemoveFolder() {
   rmdir(folder);
 }
 
+// Folders of processes that died without cleaning up (a crash found).
+void RemoveDeadFolders(const char* base) {
+  DIR* d = opendir(base);
+  if (d == nullptr) return;
+  while (dirent* e = readdir(d)) {
+    long pid = 0;
+    if (std::sscanf(e->d_name, "kit-fuzz-%ld", &pid) != 1 || pid <= 0 ||
+        kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH)
+      continue;
+    char path[512];
+    std::snprintf(path, sizeof path, "%s/%s", base, e->d_name);
+    if (DIR* inner = opendir(path)) {
+      while (dirent* f = readdir(inner)) {
+        char file[768];
+        std::snprintf(file, sizeof file, "%s/%s", path, f->d_name);
+        unlink(file);
+      }
+      closedir(inner);
+    }
+    rmdir(path);
+  }
+  closedir(d);
+}
+
 const char* Folder() {
   if (folder[0] != '\0') return folder;
   struct stat st;
   const char* base = stat("/dev/shm", &st) == 0 && S_ISDIR(st.st_mode) ? "/dev/shm" : nullptr;
   if (base == nullptr) base = std::getenv("TMPDIR") != nullptr ? std::getenv("TMPDIR") : "/tmp";
+  RemoveDeadFolders(base);
   std::snprintf(folder, sizeof folder, "%s/kit-fuzz-%ld", base, static_cast<long>(getpid()));
   if (mkdir(folder, 0700) != 0 && (stat(folder, &st) != 0 || !S_ISDIR(st.st_mode)))
     Fail("a folder for the files", __FILE__, __LINE__);
@@ -44,6 +72,7 @@ void Fail(const char* what, const char* file, int line) {
   std::fflush(stdout);
   std::fprintf(stderr, "\n%s:%d: check failed: %s\n", file, line, what);
   if (inputName != nullptr) std::fprintf(stderr, "input: %s\n", inputName);
+  if (folder[0] != '\0') RemoveFolder();
   std::abort();
 }
 
