@@ -6,9 +6,9 @@
 #   scripts/install-deps.sh --windows  also the Windows cross build and Wine
 set -euo pipefail
 
-# dpkg-dev and file: CPack's Debian package (dpkg-shlibdeps); groff-base:
-# the manual page check.
-packages=(cmake make g++ clang libgtest-dev python3 liblnk-utils
+# libclang-rt-14-dev: libFuzzer; dpkg-dev and file: CPack's Debian package
+# (dpkg-shlibdeps); groff-base: the manual page check.
+packages=(cmake make g++ clang libclang-rt-14-dev libgtest-dev python3 liblnk-utils
           dpkg-dev file groff-base)
 windows=0
 [ "${1:-}" = "--windows" ] && windows=1

@@ -2,6 +2,7 @@
 # Builds everything and runs every test:
 #   - the Linux build with g++ and with clang++, warnings as errors;
 #   - the Linux build under AddressSanitizer and UndefinedBehaviorSanitizer;
+#   - each fuzz target of tests/fuzz for 30 s (scripts/fuzz.sh);
 #   - the Windows builds: the 32-bit programs that ship, checked as files
 #     (resources, imports, no debug sections), and the same sources built
 #     for 64-bit Windows, run under Wine (wine64) in throwaway prefixes.
@@ -20,6 +21,7 @@ for preset in linux linux-clang linux-sanitize; do
   run cmake --build --preset "$preset"
   run ctest --preset "$preset"
 done
+run scripts/fuzz.sh 30
 
 # The Wine tests make their own throwaway prefixes (a CTest fixture for the
 # shared one, and one for each system the kit's end-to-end test tries), so

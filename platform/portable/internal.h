@@ -29,15 +29,26 @@ inline constexpr std::size_t kMaxLinkFileSize = 1024 * 1024;
 // The Win32 error number for an errno value.
 DWORD Win32ErrorFromErrno(int error);
 
-// Reads the whole file into buffer.  Returns 0 or a Win32 error number;
-// a file larger than the buffer is ERROR_FILE_TOO_LARGE.
+// Reads the whole regular file into buffer.  Returns 0 or a Win32 error
+// number: a file larger than the buffer is ERROR_FILE_TOO_LARGE, a folder
+// ERROR_ACCESS_DENIED, a device, pipe or socket ERROR_BAD_FILE_TYPE (found
+// without waiting on it).
 DWORD ReadWholeFile(const char* path, uint8_t* buffer, std::size_t capacity,
                     std::size_t* size);
 
-// Replaces (or creates) the file with data: a new file in the same folder,
-// flushed, then renamed over the old one.  On failure the old file is as it
-// was and no new file is left behind.  Returns 0 or a Win32 error number.
+// Replaces (or creates) the file with data, following symbolic links to the
+// file they name: a new file in that file's folder, flushed, given the old
+// file's owner, group and mode, renamed over it, and the folder flushed.
+// Refuses what the read refuses, a file with more than one hard link
+// (ERROR_NOT_SUPPORTED) and a file this user may not write
+// (ERROR_ACCESS_DENIED).  On failure the old file is as it was and no new
+// file is left behind.  Returns 0 or a Win32 error number.
 DWORD WriteFileReplacing(const char* path, const uint8_t* data,
                          std::size_t size);
+
+// Whether saves write an unnamed file first (O_TMPFILE) or, as on a file
+// system without unnamed files, a named one; returns the previous setting.
+// For tests.
+bool UseUnnamedFiles(bool use);
 
 }  // namespace portable

@@ -44,6 +44,7 @@ constexpr Message kSystemMessages[] = {
     {170, "The resource is busy.\n"},
     {183, "The file cannot be created because it already exists.\n"},
     {206, "The file name or extension is too long.\n"},
+    {222, "The file is a device, pipe or socket, which cannot hold a link.\n"},
     {223, "The file is too large for this operation.\n"},
     {267, "The folder name is not valid.\n"},
     {1113, "The text has no counterpart in the code page.\n"},

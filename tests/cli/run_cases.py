@@ -15,6 +15,7 @@ A case file holds one group of cases.  Its lines:
                                    natively they are UTF-8
     @file NAME CONTENT             writes a file into the folder before the
                                    commands run; \xHH in CONTENT is a byte
+    @fifo NAME                     makes a named pipe there (natively only)
     === title                      starts a case
     $ shortcut ARG ...             a command; quoting as in a POSIX shell,
                                    but a backslash is an ordinary character
@@ -122,6 +123,8 @@ def parse(path):
             elif line.startswith("@file "):
                 name, _, content = line[6:].partition(" ")
                 files[name] = content.encode("latin-1").decode("unicode_escape").encode("latin-1")
+            elif line.startswith("@fifo "):
+                files[line[6:].strip()] = None
             elif line.startswith("=== "):
                 case = Case(line[4:].strip())
                 cases.append(case)
@@ -284,6 +287,9 @@ def main():
             env.pop("LC_ALL", None)
         with tempfile.TemporaryDirectory(prefix="cli-") as work:
             for name, content in files.items():
+                if content is None:
+                    os.mkfifo(os.path.join(work, name))
+                    continue
                 with open(os.path.join(work, name), "wb") as f:
                     f.write(content)
             for case in cases:
