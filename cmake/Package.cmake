@@ -19,21 +19,9 @@ set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
-# Depends is what dpkg-shlibdeps finds the program needs: nothing for the
-# static release build.  That build still has iconv load the C library's
-# converter modules for a SHORTCUT_CODEPAGE other than 1252, and a static
-# program can only use those of the release it was linked with.
+# Depends is what dpkg-shlibdeps finds the program needs: the C library,
+# with the oldest release that has every symbol version it uses.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-if(KIT_STATIC_LIBC AND NOT KIT_SANITIZE)
-  execute_process(COMMAND getconf GNU_LIBC_VERSION OUTPUT_VARIABLE libc_version
-                  OUTPUT_STRIP_TRAILING_WHITESPACE RESULT_VARIABLE failed)
-  if(failed OR NOT libc_version MATCHES "^glibc ([0-9]+)\\.([0-9]+)")
-    message(FATAL_ERROR "cannot tell the C library's release: ${libc_version}")
-  endif()
-  math(EXPR next_minor "${CMAKE_MATCH_2} + 1")
-  set(CPACK_DEBIAN_PACKAGE_DEPENDS
-      "libc6 (>= ${CMAKE_MATCH_1}.${CMAKE_MATCH_2}), libc6 (<< ${CMAKE_MATCH_1}.${next_minor})")
-endif()
 # Manual pages go into a Debian package compressed.
 set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/PackageCompressManPages.cmake)
 include(CPack)
