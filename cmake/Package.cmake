@@ -1,13 +1,22 @@
-# The Debian package of the Linux build: shortcut, its manual page and the
-# copyright file, under /usr.  `cpack -G DEB` in the build folder makes it.
+# The Debian package of the Linux build: shortcut, its manual page, the
+# copyright file and the changelog, under /usr.  `cpack -G DEB` in the build
+# folder makes it.  It is a native package: the changelog is the package's
+# own, in Debian's format, and its first entry is this release.
 include(GNUInstallDirs)
 install(FILES ${PROJECT_SOURCE_DIR}/shortcut/copyright
+              ${PROJECT_SOURCE_DIR}/shortcut/changelog
         DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/shortcut)
+file(STRINGS ${PROJECT_SOURCE_DIR}/shortcut/changelog changelog_top LIMIT_COUNT 1)
+if(NOT changelog_top MATCHES "^shortcut \\(${PROJECT_VERSION}\\) ")
+  message(FATAL_ERROR "shortcut/changelog has no entry for ${PROJECT_VERSION} "
+                      "at its top: ${changelog_top}")
+endif()
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME shortcut)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
-set(CPACK_PACKAGE_CONTACT "Zelvo connection kit developers")
+# A role address, not a person's.
+set(CPACK_PACKAGE_CONTACT "Zelvo connection kit packaging <packaging@zelvo.example>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
     "create, edit and query Windows shell links (.lnk files)")
 string(JOIN "\n" CPACK_PACKAGE_DESCRIPTION
@@ -22,6 +31,6 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # Depends is what dpkg-shlibdeps finds the program needs: the C library,
 # with the oldest release that has every symbol version it uses.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# Manual pages go into a Debian package compressed.
-set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/PackageCompressManPages.cmake)
+# Manual pages and the changelog go into a Debian package compressed.
+set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/PackageCompress.cmake)
 include(CPack)
