@@ -7,9 +7,10 @@
 set -euo pipefail
 
 # libclang-rt-14-dev: libFuzzer; dpkg-dev and file: CPack's Debian package
-# (dpkg-shlibdeps); groff-base: the manual page check.
+# (dpkg-shlibdeps); groff-base: the manual page check; lintian: the package
+# check.
 packages=(cmake make g++ clang libclang-rt-14-dev libgtest-dev python3 liblnk-utils
-          dpkg-dev file groff-base)
+          dpkg-dev file groff-base lintian)
 windows=0
 [ "${1:-}" = "--windows" ] && windows=1
 if [ "$windows" = 1 ]; then

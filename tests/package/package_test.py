@@ -3,14 +3,16 @@
 
 Builds the package with `cpack -G DEB` from the build folder into a
 temporary folder and checks that
-- its Depends names nothing beyond the C library;
-- it holds the program, the manual page and the copyright file where a
-  Debian system looks for them;
+- its Depends names only the C library, with no upper bound and a release
+  no later than the oldest one the package is for (glibc 2.35, Ubuntu
+  22.04);
+- lintian, where it is installed, finds no error and no warning in it;
+- it holds the program, the manual page, the copyright file and the
+  changelog where a Debian system looks for them;
 - the manual page renders without a single groff warning;
 - the program needs no shared library but the C library's;
 - the unpacked program creates a link and reads it back, also with a code
-  page that the C library's iconv converts (which a static program loads at
-  run time).
+  page that the C library's iconv converts with the system's modules.
 Prints 'N passed, N failed'.
 """
 
@@ -19,15 +21,18 @@ import glob
 import gzip
 import os
 import re
+import shutil
 import subprocess
 import sys
 import tempfile
 
-# Depends may name these (alone, or with a version).
+# Depends may name these, alone or as (>= VERSION) with VERSION no later
+# than the oldest C library the package installs on.
 ALLOWED_DEPENDS = {"libc6"}
+OLDEST_LIBC = (2, 35)
 ALLOWED_NEEDED = {"libc.so.6"}
 FILES = ["usr/bin/shortcut", "usr/share/man/man1/shortcut.1.gz",
-         "usr/share/doc/shortcut/copyright"]
+         "usr/share/doc/shortcut/copyright", "usr/share/doc/shortcut/changelog.gz"]
 
 LINK = "Zelvo ADSL.lnk"
 CREATE = ["/F:" + LINK, "/A:C", "/T:rasphone.exe",
@@ -55,6 +60,13 @@ def run(cmd, **kw):
     return subprocess.run(cmd, stdout=subprocess.PIPE, stderr=subprocess.PIPE, **kw)
 
 
+def depends_ok(relation):
+    """One relation of Depends: an allowed package, at most (>= VERSION)."""
+    m = re.fullmatch(r"([a-z0-9.+-]+)(?:\s*\(>=\s*(\d+)\.(\d+)[^)]*\))?", relation)
+    return bool(m) and m[1] in ALLOWED_DEPENDS and (
+        m[2] is None or (int(m[2]), int(m[3])) <= OLDEST_LIBC)
+
+
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--cpack", required=True)
@@ -77,10 +89,20 @@ def main():
         deb = debs[0]
 
         depends = run(["dpkg-deb", "-f", deb, "Depends"]).stdout.decode().strip()
-        names = {re.split(r"[\s(:]", d.strip(), maxsplit=1)[0]
-                 for d in re.split(r"[,|]", depends) if d.strip()}
+        wrong = [d.strip() for d in re.split(r"[,|]", depends) if d.strip() and not
+                 depends_ok(d.strip())]
         check(f"Depends: {depends or '(none)'}",
-              "" if names <= ALLOWED_DEPENDS else f"more than the C library: {sorted(names)}")
+              f"not the C library from {OLDEST_LIBC} on, without an upper bound: {wrong}"
+              if wrong else "")
+
+        if shutil.which("lintian"):
+            lint = run(["lintian", "--fail-on", "error,warning", deb])
+            found = lint.stdout.decode(errors="replace")
+            check("lintian: no error and no warning",
+                  "" if lint.returncode == 0 and not re.search(r"^[EW]:", found, re.M)
+                  else f"exit status {lint.returncode}\n{found}{lint.stderr.decode(errors='replace')}")
+        else:
+            print("skip lintian: not installed")
 
         root = os.path.join(work, "root")
         unpacked = run(["dpkg-deb", "-x", deb, root])
