@@ -1,4 +1,4 @@
-/* The floor for a Query: a static C program that starts, prints the
+/* The floor for a Query: a C program that starts, prints the
    success line and ends. */
 #include <stdio.h>
 

@@ -1,10 +1,12 @@
-/* The floor for a Create: a static C program that writes SIZE bytes to a
-   new file beside PATH, flushes it to disk, renames it over PATH and prints
-   the success line, as a save of a link does.
+/* The floor for a Create: a C program that writes SIZE bytes to a
+   new file beside PATH, flushes it to disk, renames it over PATH, flushes
+   the folder (so that the rename is on disk too) and prints the success
+   line, as a save of a link does.
    Usage: floor_write PATH SIZE */
 #include <fcntl.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 #include <unistd.h>
 
 static unsigned char data[1 << 20];
@@ -28,6 +30,14 @@ int main(int argc, char** argv) {
     unlink(temporary);
     return 1;
   }
+  char folder[4096];
+  const char* slash = strrchr(argv[1], '/');
+  if (snprintf(folder, sizeof folder, "%.*s", slash ? (int)(slash - argv[1]) + 1 : 1,
+               slash ? argv[1] : ".") >= (int)sizeof folder)
+    return 2;
+  const int dir = open(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir < 0 || fsync(dir) != 0) return 1;
+  close(dir);
   fputs("\nThe command completed successfully.\n", stdout);
   return 0;
 }

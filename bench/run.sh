@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The start-up and memory cost of the Linux shortcut, measured against two
-# static C floor programs and lnkinfo, in one run on this machine:
+# C floor programs linked as it is (with the shared C library) and lnkinfo,
+# in one run on this machine:
 #   - hyperfine: Query and Create of the kit's link, the floors, lnkinfo on
 #     the same link; each median and the ratios;
 #   - /usr/bin/time -v: the peak memory of one Query;
@@ -41,8 +42,9 @@ cmake --build --preset linux --target shortcut >/dev/null
 shortcut=$root/build/linux/shortcut/shortcut
 bin=$root/build/bench
 mkdir -p "$bin"
+# The floors link the C library as shortcut does: shared.
 for floor in floor_print floor_write; do
-  cc -O2 -static -o "$bin/$floor" "bench/$floor.c"
+  cc -O2 -o "$bin/$floor" "bench/$floor.c"
 done
 
 work=$(mktemp -d /tmp/shortcut-bench-XXXXXX)
