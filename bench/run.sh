@@ -130,7 +130,7 @@ rows = [
     ("floor: print a line", "floor_print", ""),
     ("shortcut Query", "query", ratio("query", "floor_print") + ", " + ratio("query", "lnkinfo")),
     ("lnkinfo", "lnkinfo", ratio("lnkinfo", "floor_print")),
-    ("floor: write, fsync, rename", "floor_write", ""),
+    ("floor: write, rename, 2 fsyncs", "floor_write", ""),
     ("shortcut Create", "create", ratio("create", "floor_write")),
 ]
 print(f"{'':30}{'median':>10}{'cpu':>10}   ratio")
