@@ -91,16 +91,18 @@ def main():
         depends = run(["dpkg-deb", "-f", deb, "Depends"]).stdout.decode().strip()
         wrong = [d.strip() for d in re.split(r"[,|]", depends) if d.strip() and not
                  depends_ok(d.strip())]
+        oldest = ".".join(map(str, OLDEST_LIBC))
         check(f"Depends: {depends or '(none)'}",
-              f"not the C library from {OLDEST_LIBC} on, without an upper bound: {wrong}"
+              f"not the C library from {oldest} on, without an upper bound: {wrong}"
               if wrong else "")
 
         if shutil.which("lintian"):
             lint = run(["lintian", "--fail-on", "error,warning", deb])
             found = lint.stdout.decode(errors="replace")
+            found += lint.stderr.decode(errors="replace")
             check("lintian: no error and no warning",
                   "" if lint.returncode == 0 and not re.search(r"^[EW]:", found, re.M)
-                  else f"exit status {lint.returncode}\n{found}{lint.stderr.decode(errors='replace')}")
+                  else f"exit status {lint.returncode}\n{found}")
         else:
             print("skip lintian: not installed")
 
