@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "platform.h"
-#include "shllink/format.h"
+#include "shllink/reader.h"
 #include "test_support.h"
 
 #ifndef KIT_CORPUS_DIR
@@ -167,26 +167,14 @@ Structures TakeApart(const std::string& file) {
   ShellLink link;
   EXPECT_EQ(ParseShellLink(bytes, &link), ParseResult::Ok);
   Structures s;
-  s.Header = file.substr(0, 0x14) + file.substr(0x18, 0x4C - 0x18);
+  s.Header = Str(link.Header.Raw.first(0x14)) + Str(link.Header.Raw.subspan(0x18));
   s.LinkFlags = link.Header.LinkFlags;
   s.IDList = Str(link.IDList.IDList);
   s.Info = Str(link.Info.Raw);
-  const TextRef* texts[5] = {&link.Strings.NameString, &link.Strings.RelativePath,
-                             &link.Strings.WorkingDir, &link.Strings.CommandLineArguments,
-                             &link.Strings.IconLocation};
-  for (int i = 0; i < 5; ++i) {
-    const std::size_t unit = texts[i]->Encoding == TextEncoding::Unicode ? 2 : 1;
-    if (texts[i]->Present) s.Strings[i] = Str(Bytes(texts[i]->Data, texts[i]->Length * unit));
-  }
-  const ByteReader blocks(link.Extra.Blocks);
-  for (std::size_t at = 0; at < link.Extra.Blocks.size();) {
-    uint32_t size = 0, signature = 0;
-    Bytes block;
-    EXPECT_TRUE(blocks.ReadU32LE(at, &size) && blocks.ReadU32LE(at + 4, &signature) &&
-                blocks.Slice(at, size, &block));
-    s.Blocks.emplace_back(signature, Str(block));
-    at += size;
-  }
+  for (std::size_t i = 0; i < kStringCount; ++i)
+    if (!link.Strings.Raw[i].empty()) s.Strings[i] = Str(link.Strings.Raw[i].subspan(2));
+  for (const DataBlock& block : link.Extra.List())
+    s.Blocks.emplace_back(block.BlockSignature, Str(block.Raw));
   s.Tail = Str(link.Extra.Tail);
   return s;
 }
@@ -326,15 +314,13 @@ TEST_F(Corpus, AnsiTextsInTheNamedCodePage) {
 TEST_F(Corpus, NetworkTargetFollowsWindows10) {
   using namespace shllink;
   const std::string windows = ReadFile(kCorpus + "/pylnk_10_unc_file.lnk");
-  uint8_t ours[4096];
-  std::size_t size = 0;
   LinkFields f;
   f.Target = "\\\\192.168.138.2\\storage\\Downloads\\folder1\\file1.txt";
-  ASSERT_TRUE(WriteShellLink(f, ours, sizeof ours, &size));
+  const std::vector<uint8_t> ours = MakeLink(f);
   ShellLink a, b;
   ASSERT_EQ(ParseShellLink(Bytes(reinterpret_cast<const uint8_t*>(windows.data()),
                                  windows.size()), &a), ParseResult::Ok);
-  ASSERT_EQ(ParseShellLink(Bytes(ours, size), &b), ParseResult::Ok);
+  ASSERT_EQ(ParseShellLink(Bytes(ours), &b), ParseResult::Ok);
   const uint32_t form = HasLinkTargetIDList | HasLinkInfo | HasExpString | ForceNoLinkInfo;
   EXPECT_EQ(b.Header.LinkFlags & form, a.Header.LinkFlags & form);
   EXPECT_EQ(b.Info.LinkInfoHeaderSize, a.Info.LinkInfoHeaderSize);
@@ -349,7 +335,7 @@ TEST_F(Corpus, NetworkTargetFollowsWindows10) {
   for (char& c : netName) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   EXPECT_EQ(Str(Bytes(b.Info.NetworkLink.NetName.Data, b.Info.NetworkLink.NetName.Length)),
             netName);
-  ASSERT_TRUE(b.Extra.EnvironmentVariable.Present);
+  ASSERT_TRUE(b.Extra.EnvironmentVariable.Present());
   auto unicode = [](const TextRef& t) { return Str(Bytes(t.Data, 2 * t.Length)); };
   EXPECT_EQ(unicode(b.Extra.EnvironmentVariable.TargetUnicode),
             unicode(a.Extra.EnvironmentVariable.TargetUnicode));
