@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <string>
 #include <vector>
@@ -136,14 +137,51 @@ TEST_F(Object, SettersRefuseTextThatIsNotUtf8) {
   EXPECT_EQ(Get(&IShellLinkA::GetDescription), "");
 }
 
-TEST_F(Object, RawTargetsMustFitTheEnvironmentBlock) {
-  std::string fits = "%" + std::string(257, 'A') + "%";  // 259 units
-  EXPECT_EQ(link_->SetPath(fits.c_str()), S_OK);
-  std::string tooLong = "%" + std::string(258, 'A') + "%";
-  EXPECT_EQ(link_->SetPath(tooLong.c_str()), HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE));
-  // A local path has no such limit.
-  std::string local = "C:\\" + std::string(257, 'A');
-  EXPECT_EQ(link_->SetPath(local.c_str()), S_OK);
+// Why a setter refuses a text, and that a refused edit leaves the link as
+// it was, down to its bytes.
+TEST_F(Object, SettersSayWhyAndARefusalChangesNothing) {
+  const HRESULT tooLong = HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE);
+  const std::string units259 = "%" + std::string(257, 'A') + "%";
+  const std::string units260 = "%" + std::string(258, 'A') + "%";
+  const std::string longest(4096, 'x');
+  const std::string local = "C:\\" + std::string(258, 'A');
+  const std::string network = "\\\\s\\h\\" + std::string(300, 'a');
+  auto path = [](const std::string& t) {
+    return [t](IShellLinkA* l) { return l->SetPath(t.c_str()); };
+  };
+  auto icon = [](const std::string& t) {
+    return [t](IShellLinkA* l) { return l->SetIconLocation(t.c_str(), 1); };
+  };
+  struct Case {
+    const char* What;
+    std::function<HRESULT(IShellLinkA*)> Set;
+    HRESULT Result;
+  };
+  const Case cases[] = {
+      {"raw target that fills the block", path(units259), S_OK},
+      {"raw target past the block", path(units260), tooLong},
+      {"local path as long", path(local), S_OK},
+      {"network path past the block", path(network), S_OK},
+      {"icon past the block", icon(units260), tooLong},
+      {"icon without %NAME%", icon(longest), S_OK},
+      {"path of one byte too many", path("C:\\" + longest), E_INVALIDARG},
+      {"longest text", [&](IShellLinkA* l) { return l->SetArguments(longest.c_str()); }, S_OK},
+      {"one byte too many",
+       [&](IShellLinkA* l) { return l->SetDescription((longest + "x").c_str()); }, E_INVALIDARG},
+  };
+  ASSERT_EQ(link_->SetDescription("kept"), S_OK);
+  ASSERT_EQ(Save("before.lnk"), S_OK);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.What);
+    EXPECT_EQ(c.Set(link_), c.Result);
+    if (c.Result == S_OK) {
+      ASSERT_EQ(Save("before.lnk"), S_OK);
+      continue;
+    }
+    EXPECT_EQ(Get(&IShellLinkA::GetDescription), "kept");
+    ASSERT_EQ(Save("after.lnk"), S_OK);
+    EXPECT_TRUE(ReadAll(dir_ + "/after.lnk") == ReadAll(dir_ + "/before.lnk"));
+  }
 }
 
 TEST_F(Object, FileNamesThatAreNotUtf8Work) {

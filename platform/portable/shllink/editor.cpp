@@ -44,8 +44,10 @@ bool FitsEnvironmentBlock(const char* text) {
   return wide.Ok && wide.Length <= kEnvironmentMaxUnits;
 }
 
-// Unicode copies of the paths follow when the ANSI code page cannot hold
-// them.
+// ------------------------------------------------------------ structures made anew
+
+// 2.3 LinkInfo for a canonical drive or network path.  Unicode copies of
+// the paths follow when the ANSI code page cannot hold them.
 bool WriteLinkInfo(Writer& w, const char* path, TargetForm form) {
   const bool local = form == TargetForm::LocalPath;
   char netName[kMaxWideUnits] = {};
@@ -79,7 +81,7 @@ bool WriteLinkInfo(Writer& w, const char* path, TargetForm form) {
     w.U32(kVolumeIDMinSize);          // VolumeIDSize: no label but its NUL
     w.U32(DRIVE_FIXED);
     w.U32(0);                         // DriveSerialNumber
-    w.U32(0x10);                      // VolumeLabelOffset
+    w.U32(kVolumeIDFieldsSize);       // VolumeLabelOffset
     w.U8(0);                          // empty VolumeLabel
     w.PatchU32(offsets + 4, here());  // LocalBasePathOffset
     w.Ansi(base);
@@ -117,6 +119,7 @@ bool WriteLinkInfo(Writer& w, const char* path, TargetForm form) {
   return w.ok();
 }
 
+// 2.5.4 EnvironmentVariableDataBlock, or 2.5.5 IconEnvironmentDataBlock.
 bool WriteEnvironmentBlock(Writer& w, uint32_t signature, const char* text) {
   const Wide wide(text);
   if (!wide.Ok || wide.Length > kEnvironmentMaxUnits) return false;
@@ -131,6 +134,7 @@ bool WriteEnvironmentBlock(Writer& w, uint32_t signature, const char* text) {
   return w.ok();
 }
 
+// 2.4 StringData: one string, CountCharacters and characters.
 bool WriteStringDataText(Writer& w, const char* text, TextEncoding encoding) {
   const Wide wide(text);
   if (!wide.Ok) return false;
@@ -158,6 +162,8 @@ bool WriteAsUnicode(Writer& w, const TextRef& ansi) {
   for (long u = 0; u < n; ++u) w.U16(units[u]);
   return true;
 }
+
+// ------------------------------------------------------------ the file
 
 // What an edit makes anew; everything else is copied from its own bytes.
 struct Change {

@@ -118,10 +118,11 @@ enum LinkInfoFlags : uint32_t {
   CommonNetworkRelativeLinkAndPathSuffix = 0x00000002,
 };
 
-// 2.3.1 VolumeID.  VolumeIDSize "MUST be greater than 0x00000010"; a
-// VolumeLabelOffset of 0x14 says the label is Unicode, at
-// VolumeLabelOffsetUnicode.
-inline constexpr uint32_t kVolumeIDMinSize = 0x11;
+// 2.3.1 VolumeID: 0x10 bytes of fields, then the label, so VolumeIDSize
+// "MUST be greater than 0x00000010"; a VolumeLabelOffset of 0x14 says the
+// label is Unicode, at VolumeLabelOffsetUnicode.
+inline constexpr uint32_t kVolumeIDFieldsSize = 0x10;
+inline constexpr uint32_t kVolumeIDMinSize = kVolumeIDFieldsSize + 1;
 inline constexpr uint32_t kVolumeLabelOffsetUnicodeFollows = 0x14;
 inline constexpr uint32_t DRIVE_FIXED = 3;
 
