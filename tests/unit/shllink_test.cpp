@@ -87,6 +87,11 @@ TEST(LinkTargetIDList, WalksItemsToTheTerminalAndNamesTheirPath) {
   char path[512];
   ASSERT_TRUE(IDListPath(list.IDList, path, sizeof path));
   EXPECT_STREQ(path, "C:\\Program Files\\Zelvo\\dial.exe");
+  // A path longer than the buffer is cut, and still terminated.
+  char cut[8];
+  std::memset(cut, 'x', sizeof cut);
+  ASSERT_TRUE(IDListPath(list.IDList, cut, sizeof cut));
+  EXPECT_EQ(std::string(cut, strnlen(cut, sizeof cut)), "C:\\Prog");
 }
 
 TEST(LinkTargetIDList, RefusesItemsThatRunPastTheList) {
