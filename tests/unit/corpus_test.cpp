@@ -155,7 +155,7 @@ struct Structures {
   std::string Header;  // without LinkFlags
   uint32_t LinkFlags = 0;
   std::string IDList, Info, Tail;
-  std::string Strings[5];
+  std::string Strings[shllink::kStringCount];
   std::vector<std::pair<uint32_t, std::string>> Blocks;  // signature, bytes
 };
 
@@ -167,7 +167,7 @@ Structures TakeApart(const std::string& file) {
   ShellLink link;
   EXPECT_EQ(ParseShellLink(bytes, &link), ParseResult::Ok);
   Structures s;
-  s.Header = Str(link.Header.Raw.first(0x14)) + Str(link.Header.Raw.subspan(0x18));
+  s.Header = Str(link.Header.Raw.first(kLinkFlagsAt)) + Str(link.Header.Raw.subspan(kFileAttributesAt));
   s.LinkFlags = link.Header.LinkFlags;
   s.IDList = Str(link.IDList.IDList);
   s.Info = Str(link.Info.Raw);
@@ -228,9 +228,11 @@ TEST_F(Corpus, EditKeepsWhatItWasNotGiven) {
         continue;
       }
       const Structures now = TakeApart(after);
-      EXPECT_EQ(now.Header.substr(0x38 - 4), old.Header.substr(0x38 - 4)) << "icon, show, hotkey";
+      // Without LinkFlags, the header's IconIndex is 4 bytes earlier.
+      const std::size_t icon = kIconIndexAt - 4;
+      EXPECT_EQ(now.Header.substr(icon), old.Header.substr(icon)) << "icon, show, hotkey";
       EXPECT_EQ(now.Tail, old.Tail);
-      for (int i = 1; i < 5; ++i) {
+      for (int i = 1; i < static_cast<int>(kStringCount); ++i) {
         if (i == 1 && c.What == Keeps::AllButTarget) continue;  // RelativePath
         EXPECT_EQ(now.Strings[i], old.Strings[i]) << i;
       }
