@@ -13,6 +13,7 @@ const IID IID_IPersistFile = {
     0x0000010B, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
 
 namespace {
+constexpr HRESULT CLASS_E_NOAGGREGATION = static_cast<HRESULT>(0x80040110);
 portable::ShellLinkFactory shellLinkFactory = portable::CreatePortableShellLink;
 }
 
@@ -32,7 +33,7 @@ HRESULT WINAPI CoCreateInstance(REFCLSID rclsid, IUnknown* pUnkOuter, DWORD,
                                 REFIID riid, LPVOID* ppv) {
   if (ppv == nullptr) return E_POINTER;
   *ppv = nullptr;
-  if (pUnkOuter != nullptr) return 0x80040110;  // CLASS_E_NOAGGREGATION
+  if (pUnkOuter != nullptr) return CLASS_E_NOAGGREGATION;
   if (!(rclsid == CLSID_ShellLink)) return REGDB_E_CLASSNOTREG;
   return shellLinkFactory(riid, ppv);
 }

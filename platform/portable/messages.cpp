@@ -17,48 +17,67 @@ struct Message {
   const char* Text;
 };
 
+// The numbers with a message that only this table names, as winerror.h
+// names them.
+enum : DWORD {
+  ERROR_INVALID_FUNCTION = 1,
+  ERROR_INVALID_DATA = 13,
+  ERROR_OUTOFMEMORY = 14,
+  ERROR_HANDLE_EOF = 38,
+  ERROR_HANDLE_DISK_FULL = 39,
+  ERROR_FILE_EXISTS = 80,
+  ERROR_MOD_NOT_FOUND = 126,
+  ERROR_BAD_PATHNAME = 161,
+  ERROR_DIRECTORY = 267,
+  ERROR_MR_MID_NOT_FOUND = 317,
+  ERROR_NO_UNICODE_TRANSLATION = 1113,
+};
+constexpr HRESULT E_NOTIMPL = static_cast<HRESULT>(0x80004001);
+constexpr HRESULT E_UNEXPECTED = static_cast<HRESULT>(0x8000FFFF);
+constexpr HRESULT CO_E_NOTINITIALIZED = static_cast<HRESULT>(0x800401F0);
+
 // Win32 error numbers and the HRESULTs that carry no error number.
 constexpr Message kSystemMessages[] = {
-    {0, "The operation finished without error.\n"},
-    {1, "The function asked for is not valid here.\n"},
-    {2, "The file cannot be found.\n"},
-    {3, "The path cannot be found.\n"},
-    {4, "Too many files are open.\n"},
-    {5, "Access is refused.\n"},
-    {8, "There is not enough memory for this command.\n"},
-    {11, "The file is not in a format that can be read.\n"},
-    {13, "The data is not valid.\n"},
-    {14, "There is not enough memory to finish the operation.\n"},
-    {17, "The file cannot be moved to another disk.\n"},
-    {19, "The medium is write-protected.\n"},
-    {32, "The file is in use by another process.\n"},
-    {38, "The end of the file was reached.\n"},
-    {39, "The disk is full.\n"},
-    {50, "This request is not supported.\n"},
-    {80, "The file already exists.\n"},
-    {87, "A parameter is not valid.\n"},
-    {112, "There is not enough space on the disk.\n"},
-    {122, "The buffer given to the call is too small.\n"},
-    {123, "The file name, folder name or volume label is not valid.\n"},
-    {161, "The path given is not valid.\n"},
-    {170, "The resource is busy.\n"},
-    {183, "The file cannot be created because it already exists.\n"},
-    {206, "The file name or extension is too long.\n"},
-    {222, "The file is a device, pipe or socket, which cannot hold a link.\n"},
-    {223, "The file is too large for this operation.\n"},
-    {267, "The folder name is not valid.\n"},
-    {1113, "The text has no counterpart in the code page.\n"},
-    {1117, "A device input or output error occurred.\n"},
-    {1295, "The disk quota has been used up.\n"},
-    {1392, "The file is damaged and cannot be read.\n"},
-    {1921, "The name of the file cannot be resolved.\n"},
-    {0x80004001, "This operation is not implemented.\n"},
-    {0x80004002, "The object does not support that interface.\n"},
-    {0x80004003, "A pointer that was needed is missing.\n"},
-    {0x80004005, "The operation failed for an unknown reason.\n"},
-    {0x8000FFFF, "Something unexpected went wrong.\n"},
-    {0x80040154, "The class is not registered.\n"},
-    {0x800401F0, "COM has not been set up for this thread.\n"},
+    {ERROR_SUCCESS, "The operation finished without error.\n"},
+    {ERROR_INVALID_FUNCTION, "The function asked for is not valid here.\n"},
+    {ERROR_FILE_NOT_FOUND, "The file cannot be found.\n"},
+    {ERROR_PATH_NOT_FOUND, "The path cannot be found.\n"},
+    {ERROR_TOO_MANY_OPEN_FILES, "Too many files are open.\n"},
+    {ERROR_ACCESS_DENIED, "Access is refused.\n"},
+    {ERROR_NOT_ENOUGH_MEMORY, "There is not enough memory for this command.\n"},
+    {ERROR_BAD_FORMAT, "The file is not in a format that can be read.\n"},
+    {ERROR_INVALID_DATA, "The data is not valid.\n"},
+    {ERROR_OUTOFMEMORY, "There is not enough memory to finish the operation.\n"},
+    {ERROR_NOT_SAME_DEVICE, "The file cannot be moved to another disk.\n"},
+    {ERROR_WRITE_PROTECT, "The medium is write-protected.\n"},
+    {ERROR_SHARING_VIOLATION, "The file is in use by another process.\n"},
+    {ERROR_HANDLE_EOF, "The end of the file was reached.\n"},
+    {ERROR_HANDLE_DISK_FULL, "The disk is full.\n"},
+    {ERROR_NOT_SUPPORTED, "This request is not supported.\n"},
+    {ERROR_FILE_EXISTS, "The file already exists.\n"},
+    {ERROR_INVALID_PARAMETER, "A parameter is not valid.\n"},
+    {ERROR_DISK_FULL, "There is not enough space on the disk.\n"},
+    {ERROR_INSUFFICIENT_BUFFER, "The buffer given to the call is too small.\n"},
+    {ERROR_INVALID_NAME, "The file name, folder name or volume label is not valid.\n"},
+    {ERROR_BAD_PATHNAME, "The path given is not valid.\n"},
+    {ERROR_BUSY, "The resource is busy.\n"},
+    {ERROR_ALREADY_EXISTS, "The file cannot be created because it already exists.\n"},
+    {ERROR_FILENAME_EXCED_RANGE, "The file name or extension is too long.\n"},
+    {ERROR_BAD_FILE_TYPE, "The file is a device, pipe or socket, which cannot hold a link.\n"},
+    {ERROR_FILE_TOO_LARGE, "The file is too large for this operation.\n"},
+    {ERROR_DIRECTORY, "The folder name is not valid.\n"},
+    {ERROR_NO_UNICODE_TRANSLATION, "The text has no counterpart in the code page.\n"},
+    {ERROR_IO_DEVICE, "A device input or output error occurred.\n"},
+    {ERROR_DISK_QUOTA_EXCEEDED, "The disk quota has been used up.\n"},
+    {ERROR_FILE_CORRUPT, "The file is damaged and cannot be read.\n"},
+    {ERROR_CANT_RESOLVE_FILENAME, "The name of the file cannot be resolved.\n"},
+    {static_cast<DWORD>(E_NOTIMPL), "This operation is not implemented.\n"},
+    {static_cast<DWORD>(E_NOINTERFACE), "The object does not support that interface.\n"},
+    {static_cast<DWORD>(E_POINTER), "A pointer that was needed is missing.\n"},
+    {static_cast<DWORD>(E_FAIL), "The operation failed for an unknown reason.\n"},
+    {static_cast<DWORD>(E_UNEXPECTED), "Something unexpected went wrong.\n"},
+    {static_cast<DWORD>(REGDB_E_CLASSNOTREG), "The class is not registered.\n"},
+    {static_cast<DWORD>(CO_E_NOTINITIALIZED), "COM has not been set up for this thread.\n"},
 };
 
 // Network error numbers (2100 to 2999), the table of "netmsg.dll".
@@ -96,7 +115,7 @@ HMODULE WINAPI LoadLibraryExA(LPCSTR lpLibFileName, HANDLE, DWORD dwFlags) {
       strcasecmp(lpLibFileName, "netmsg.dll") == 0) {
     return reinterpret_cast<HMODULE>(const_cast<MessageTable*>(&kNetworkTable));
   }
-  SetPortableLastError(126);  // ERROR_MOD_NOT_FOUND
+  SetPortableLastError(ERROR_MOD_NOT_FOUND);
   return nullptr;
 }
 
@@ -118,7 +137,7 @@ DWORD WINAPI FormatMessageA(DWORD dwFlags, LPCVOID lpSource, DWORD dwMessageId,
   if (text == nullptr && (dwFlags & FORMAT_MESSAGE_FROM_SYSTEM) != 0)
     text = Lookup(kSystemTable, dwMessageId);
   if (text == nullptr) {
-    SetPortableLastError(317);  // ERROR_MR_MID_NOT_FOUND
+    SetPortableLastError(ERROR_MR_MID_NOT_FOUND);
     return 0;
   }
   const std::size_t length = std::strlen(text);

@@ -27,7 +27,6 @@ typedef WCHAR OLECHAR;
 typedef char* LPSTR;
 typedef const char* LPCSTR;
 typedef WCHAR* LPWSTR;
-typedef const WCHAR* LPCWSTR;
 typedef const OLECHAR* LPCOLESTR;
 typedef void* LPVOID;
 typedef const void* LPCVOID;
@@ -59,46 +58,34 @@ typedef struct HINSTANCE__* HMODULE;
   ((HRESULT)(x) <= 0 ? ((HRESULT)(x))                                          \
                      : ((HRESULT)(((x) & 0x0000FFFF) | (FACILITY_WIN32 << 16) |  \
                                   0x80000000)))
-#define E_NOTIMPL ((HRESULT)0x80004001)
 #define E_NOINTERFACE ((HRESULT)0x80004002)
 #define E_POINTER ((HRESULT)0x80004003)
 #define E_FAIL ((HRESULT)0x80004005)
-#define E_UNEXPECTED ((HRESULT)0x8000FFFF)
 #define E_OUTOFMEMORY ((HRESULT)0x8007000E)
 #define E_INVALIDARG ((HRESULT)0x80070057)
 #define REGDB_E_CLASSNOTREG ((HRESULT)0x80040154)
-#define CO_E_NOTINITIALIZED ((HRESULT)0x800401F0)
 
 // Win32 error numbers the portable layer reports (winerror.h).
 #define ERROR_SUCCESS 0
-#define ERROR_INVALID_FUNCTION 1
 #define ERROR_FILE_NOT_FOUND 2
 #define ERROR_PATH_NOT_FOUND 3
 #define ERROR_TOO_MANY_OPEN_FILES 4
 #define ERROR_ACCESS_DENIED 5
 #define ERROR_NOT_ENOUGH_MEMORY 8
 #define ERROR_BAD_FORMAT 11
-#define ERROR_INVALID_DATA 13
-#define ERROR_OUTOFMEMORY 14
 #define ERROR_NOT_SAME_DEVICE 17
 #define ERROR_WRITE_PROTECT 19
 #define ERROR_SHARING_VIOLATION 32
-#define ERROR_HANDLE_EOF 38
-#define ERROR_HANDLE_DISK_FULL 39
 #define ERROR_NOT_SUPPORTED 50
-#define ERROR_FILE_EXISTS 80
 #define ERROR_INVALID_PARAMETER 87
 #define ERROR_DISK_FULL 112
 #define ERROR_INSUFFICIENT_BUFFER 122
 #define ERROR_INVALID_NAME 123
-#define ERROR_BAD_PATHNAME 161
 #define ERROR_BUSY 170
 #define ERROR_ALREADY_EXISTS 183
 #define ERROR_FILENAME_EXCED_RANGE 206
 #define ERROR_BAD_FILE_TYPE 222
 #define ERROR_FILE_TOO_LARGE 223
-#define ERROR_DIRECTORY 267
-#define ERROR_NO_UNICODE_TRANSLATION 1113
 #define ERROR_IO_DEVICE 1117
 #define ERROR_DISK_QUOTA_EXCEEDED 1295
 #define ERROR_FILE_CORRUPT 1392
@@ -146,8 +133,6 @@ HRESULT WINAPI CoCreateInstance(REFCLSID rclsid, IUnknown* pUnkOuter,
                                 DWORD dwClsContext, REFIID riid, LPVOID* ppv);
 
 // ---------------------------------------------------------------- shell link
-#define SLGP_SHORTPATH 0x1
-#define SLGP_UNCPRIORITY 0x2
 #define SLGP_RAWPATH 0x4
 #define SLR_NO_UI 0x0001
 #define SLR_NOUPDATE 0x0008
@@ -217,7 +202,6 @@ struct IPersistFile : IUnknown {
 
 // ---------------------------------------------------------------- text
 #define CP_ACP 0
-#define CP_UTF8 65001
 
 int WINAPI MultiByteToWideChar(UINT CodePage, DWORD dwFlags,
                                LPCSTR lpMultiByteStr, int cbMultiByte,
@@ -229,7 +213,6 @@ DWORD WINAPI ExpandEnvironmentStringsA(LPCSTR lpSrc, LPSTR lpDst, DWORD nSize);
 // ---------------------------------------------------------------- messages
 #define FORMAT_MESSAGE_ALLOCATE_BUFFER 0x00000100
 #define FORMAT_MESSAGE_IGNORE_INSERTS 0x00000200
-#define FORMAT_MESSAGE_FROM_STRING 0x00000400
 #define FORMAT_MESSAGE_FROM_HMODULE 0x00000800
 #define FORMAT_MESSAGE_FROM_SYSTEM 0x00001000
 #define LOAD_LIBRARY_AS_DATAFILE 0x00000002

@@ -1,10 +1,11 @@
 // The portable shell link object: IShellLinkA and IPersistFile over a link
 // file held in memory.
 //
-// The object holds the link as its file: Load reads the file, each setter
-// rebuilds the structures its field owns (shllink/edit.cpp), and Save
+// The object holds the link as its file and the model read from it: Load
+// reads the file, each setter makes the file anew in the second of two
+// buffers (shllink/editor.cpp) and takes it in place of the first, and Save
 // writes the file back.  What no setter touched is saved exactly as it was
-// loaded.  The getters read the fields out of the held file.
+// loaded.  The getters read the fields out of the model.
 //
 // Texts come and go in UTF-8, the ANSI code page of these systems.  A
 // setter refuses text that is not valid UTF-8, or that no link field could
@@ -16,21 +17,30 @@
 
 #include "internal.h"
 #include "platform.h"
-#include "shllink/format.h"
+#include "shllink/bytes.h"
+#include "shllink/editor.h"
+#include "shllink/reader.h"
+#include "shllink/shell_items.h"
+#include "shllink/target.h"
 #include "unicode.h"
 
 namespace {
 
-// Room for the longest text a field takes: the description holds up to
-// 1024 characters on Windows (INFOTIPSIZE), the other fields less.
-constexpr std::size_t kFieldSize = 4 * 1024 + 1;
+constexpr std::size_t kFieldSize = shllink::kMaxTextBytes + 1;
 constexpr std::size_t kNameSize = 4096;
 
-// A file being read, or a link being rebuilt; one at a time, never on the
-// heap.
-uint8_t spareBuffer[portable::kMaxLinkFileSize];
-
 HRESULT FromWin32(DWORD error) { return HRESULT_FROM_WIN32(error); }
+
+// What the object answers for an edit that failed.
+HRESULT FromEdit(shllink::EditResult result) {
+  switch (result) {
+    case shllink::EditResult::Ok: return S_OK;
+    case shllink::EditResult::TooLong: return FromWin32(ERROR_FILENAME_EXCED_RANGE);
+    case shllink::EditResult::BadText:
+    case shllink::EditResult::NoRoom: break;
+  }
+  return E_INVALIDARG;
+}
 
 // Copies a UTF-8 text into a getter's buffer of cch bytes, cut at a
 // character boundary.
@@ -48,17 +58,6 @@ HRESULT CopyOut(const char* text, LPSTR out, int cch) {
   }
   out[used] = '\0';
   return S_OK;
-}
-
-// A setter's text: valid UTF-8 that fits a field.
-HRESULT CheckIn(LPCSTR text) {
-  if (!portable::IsValidUtf8(text) || std::strlen(text) >= kFieldSize) return E_INVALIDARG;
-  return S_OK;
-}
-
-bool FitsEnvironmentBlock(const char* text) {
-  char16_t units[shllink::kEnvironmentMaxUnits + 1];
-  return portable::Utf8ToUtf16(text, units, std::size(units), portable::Invalid::Replace) >= 0;
 }
 
 // The native name of a UTF-16 file name.
@@ -112,7 +111,7 @@ bool TargetPath(const shllink::ShellLink& link, char* out, std::size_t capacity)
   using namespace shllink;
   const uint32_t flags = link.Header.LinkFlags;
   out[0] = '\0';
-  if ((flags & HasExpString) != 0 && link.Extra.EnvironmentVariable.Present)
+  if ((flags & HasExpString) != 0 && link.Extra.EnvironmentVariable.Present())
     BlockText(link.Extra.EnvironmentVariable, out, capacity);
   if (out[0] == '\0' && (flags & HasLinkInfo) != 0 && (flags & ForceNoLinkInfo) == 0)
     LinkInfoPath(link.Info, out, capacity);
@@ -121,12 +120,11 @@ bool TargetPath(const shllink::ShellLink& link, char* out, std::size_t capacity)
   return true;
 }
 
-class ShellLink final : public IShellLinkA, public IPersistFile {
+class LinkObject final : public IShellLinkA, public IPersistFile {
  public:
   void Reset() {
     refs_ = 1;
-    if (!shllink::NewShellLink(image_, sizeof image_, &size_)) size_ = 0;
-    Parse();
+    (void)Took(shllink::NewShellLink(&Spare().File, &Spare().Model));
     currentFile_[0] = '\0';
   }
   bool InUse() const { return refs_ != 0; }
@@ -153,7 +151,7 @@ class ShellLink final : public IShellLinkA, public IPersistFile {
                                     DWORD) override {
     if (pfd != nullptr) std::memset(pfd, 0, sizeof *pfd);
     char path[kFieldSize];
-    if (!TargetPath(link_, path, sizeof path)) path[0] = '\0';
+    if (!TargetPath(Link(), path, sizeof path)) path[0] = '\0';
     HRESULT hr = CopyOut(path, pszFile, cch);
     if (FAILED(hr)) return hr;
     // As on Windows: success, but S_FALSE when there is no path to give.
@@ -161,71 +159,59 @@ class ShellLink final : public IShellLinkA, public IPersistFile {
   }
   HRESULT STDMETHODCALLTYPE SetPath(LPCSTR pszFile) override {
     if (pszFile == nullptr) pszFile = "";
-    HRESULT hr = CheckIn(pszFile);
-    if (FAILED(hr)) return hr;
-    // A raw target lives in an environment block of fixed size.
-    if (shllink::TargetFormOf(pszFile) == shllink::TargetForm::Environment &&
-        !FitsEnvironmentBlock(pszFile))
-      return FromWin32(ERROR_FILENAME_EXCED_RANGE);
-    return Rebuilt(shllink::EditTarget(Image(), pszFile, spareBuffer, sizeof spareBuffer, &spareSize_));
+    return Took(shllink::EditTarget(Link(), pszFile, &Spare().File, &Spare().Model));
   }
   HRESULT STDMETHODCALLTYPE GetDescription(LPSTR pszName, int cch) override {
-    return GetString(link_.Strings.NameString, pszName, cch);
+    return GetString(shllink::StringField::NameString, pszName, cch);
   }
   HRESULT STDMETHODCALLTYPE SetDescription(LPCSTR pszName) override {
     return SetString(shllink::StringField::NameString, pszName);
   }
   HRESULT STDMETHODCALLTYPE GetWorkingDirectory(LPSTR pszDir, int cch) override {
-    return GetString(link_.Strings.WorkingDir, pszDir, cch);
+    return GetString(shllink::StringField::WorkingDir, pszDir, cch);
   }
   HRESULT STDMETHODCALLTYPE SetWorkingDirectory(LPCSTR pszDir) override {
     return SetString(shllink::StringField::WorkingDir, pszDir);
   }
   HRESULT STDMETHODCALLTYPE GetArguments(LPSTR pszArgs, int cch) override {
-    return GetString(link_.Strings.CommandLineArguments, pszArgs, cch);
+    return GetString(shllink::StringField::CommandLineArguments, pszArgs, cch);
   }
   HRESULT STDMETHODCALLTYPE SetArguments(LPCSTR pszArgs) override {
     return SetString(shllink::StringField::CommandLineArguments, pszArgs);
   }
   HRESULT STDMETHODCALLTYPE GetHotkey(WORD* pwHotkey) override {
     if (pwHotkey == nullptr) return E_POINTER;
-    *pwHotkey = link_.Header.HotKey;
+    *pwHotkey = Link().Header.HotKey;
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE SetHotkey(WORD wHotkey) override {
-    shllink::SetHotKey(image_, wHotkey);
-    Parse();
+    shllink::SetHotKey(&held_[current_].File, &held_[current_].Model, wHotkey);
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE GetShowCmd(int* piShowCmd) override {
     if (piShowCmd == nullptr) return E_POINTER;
-    *piShowCmd = static_cast<int>(link_.Header.ShowCommand);
+    *piShowCmd = static_cast<int>(Link().Header.ShowCommand);
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE SetShowCmd(int iShowCmd) override {
-    shllink::SetShowCommand(image_, static_cast<uint32_t>(iShowCmd));
-    Parse();
+    shllink::SetShowCommand(&held_[current_].File, &held_[current_].Model,
+                            static_cast<uint32_t>(iShowCmd));
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE GetIconLocation(LPSTR pszIconPath, int cch,
                                             int* piIcon) override {
     using namespace shllink;
     if (piIcon == nullptr) return E_POINTER;
-    *piIcon = link_.Header.IconIndex;
+    *piIcon = Link().Header.IconIndex;
     char icon[kFieldSize] = {};
-    if ((link_.Header.LinkFlags & HasExpIcon) != 0 && link_.Extra.IconEnvironment.Present)
-      BlockText(link_.Extra.IconEnvironment, icon, sizeof icon);
-    if (icon[0] == '\0') TextToUtf8(link_.Strings.IconLocation, icon, sizeof icon);
+    if ((Link().Header.LinkFlags & HasExpIcon) != 0 && Link().Extra.IconEnvironment.Present())
+      BlockText(Link().Extra.IconEnvironment, icon, sizeof icon);
+    if (icon[0] == '\0') TextToUtf8(Link().Strings[StringField::IconLocation], icon, sizeof icon);
     return CopyOut(icon, pszIconPath, cch);
   }
   HRESULT STDMETHODCALLTYPE SetIconLocation(LPCSTR pszIconPath, int iIcon) override {
     if (pszIconPath == nullptr) pszIconPath = "";
-    HRESULT hr = CheckIn(pszIconPath);
-    if (FAILED(hr)) return hr;
-    if (shllink::HasEnvironmentReference(pszIconPath) && !FitsEnvironmentBlock(pszIconPath))
-      return FromWin32(ERROR_FILENAME_EXCED_RANGE);
-    return Rebuilt(shllink::EditIcon(Image(), pszIconPath, iIcon, spareBuffer,
-                                     sizeof spareBuffer, &spareSize_));
+    return Took(shllink::EditIcon(Link(), pszIconPath, iIcon, &Spare().File, &Spare().Model));
   }
   // Nothing is searched, tracked or updated: the fields stay as loaded.
   HRESULT STDMETHODCALLTYPE Resolve(HWND, DWORD) override { return S_OK; }
@@ -235,20 +221,20 @@ class ShellLink final : public IShellLinkA, public IPersistFile {
     char name[kNameSize];
     HRESULT hr = NativeName(pszFileName, name);
     if (FAILED(hr)) return hr;
+    Held& spare = Spare();
     std::size_t size = 0;
-    DWORD error = portable::ReadWholeFile(name, spareBuffer, sizeof spareBuffer, &size);
+    DWORD error = portable::ReadWholeFile(name, spare.Data, sizeof spare.Data, &size);
     if (error != ERROR_SUCCESS) return FromWin32(error);
 
-    shllink::ShellLink link;
-    switch (shllink::ParseShellLink(shllink::Bytes(spareBuffer, size), &link)) {
+    spare.File.Size = size;
+    switch (shllink::ParseShellLink(shllink::Bytes(spare.Data, size), &spare.Model)) {
       case shllink::ParseResult::Ok: break;
       case shllink::ParseResult::NotShellLink: return FromWin32(ERROR_BAD_FORMAT);
       case shllink::ParseResult::Malformed: return FromWin32(ERROR_FILE_CORRUPT);
     }
     char path[kFieldSize];
-    if (!TargetPath(link, path, sizeof path)) return FromWin32(ERROR_FILE_CORRUPT);
-    spareSize_ = size;
-    (void)Rebuilt(true);
+    if (!TargetPath(spare.Model, path, sizeof path)) return FromWin32(ERROR_FILE_CORRUPT);
+    (void)Took(shllink::EditResult::Ok);
     std::strcpy(currentFile_, name);
     return S_OK;
   }
@@ -261,7 +247,8 @@ class ShellLink final : public IShellLinkA, public IPersistFile {
       HRESULT hr = NativeName(pszFileName, name);
       if (FAILED(hr)) return hr;
     }
-    DWORD error = portable::WriteFileReplacing(name, image_, size_);
+    const shllink::Image& file = held_[current_].File;
+    DWORD error = portable::WriteFileReplacing(name, file.Data, file.Size);
     if (error != ERROR_SUCCESS) return FromWin32(error);
     if (fRemember) std::strcpy(currentFile_, name);
     return S_OK;
@@ -269,47 +256,40 @@ class ShellLink final : public IShellLinkA, public IPersistFile {
   HRESULT STDMETHODCALLTYPE SaveCompleted(LPCOLESTR) override { return S_OK; }
 
  private:
-  shllink::Bytes Image() const { return shllink::Bytes(image_, size_); }
+  // A link file and its model.
+  struct Held {
+    uint8_t Data[portable::kMaxLinkFileSize];
+    shllink::Image File{Data, sizeof Data};
+    shllink::ShellLink Model;
+  };
 
-  // Reads the held file again after a change; it is well formed by making.
-  void Parse() {
-    if (shllink::ParseShellLink(Image(), &link_) != shllink::ParseResult::Ok)
-      link_ = shllink::ShellLink();
-  }
+  const shllink::ShellLink& Link() const { return held_[current_].Model; }
+  Held& Spare() { return held_[1 - current_]; }
 
   // Takes the link that an edit (or Load) left in the spare buffer.
-  HRESULT Rebuilt(bool ok) {
-    if (!ok) return E_INVALIDARG;
-    std::memcpy(image_, spareBuffer, spareSize_);
-    size_ = spareSize_;
-    Parse();
-    return S_OK;
+  HRESULT Took(shllink::EditResult result) {
+    if (result == shllink::EditResult::Ok) current_ = 1 - current_;
+    return FromEdit(result);
   }
 
-  HRESULT GetString(const shllink::TextRef& text, LPSTR out, int cch) {
+  HRESULT GetString(shllink::StringField field, LPSTR out, int cch) {
     char utf8[kFieldSize];
-    shllink::TextToUtf8(text, utf8, sizeof utf8);
+    shllink::TextToUtf8(Link().Strings[field], utf8, sizeof utf8);
     return CopyOut(utf8, out, cch);
   }
   HRESULT SetString(shllink::StringField field, LPCSTR text) {
     if (text == nullptr) text = "";
-    HRESULT hr = CheckIn(text);
-    if (FAILED(hr)) return hr;
-    return Rebuilt(shllink::EditString(Image(), field, text, spareBuffer, sizeof spareBuffer,
-                                       &spareSize_));
+    return Took(shllink::EditString(Link(), field, text, &Spare().File, &Spare().Model));
   }
 
   ULONG refs_ = 0;
-  uint8_t image_[portable::kMaxLinkFileSize];
-  std::size_t size_ = 0;
-  std::size_t spareSize_ = 0;
-  shllink::ShellLink link_;  // the held file, read
+  Held held_[2];
+  int current_ = 0;
   char currentFile_[kNameSize];
 };
 
-// A run works on one link at a time; two slots leave room for a test that
-// holds one object while it makes another.
-ShellLink objects[2];
+// A run works on one link at a time.
+LinkObject object;
 
 }  // namespace
 
@@ -320,14 +300,11 @@ HRESULT CreatePortableShellLink(REFIID riid, void** ppv) {
   *ppv = nullptr;
   // Texts of ANSI links are read in the code page the user names.
   if (!SelectAnsiCodePage()) return E_INVALIDARG;
-  for (ShellLink& object : objects) {
-    if (object.InUse()) continue;
-    object.Reset();
-    HRESULT hr = object.QueryInterface(riid, ppv);
-    object.Release();  // the reference the caller asked for remains
-    return hr;
-  }
-  return E_OUTOFMEMORY;
+  if (object.InUse()) return E_OUTOFMEMORY;
+  object.Reset();
+  HRESULT hr = object.QueryInterface(riid, ppv);
+  object.Release();  // the reference the caller asked for remains
+  return hr;
 }
 
 }  // namespace portable

@@ -8,7 +8,9 @@
 #include "fuzz_support.h"
 #include "fuzz_targets.h"
 #include "internal.h"
-#include "shllink/format.h"
+#include "shllink/bytes.h"
+#include "shllink/reader.h"
+#include "shllink/shell_items.h"
 
 namespace {
 
@@ -21,15 +23,12 @@ void Decode(const shllink::TextRef& text) {
 }
 
 void DecodeAll(const shllink::ShellLink& link) {
-  const shllink::StringData& s = link.Strings;
-  for (const shllink::TextRef* text : {&s.NameString, &s.RelativePath, &s.WorkingDir,
-                                       &s.CommandLineArguments, &s.IconLocation})
-    Decode(*text);
+  for (const shllink::TextRef& text : link.Strings.Text) Decode(text);
   const shllink::ExtraData& e = link.Extra;
   for (const shllink::TextRef* text :
        {&e.EnvironmentVariable.TargetAnsi, &e.EnvironmentVariable.TargetUnicode,
         &e.IconEnvironment.TargetAnsi, &e.IconEnvironment.TargetUnicode,
-        &e.Darwin.DarwinDataAnsi, &e.Darwin.DarwinDataUnicode, &e.Shim.LayerName,
+        &e.Darwin.TargetAnsi, &e.Darwin.TargetUnicode, &e.Shim.LayerName,
         &link.Info.LocalBasePath, &link.Info.CommonPathSuffix, &link.Info.Volume.VolumeLabel,
         &link.Info.NetworkLink.NetName, &link.Info.NetworkLink.DeviceName})
     Decode(*text);

@@ -115,11 +115,13 @@ int FuzzRoundTrip(const uint8_t* data, std::size_t size) {
   if (size + 64 * 1024 < portable::kMaxLinkFileSize) {
     EditOneField(other, size > 0 ? data[size - 1] : 0, &loaded);
     FUZZ_CHECK(fuzz::Save(other, second) == S_OK);
+    fuzz::ReleaseObject(&other);
     fuzz::Object edited = fuzz::CreateObject();
     FUZZ_CHECK(fuzz::Load(edited, second) == S_OK);
     Read(edited.Link, &reloaded);
     CheckSame(loaded, reloaded);
     fuzz::ReleaseObject(&edited);
+    return 0;
   }
   fuzz::ReleaseObject(&other);
   return 0;

@@ -21,6 +21,10 @@ import subprocess
 import sys
 import tempfile
 
+sys.dont_write_bytecode = True  # nothing written into the source tree
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
+from query_report import read_report  # noqa: E402
+
 # (name, switches, the locale of the Windows build and its ANSI code page)
 ENGLISH = ("en_US.UTF-8", "cp1252")
 LINKS = [
@@ -102,12 +106,7 @@ MALFORMED = ("ez_bad_recyclebin_I_file_not_lnk", "lp3_malformed_padded_args",
 
 
 def report(output):
-    fields = {}
-    for line in output.replace("\r\n", "\n").split("\n"):
-        key, sep, value = line.partition("=")
-        if sep and key in FIELDS:
-            fields[key] = value
-    return fields
+    return read_report(output, FIELDS)
 
 
 def edit_corpus(work, linux, windows, passed, failed, seen):

@@ -27,6 +27,7 @@ from dataclasses import dataclass
 sys.dont_write_bytecode = True  # nothing written into the source tree
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
 import wine_prefix  # noqa: E402
+from query_report import read_report  # noqa: E402
 
 # The systems the kit is tried on: (bits of the build, Wine prefix, name).
 ROWS = [
@@ -82,15 +83,6 @@ SCENARIOS = [
              seconds=ANY, settle=3),
     Scenario("no display", start="no display"),
 ]
-
-
-def report(text):
-    fields = {}
-    for line in text.replace("\r\n", "\n").split("\n"):
-        key, sep, value = line.partition("=")
-        if sep:
-            fields[key] = value
-    return fields
 
 
 class Row:
@@ -182,7 +174,7 @@ class Row:
         for reader, command in readers:
             out = subprocess.run(command, env=self.env, stdout=subprocess.PIPE,
                                  stderr=subprocess.DEVNULL, timeout=120).stdout
-            fields = report(out.decode("utf-8", "replace"))
+            fields = read_report(out.decode("utf-8", "replace"))
             self.check(fields.get("Arguments") == LINK_ARGS, f"{label}: {reader} reads the arguments")
             self.check(fields.get("IconLocation") == ICON + ",0",
                        f"{label}: {reader} reads the icon and index 0")

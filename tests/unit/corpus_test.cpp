@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "platform.h"
-#include "shllink/format.h"
+#include "shllink/reader.h"
 #include "test_support.h"
 
 #ifndef KIT_CORPUS_DIR
@@ -155,7 +155,7 @@ struct Structures {
   std::string Header;  // without LinkFlags
   uint32_t LinkFlags = 0;
   std::string IDList, Info, Tail;
-  std::string Strings[5];
+  std::string Strings[shllink::kStringCount];
   std::vector<std::pair<uint32_t, std::string>> Blocks;  // signature, bytes
 };
 
@@ -167,26 +167,14 @@ Structures TakeApart(const std::string& file) {
   ShellLink link;
   EXPECT_EQ(ParseShellLink(bytes, &link), ParseResult::Ok);
   Structures s;
-  s.Header = file.substr(0, 0x14) + file.substr(0x18, 0x4C - 0x18);
+  s.Header = Str(link.Header.Raw.first(kLinkFlagsAt)) + Str(link.Header.Raw.subspan(kFileAttributesAt));
   s.LinkFlags = link.Header.LinkFlags;
   s.IDList = Str(link.IDList.IDList);
   s.Info = Str(link.Info.Raw);
-  const TextRef* texts[5] = {&link.Strings.NameString, &link.Strings.RelativePath,
-                             &link.Strings.WorkingDir, &link.Strings.CommandLineArguments,
-                             &link.Strings.IconLocation};
-  for (int i = 0; i < 5; ++i) {
-    const std::size_t unit = texts[i]->Encoding == TextEncoding::Unicode ? 2 : 1;
-    if (texts[i]->Present) s.Strings[i] = Str(Bytes(texts[i]->Data, texts[i]->Length * unit));
-  }
-  const ByteReader blocks(link.Extra.Blocks);
-  for (std::size_t at = 0; at < link.Extra.Blocks.size();) {
-    uint32_t size = 0, signature = 0;
-    Bytes block;
-    EXPECT_TRUE(blocks.ReadU32LE(at, &size) && blocks.ReadU32LE(at + 4, &signature) &&
-                blocks.Slice(at, size, &block));
-    s.Blocks.emplace_back(signature, Str(block));
-    at += size;
-  }
+  for (std::size_t i = 0; i < kStringCount; ++i)
+    if (!link.Strings.Raw[i].empty()) s.Strings[i] = Str(link.Strings.Raw[i].subspan(2));
+  for (const DataBlock& block : link.Extra.List())
+    s.Blocks.emplace_back(block.BlockSignature, Str(block.Raw));
   s.Tail = Str(link.Extra.Tail);
   return s;
 }
@@ -240,9 +228,11 @@ TEST_F(Corpus, EditKeepsWhatItWasNotGiven) {
         continue;
       }
       const Structures now = TakeApart(after);
-      EXPECT_EQ(now.Header.substr(0x38 - 4), old.Header.substr(0x38 - 4)) << "icon, show, hotkey";
+      // Without LinkFlags, the header's IconIndex is 4 bytes earlier.
+      const std::size_t icon = kIconIndexAt - 4;
+      EXPECT_EQ(now.Header.substr(icon), old.Header.substr(icon)) << "icon, show, hotkey";
       EXPECT_EQ(now.Tail, old.Tail);
-      for (int i = 1; i < 5; ++i) {
+      for (int i = 1; i < static_cast<int>(kStringCount); ++i) {
         if (i == 1 && c.What == Keeps::AllButTarget) continue;  // RelativePath
         EXPECT_EQ(now.Strings[i], old.Strings[i]) << i;
       }
@@ -326,15 +316,13 @@ TEST_F(Corpus, AnsiTextsInTheNamedCodePage) {
 TEST_F(Corpus, NetworkTargetFollowsWindows10) {
   using namespace shllink;
   const std::string windows = ReadFile(kCorpus + "/pylnk_10_unc_file.lnk");
-  uint8_t ours[4096];
-  std::size_t size = 0;
   LinkFields f;
   f.Target = "\\\\192.168.138.2\\storage\\Downloads\\folder1\\file1.txt";
-  ASSERT_TRUE(WriteShellLink(f, ours, sizeof ours, &size));
+  const std::vector<uint8_t> ours = MakeLink(f);
   ShellLink a, b;
   ASSERT_EQ(ParseShellLink(Bytes(reinterpret_cast<const uint8_t*>(windows.data()),
                                  windows.size()), &a), ParseResult::Ok);
-  ASSERT_EQ(ParseShellLink(Bytes(ours, size), &b), ParseResult::Ok);
+  ASSERT_EQ(ParseShellLink(Bytes(ours), &b), ParseResult::Ok);
   const uint32_t form = HasLinkTargetIDList | HasLinkInfo | HasExpString | ForceNoLinkInfo;
   EXPECT_EQ(b.Header.LinkFlags & form, a.Header.LinkFlags & form);
   EXPECT_EQ(b.Info.LinkInfoHeaderSize, a.Info.LinkInfoHeaderSize);
@@ -349,7 +337,7 @@ TEST_F(Corpus, NetworkTargetFollowsWindows10) {
   for (char& c : netName) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   EXPECT_EQ(Str(Bytes(b.Info.NetworkLink.NetName.Data, b.Info.NetworkLink.NetName.Length)),
             netName);
-  ASSERT_TRUE(b.Extra.EnvironmentVariable.Present);
+  ASSERT_TRUE(b.Extra.EnvironmentVariable.Present());
   auto unicode = [](const TextRef& t) { return Str(Bytes(t.Data, 2 * t.Length)); };
   EXPECT_EQ(unicode(b.Extra.EnvironmentVariable.TargetUnicode),
             unicode(a.Extra.EnvironmentVariable.TargetUnicode));

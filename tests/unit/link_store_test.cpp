@@ -58,7 +58,7 @@ TEST_F(Store, SaveAndSaveCompletedFailuresAreTracedAndReturned) {
 }
 
 TEST_F(Store, CreateFailuresBeforeTheObjectExists) {
-  link().createResult = REGDB_E_CLASSNOTREG;
+  link().results["CoCreateInstance"] = REGDB_E_CLASSNOTREG;
   HRESULT hr;
   EXPECT_EQ(Traced(ShellLinkCreate, &hr), "\nCoCreateInstance() returned [-2147221164]");
   EXPECT_EQ(hr, REGDB_E_CLASSNOTREG);

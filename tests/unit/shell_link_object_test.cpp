@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <string>
 #include <vector>
@@ -38,16 +39,26 @@ class Object : public testing::Test {
     char tmpl[] = "/tmp/shortcut-object-XXXXXX";
     ASSERT_NE(mkdtemp(tmpl), nullptr);
     dir_ = tmpl;
+    Create();
+  }
+  void TearDown() override {
+    Release();
+    std::string command = "rm -rf '" + dir_ + "'";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+  }
+  // A run of the tool takes the one object there is: a test lets go of its
+  // own first.
+  void Create() {
     ASSERT_EQ(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER,
                                IID_IShellLinkA, reinterpret_cast<void**>(&link_)),
               S_OK);
     ASSERT_EQ(link_->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file_)), S_OK);
   }
-  void TearDown() override {
-    file_->Release();
-    link_->Release();
-    std::string command = "rm -rf '" + dir_ + "'";
-    ASSERT_EQ(std::system(command.c_str()), 0);
+  void Release() {
+    if (file_ != nullptr) file_->Release();
+    if (link_ != nullptr) link_->Release();
+    file_ = nullptr;
+    link_ = nullptr;
   }
   HRESULT Save(const std::string& name) {
     return file_->Save(reinterpret_cast<LPCOLESTR>(Wide(dir_ + "/" + name).c_str()), TRUE);
@@ -85,12 +96,11 @@ TEST_F(Object, EveryFieldSurvivesSaveAndLoad) {
   ASSERT_EQ(link_->SetHotkey(0x0653), S_OK);
   ASSERT_EQ(Save("all.lnk"), S_OK);
 
-  IShellLinkA* other;
-  IPersistFile* otherFile;
-  ASSERT_EQ(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkA,
-                             reinterpret_cast<void**>(&other)), S_OK);
-  ASSERT_EQ(other->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&otherFile)), S_OK);
-  ASSERT_EQ(otherFile->Load(reinterpret_cast<LPCOLESTR>(Wide(dir_ + "/all.lnk").c_str()), 0), S_OK);
+  // A fresh object reads it.
+  Release();
+  Create();
+  IShellLinkA* other = link_;
+  ASSERT_EQ(file_->Load(reinterpret_cast<LPCOLESTR>(Wide(dir_ + "/all.lnk").c_str()), 0), S_OK);
   char text[261];
   int index = 0, show = 0;
   WORD hotKey = 0;
@@ -109,8 +119,6 @@ TEST_F(Object, EveryFieldSurvivesSaveAndLoad) {
   EXPECT_EQ(show, 7);
   ASSERT_EQ(other->GetHotkey(&hotKey), S_OK);
   EXPECT_EQ(hotKey, 0x0653);
-  otherFile->Release();
-  other->Release();
 }
 
 TEST_F(Object, AnEmptyTargetIsSuccessWithoutAPath) {
@@ -129,14 +137,51 @@ TEST_F(Object, SettersRefuseTextThatIsNotUtf8) {
   EXPECT_EQ(Get(&IShellLinkA::GetDescription), "");
 }
 
-TEST_F(Object, RawTargetsMustFitTheEnvironmentBlock) {
-  std::string fits = "%" + std::string(257, 'A') + "%";  // 259 units
-  EXPECT_EQ(link_->SetPath(fits.c_str()), S_OK);
-  std::string tooLong = "%" + std::string(258, 'A') + "%";
-  EXPECT_EQ(link_->SetPath(tooLong.c_str()), HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE));
-  // A local path has no such limit.
-  std::string local = "C:\\" + std::string(257, 'A');
-  EXPECT_EQ(link_->SetPath(local.c_str()), S_OK);
+// Why a setter refuses a text, and that a refused edit leaves the link as
+// it was, down to its bytes.
+TEST_F(Object, SettersSayWhyAndARefusalChangesNothing) {
+  const HRESULT tooLong = HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE);
+  const std::string units259 = "%" + std::string(257, 'A') + "%";
+  const std::string units260 = "%" + std::string(258, 'A') + "%";
+  const std::string longest(4096, 'x');
+  const std::string local = "C:\\" + std::string(258, 'A');
+  const std::string network = "\\\\s\\h\\" + std::string(300, 'a');
+  auto path = [](const std::string& t) {
+    return [t](IShellLinkA* l) { return l->SetPath(t.c_str()); };
+  };
+  auto icon = [](const std::string& t) {
+    return [t](IShellLinkA* l) { return l->SetIconLocation(t.c_str(), 1); };
+  };
+  struct Case {
+    const char* What;
+    std::function<HRESULT(IShellLinkA*)> Set;
+    HRESULT Result;
+  };
+  const Case cases[] = {
+      {"raw target that fills the block", path(units259), S_OK},
+      {"raw target past the block", path(units260), tooLong},
+      {"local path as long", path(local), S_OK},
+      {"network path past the block", path(network), S_OK},
+      {"icon past the block", icon(units260), tooLong},
+      {"icon without %NAME%", icon(longest), S_OK},
+      {"path of one byte too many", path("C:\\" + longest), E_INVALIDARG},
+      {"longest text", [&](IShellLinkA* l) { return l->SetArguments(longest.c_str()); }, S_OK},
+      {"one byte too many",
+       [&](IShellLinkA* l) { return l->SetDescription((longest + "x").c_str()); }, E_INVALIDARG},
+  };
+  ASSERT_EQ(link_->SetDescription("kept"), S_OK);
+  ASSERT_EQ(Save("before.lnk"), S_OK);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.What);
+    EXPECT_EQ(c.Set(link_), c.Result);
+    if (c.Result == S_OK) {
+      ASSERT_EQ(Save("before.lnk"), S_OK);
+      continue;
+    }
+    EXPECT_EQ(Get(&IShellLinkA::GetDescription), "kept");
+    ASSERT_EQ(Save("after.lnk"), S_OK);
+    EXPECT_TRUE(ReadAll(dir_ + "/after.lnk") == ReadAll(dir_ + "/before.lnk"));
+  }
 }
 
 TEST_F(Object, FileNamesThatAreNotUtf8Work) {
@@ -226,8 +271,10 @@ TEST_F(Object, EditWritesBackWhatTheRecordCannotHold) {
   const std::string file = "/F:" + dir_ + "/long.lnk";
   const std::string oddFile = "/F:" + dir_ + "/odd.lnk";
   const std::string sameIcon = "/I:" + icon.substr(0, 258) + ",5";
+  Release();
   EXPECT_EQ(RunShortcut({file.c_str(), "/A:E", "/R:3"}).ExitCode, 0);
   EXPECT_EQ(RunShortcut({file.c_str(), "/A:E", sameIcon.c_str()}).ExitCode, 0);
+  Create();
   ASSERT_EQ(Load("long.lnk"), S_OK);
   char text[4096];
   int index = 0, show = 0;
@@ -243,6 +290,7 @@ TEST_F(Object, EditWritesBackWhatTheRecordCannotHold) {
   ASSERT_EQ(link_->GetShowCmd(&show), S_OK);
   EXPECT_EQ(show, 3);
 
+  Release();
   const RunResult query = RunShortcut({oddFile.c_str(), "/A:Q"});
   EXPECT_EQ(query.ExitCode, 0);
   EXPECT_NE(query.Output.find("\nTargetPath=\xC3\xA9:\\"), std::string::npos) << query.Output;

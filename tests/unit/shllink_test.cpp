@@ -6,19 +6,23 @@
 #include <string>
 #include <vector>
 
-#include "shllink/format.h"
+#include "shllink/bytes.h"
+#include "shllink/reader.h"
+#include "shllink/shell_items.h"
+#include "shllink/target.h"
+#include "test_support.h"
 
 namespace {
 
 using namespace shllink;
 using Buffer = std::vector<uint8_t>;
 
-Buffer Write(const LinkFields& fields) {
-  Buffer out(64 * 1024);
-  std::size_t size = 0;
-  EXPECT_TRUE(WriteShellLink(fields, out.data(), out.size(), &size));
-  out.resize(size);
-  return out;
+Buffer Write(const LinkFields& fields) { return MakeLink(fields); }
+
+TargetForm FormOf(const char* target) {
+  char canonical[16 * 1024];
+  bool folder;
+  return CanonicalTarget(target, canonical, sizeof canonical, &folder);
 }
 
 std::string Utf8(const TextRef& text) {
@@ -83,6 +87,11 @@ TEST(LinkTargetIDList, WalksItemsToTheTerminalAndNamesTheirPath) {
   char path[512];
   ASSERT_TRUE(IDListPath(list.IDList, path, sizeof path));
   EXPECT_STREQ(path, "C:\\Program Files\\Zelvo\\dial.exe");
+  // A path longer than the buffer is cut, and still terminated.
+  char cut[8];
+  std::memset(cut, 'x', sizeof cut);
+  ASSERT_TRUE(IDListPath(list.IDList, cut, sizeof cut));
+  EXPECT_EQ(std::string(cut, strnlen(cut, sizeof cut)), "C:\\Prog");
 }
 
 TEST(LinkTargetIDList, RefusesItemsThatRunPastTheList) {
@@ -200,12 +209,12 @@ TEST(StringData, CountedUnicodeAndAnsiStrings) {
   ASSERT_EQ(ParseStringData(Bytes(unicode, sizeof unicode), HasArguments | IsUnicode, &s, &consumed),
             ParseResult::Ok);
   EXPECT_EQ(consumed, sizeof unicode);
-  EXPECT_EQ(Utf8(s.CommandLineArguments), "ab");
+  EXPECT_EQ(Utf8(s[StringField::CommandLineArguments]), "ab");
 
   const uint8_t ansi[] = {0x03, 0x00, 'c', ':', 0xE9};
   ASSERT_EQ(ParseStringData(Bytes(ansi, sizeof ansi), HasIconLocation, &s, &consumed),
             ParseResult::Ok);
-  EXPECT_EQ(Utf8(s.IconLocation), "c:é");
+  EXPECT_EQ(Utf8(s[StringField::IconLocation]), "c:é");
 
   const uint8_t overrun[] = {0x10, 0x00, 'a', 0};
   EXPECT_EQ(ParseStringData(Bytes(overrun, sizeof overrun), HasName | IsUnicode, &s, &consumed),
@@ -222,7 +231,7 @@ TEST(ExtraData, EnvironmentBlocksAndTheTerminal) {
   EXPECT_EQ(link.Header.LinkFlags & (HasLinkTargetIDList | HasLinkInfo), 0u);
   EXPECT_NE(link.Header.LinkFlags & HasExpString, 0u);
   EXPECT_NE(link.Header.LinkFlags & HasExpIcon, 0u);
-  ASSERT_TRUE(link.Extra.EnvironmentVariable.Present);
+  ASSERT_TRUE(link.Extra.EnvironmentVariable.Present());
   EXPECT_EQ(Utf8(link.Extra.EnvironmentVariable.TargetUnicode), "%WINDIR%\\notepad.exe");
   EXPECT_EQ(Utf8(link.Extra.EnvironmentVariable.TargetAnsi), "%WINDIR%\\notepad.exe");
   EXPECT_EQ(Utf8(link.Extra.IconEnvironment.TargetUnicode), "%WINDIR%\\notepad.exe");
@@ -235,19 +244,19 @@ TEST(ExtraData, UnknownBlocksAreSkippedAndOversizedOnesRefused) {
   Buffer blocks = {0x0C, 0, 0, 0, 0x0E, 0, 0, 0xA0, 1, 2, 3, 4,  // unknown, 12 bytes
                    0, 0, 0, 0};
   ExtraData extra;
-  std::size_t consumed;
-  ASSERT_EQ(ParseExtraData(blocks, &extra, &consumed), ParseResult::Ok);
+  ASSERT_EQ(ParseExtraData(blocks, &extra), ParseResult::Ok);
   EXPECT_EQ(extra.UnknownBlocks, 1u);
-  EXPECT_EQ(consumed, blocks.size());
+  EXPECT_EQ(extra.Blocks.size(), 12u);
+  EXPECT_EQ(extra.Tail.size(), 4u);
 
   blocks[0] = 0x40;  // BlockSize past the data
-  EXPECT_EQ(ParseExtraData(blocks, &extra, &consumed), ParseResult::Malformed);
+  EXPECT_EQ(ParseExtraData(blocks, &extra), ParseResult::Malformed);
   blocks[0] = 0x06;  // too small for a size and a signature
-  EXPECT_EQ(ParseExtraData(blocks, &extra, &consumed), ParseResult::Malformed);
+  EXPECT_EQ(ParseExtraData(blocks, &extra), ParseResult::Malformed);
 
   // A known block shorter than its structure.
   Buffer shortEnvironment = {0x10, 0, 0, 0, 0x01, 0, 0, 0xA0, 0, 0, 0, 0, 0, 0, 0, 0};
-  EXPECT_EQ(ParseExtraData(shortEnvironment, &extra, &consumed), ParseResult::Malformed);
+  EXPECT_EQ(ParseExtraData(shortEnvironment, &extra), ParseResult::Malformed);
 }
 
 // The file entry items of a written target: 'd' for a folder, 'f' a file.
@@ -303,7 +312,7 @@ TEST(TargetForm, StoredAsWindowsStoresIt) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.Target);
-    EXPECT_EQ(TargetFormOf(c.Target), c.Form);
+    EXPECT_EQ(FormOf(c.Target), c.Form);
     LinkFields f;
     f.Target = c.Target;
     const Buffer file = Write(f);

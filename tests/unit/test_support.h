@@ -1,9 +1,13 @@
-// Shared by the unit tests: a fresh run state, captured output, and a
-// scripted shell link object to stand in for the platform's.
+// Shared by the unit tests: a fresh run state, captured output, links made
+// by the portable object, and the scripted shell link object installed.
 #pragma once
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <initializer_list>
 #include <map>
@@ -15,6 +19,7 @@
 #include "link_store.h"
 #include "platform.h"
 #include "run_driver.h"
+#include "scripted_shell_link.h"
 
 // Puts the process-wide state back as it is at process start.
 inline void ResetRunState() {
@@ -43,105 +48,45 @@ inline RunResult RunShortcut(const std::vector<const char*>& args) {
   return {testing::internal::GetCapturedStdout(), code};
 }
 
-// A shell link object whose every call returns what the test scripted
-// (S_OK unless told otherwise) and which records the calls made on it.
-class ScriptedShellLink final : public IShellLinkA, public IPersistFile {
- public:
-  static ScriptedShellLink& Instance() {
-    static ScriptedShellLink instance;
-    return instance;
-  }
-  void Reset() {
-    results.clear();
-    calls.clear();
-    refs = 0;
-    text = "text";
-    createResult = S_OK;
-  }
-  HRESULT ResultOf(const std::string& method) {
-    calls.push_back(method);
-    auto it = results.find(method);
-    return it == results.end() ? S_OK : it->second;
-  }
-  static HRESULT Factory(REFIID riid, void** ppv) {
-    ScriptedShellLink& self = Instance();
-    self.calls.push_back("CoCreateInstance");
-    if (FAILED(self.createResult)) return self.createResult;
-    return self.QueryInterfaceNoLog(riid, ppv);
-  }
-  HRESULT QueryInterfaceNoLog(REFIID riid, void** ppv) {
-    if (riid == IID_IShellLinkA) *ppv = static_cast<IShellLinkA*>(this);
-    else if (riid == IID_IPersistFile) *ppv = static_cast<IPersistFile*>(this);
-    else return E_NOINTERFACE;
-    ++refs;
-    return S_OK;
-  }
-
-  std::map<std::string, HRESULT> results;
-  std::vector<std::string> calls;
-  HRESULT createResult = S_OK;
-  int refs = 0;
-  std::string text = "text";  // what every text getter gives
-
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
-    HRESULT hr = ResultOf("QueryInterface");
-    return FAILED(hr) ? hr : QueryInterfaceNoLog(riid, ppv);
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(++refs); }
-  ULONG STDMETHODCALLTYPE Release() override {
-    calls.push_back("Release");
-    return static_cast<ULONG>(--refs);
-  }
-  HRESULT Get(const char* method, LPSTR out, int cch) {
-    HRESULT hr = ResultOf(method);
-    if (SUCCEEDED(hr)) std::snprintf(out, static_cast<std::size_t>(cch), "%s", text.c_str());
-    return hr;
-  }
-  HRESULT STDMETHODCALLTYPE GetPath(LPSTR p, int cch, WIN32_FIND_DATAA*, DWORD) override {
-    return Get("GetPath", p, cch);
-  }
-  HRESULT STDMETHODCALLTYPE GetDescription(LPSTR p, int cch) override {
-    return Get("GetDescription", p, cch);
-  }
-  HRESULT STDMETHODCALLTYPE SetDescription(LPCSTR) override { return ResultOf("SetDescription"); }
-  HRESULT STDMETHODCALLTYPE GetWorkingDirectory(LPSTR p, int cch) override {
-    return Get("GetWorkingDirectory", p, cch);
-  }
-  HRESULT STDMETHODCALLTYPE SetWorkingDirectory(LPCSTR) override {
-    return ResultOf("SetWorkingDirectory");
-  }
-  HRESULT STDMETHODCALLTYPE GetArguments(LPSTR p, int cch) override {
-    return Get("GetArguments", p, cch);
-  }
-  HRESULT STDMETHODCALLTYPE SetArguments(LPCSTR) override { return ResultOf("SetArguments"); }
-  HRESULT STDMETHODCALLTYPE GetHotkey(WORD* w) override {
-    HRESULT hr = ResultOf("GetHotkey");
-    if (SUCCEEDED(hr)) *w = 0x0241;
-    return hr;
-  }
-  HRESULT STDMETHODCALLTYPE SetHotkey(WORD) override { return ResultOf("SetHotkey"); }
-  HRESULT STDMETHODCALLTYPE GetShowCmd(int* s) override {
-    HRESULT hr = ResultOf("GetShowCmd");
-    if (SUCCEEDED(hr)) *s = 7;
-    return hr;
-  }
-  HRESULT STDMETHODCALLTYPE SetShowCmd(int) override { return ResultOf("SetShowCmd"); }
-  HRESULT STDMETHODCALLTYPE GetIconLocation(LPSTR p, int cch, int* i) override {
-    HRESULT hr = Get("GetIconLocation", p, cch);
-    if (SUCCEEDED(hr)) *i = 5;
-    return hr;
-  }
-  HRESULT STDMETHODCALLTYPE SetIconLocation(LPCSTR, int) override {
-    return ResultOf("SetIconLocation");
-  }
-  HRESULT STDMETHODCALLTYPE Resolve(HWND, DWORD) override { return ResultOf("Resolve"); }
-  HRESULT STDMETHODCALLTYPE SetPath(LPCSTR) override { return ResultOf("SetPath"); }
-  HRESULT STDMETHODCALLTYPE Load(LPCOLESTR, DWORD) override { return ResultOf("Load"); }
-  HRESULT STDMETHODCALLTYPE Save(LPCOLESTR, BOOL) override { return ResultOf("Save"); }
-  HRESULT STDMETHODCALLTYPE SaveCompleted(LPCOLESTR) override {
-    return ResultOf("SaveCompleted");
-  }
+// What a link made for a test holds, set through the portable shell link
+// object as the tool sets it.
+struct LinkFields {
+  const char* Target = "";
+  const char* Arguments = "";
+  const char* WorkingDirectory = "";
+  const char* Description = "";
+  const char* IconLocation = "";
+  int IconIndex = 0;
 };
+
+// The file the portable object saves for fields.
+inline std::vector<uint8_t> MakeLink(const LinkFields& f) {
+  IShellLinkA* link = nullptr;
+  IPersistFile* persist = nullptr;
+  EXPECT_EQ(portable::CreatePortableShellLink(IID_IShellLinkA, reinterpret_cast<void**>(&link)),
+            S_OK);
+  EXPECT_EQ(link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&persist)), S_OK);
+  EXPECT_EQ(link->SetPath(f.Target), S_OK);
+  EXPECT_EQ(link->SetArguments(f.Arguments), S_OK);
+  EXPECT_EQ(link->SetWorkingDirectory(f.WorkingDirectory), S_OK);
+  EXPECT_EQ(link->SetDescription(f.Description), S_OK);
+  EXPECT_EQ(link->SetIconLocation(f.IconLocation, f.IconIndex), S_OK);
+  char dir[] = "/tmp/shortcut-made-XXXXXX";
+  EXPECT_NE(mkdtemp(dir), nullptr);
+  const std::string path = std::string(dir) + "/made.lnk";
+  char16_t wide[512] = {};
+  for (std::size_t i = 0; i < path.size(); ++i) wide[i] = static_cast<unsigned char>(path[i]);
+  EXPECT_EQ(persist->Save(reinterpret_cast<LPCOLESTR>(wide), FALSE), S_OK);
+  persist->Release();
+  link->Release();
+  std::vector<uint8_t> file(portable::kMaxLinkFileSize);
+  std::FILE* in = std::fopen(path.c_str(), "rb");
+  file.resize(in ? std::fread(file.data(), 1, file.size(), in) : 0);
+  if (in) std::fclose(in);
+  std::remove(path.c_str());
+  rmdir(dir);
+  return file;
+}
 
 // Installs the scripted object for one test.
 class WithScriptedShellLink : public testing::Test {

@@ -1,9 +1,10 @@
-// The Shell Link Binary File Format, [MS-SHLLINK].
+// The Shell Link Binary File Format, [MS-SHLLINK]: its structures in the
+// order of the document, fields named as it names them.
 //
-// One struct per structure of the document, fields named as it names them.
-// Parsed structures are views into the caller's buffer: texts stay where
-// they are in the file, as a TextRef, until someone converts them.
-// Everything is little-endian and read byte by byte.
+// A parsed link is a model of its file: each structure is a view of the
+// bytes it was read from (Raw) and the fields read out of them.  Texts stay
+// where they are in the file, as a TextRef, until someone converts them.
+// Everything is little-endian.
 #pragma once
 
 #include <cstddef>
@@ -13,30 +14,6 @@
 namespace shllink {
 
 using Bytes = std::span<const uint8_t>;
-
-// ------------------------------------------------------------ reading bytes
-
-// A bounds-checked little-endian reader over a byte range.
-class ByteReader {
- public:
-  explicit ByteReader(Bytes data) : data_(data) {}
-  std::size_t size() const { return data_.size(); }
-  bool Has(std::size_t offset, std::size_t length) const {
-    return offset <= data_.size() && length <= data_.size() - offset;
-  }
-  [[nodiscard]] bool ReadU8(std::size_t offset, uint8_t* value) const;
-  [[nodiscard]] bool ReadU16LE(std::size_t offset, uint16_t* value) const;
-  [[nodiscard]] bool ReadU32LE(std::size_t offset, uint32_t* value) const;
-  [[nodiscard]] bool ReadU64LE(std::size_t offset, uint64_t* value) const;
-  // The bytes [offset, offset + length), or false if they are not all there.
-  [[nodiscard]] bool Slice(std::size_t offset, std::size_t length,
-                           Bytes* slice) const;
-
- private:
-  Bytes data_;
-};
-
-// ------------------------------------------------------------ texts
 
 enum class TextEncoding : uint8_t {
   Ansi,     // the writer's ANSI code page (see portable::SelectAnsiCodePage)
@@ -52,16 +29,28 @@ struct TextRef {
   bool Present = false;
 };
 
-// Converts a TextRef into UTF-8, cut at a character boundary to fit
-// capacity - 1 bytes, terminated.  Returns false when it was cut.
-bool TextToUtf8(const TextRef& text, char* out, std::size_t capacity);
-
 // ------------------------------------------------------------ 2.1 ShellLinkHeader
 
 inline constexpr uint32_t kHeaderSize = 0x0000004C;
 inline constexpr uint8_t kLinkCLSID[16] = {0x01, 0x14, 0x02, 0x00, 0x00, 0x00,
                                            0x00, 0x00, 0xC0, 0x00, 0x00, 0x00,
                                            0x00, 0x00, 0x00, 0x46};
+
+// Where each field of the header lies.
+enum HeaderOffset : std::size_t {
+  kHeaderSizeAt = 0x00,
+  kLinkCLSIDAt = 0x04,
+  kLinkFlagsAt = 0x14,
+  kFileAttributesAt = 0x18,
+  kCreationTimeAt = 0x1C,
+  kAccessTimeAt = 0x24,
+  kWriteTimeAt = 0x2C,
+  kFileSizeAt = 0x34,
+  kIconIndexAt = 0x38,
+  kShowCommandAt = 0x3C,
+  kHotKeyAt = 0x40,
+  kReservedAt = 0x42,  // Reserved1 (2), Reserved2 (4), Reserved3 (4), zero
+};
 
 // 2.1.1 LinkFlags
 enum LinkFlags : uint32_t {
@@ -92,36 +81,51 @@ enum LinkFlags : uint32_t {
   KeepLocalIDListForUNCTarget = 0x04000000,
 };
 
+// 2.1.3 ShowCommand
+inline constexpr uint32_t SW_SHOWNORMAL = 0x00000001;
+
 struct ShellLinkHeader {
-  uint32_t HeaderSize = kHeaderSize;  // 0x00
-  // LinkCLSID                           0x04, 16 bytes
-  uint32_t LinkFlags = 0;             // 0x14
-  uint32_t FileAttributes = 0;        // 0x18
-  uint64_t CreationTime = 0;          // 0x1C
-  uint64_t AccessTime = 0;            // 0x24
-  uint64_t WriteTime = 0;             // 0x2C
-  uint32_t FileSize = 0;              // 0x34
-  int32_t IconIndex = 0;              // 0x38
-  uint32_t ShowCommand = 1;           // 0x3C
-  uint16_t HotKey = 0;                // 0x40
-  // Reserved1 (2), Reserved2 (4), Reserved3 (4): 0x42..0x4C, zero
+  Bytes Raw;  // kHeaderSize bytes
+  uint32_t HeaderSize = kHeaderSize;
+  uint32_t LinkFlags = 0;
+  uint32_t FileAttributes = 0;
+  uint64_t CreationTime = 0;
+  uint64_t AccessTime = 0;
+  uint64_t WriteTime = 0;
+  uint32_t FileSize = 0;
+  int32_t IconIndex = 0;
+  uint32_t ShowCommand = SW_SHOWNORMAL;
+  uint16_t HotKey = 0;
 };
 
 // ------------------------------------------------------------ 2.2 LinkTargetIDList
 
 struct LinkTargetIDList {
+  Bytes Raw;  // IDListSize and the list
   uint16_t IDListSize = 0;
-  Bytes IDList;  // the ItemIDs and the TerminalID
+  Bytes IDList;  // the ItemIDs and the TerminalID (2.2.1, 2.2.2)
 };
 
 // ------------------------------------------------------------ 2.3 LinkInfo
+
+// LinkInfoHeaderSize: 0x1C without the Unicode offsets, at least 0x24 with
+// LocalBasePathOffsetUnicode and CommonPathSuffixOffsetUnicode.
+inline constexpr uint32_t kLinkInfoHeaderSize = 0x1C;
+inline constexpr uint32_t kLinkInfoHeaderSizeUnicode = 0x24;
 
 enum LinkInfoFlags : uint32_t {
   VolumeIDAndLocalBasePath = 0x00000001,
   CommonNetworkRelativeLinkAndPathSuffix = 0x00000002,
 };
 
-// 2.3.1 VolumeID
+// 2.3.1 VolumeID: 0x10 bytes of fields, then the label, so VolumeIDSize
+// "MUST be greater than 0x00000010"; a VolumeLabelOffset of 0x14 says the
+// label is Unicode, at VolumeLabelOffsetUnicode.
+inline constexpr uint32_t kVolumeIDFieldsSize = 0x10;
+inline constexpr uint32_t kVolumeIDMinSize = kVolumeIDFieldsSize + 1;
+inline constexpr uint32_t kVolumeLabelOffsetUnicodeFollows = 0x14;
+inline constexpr uint32_t DRIVE_FIXED = 3;
+
 struct VolumeID {
   uint32_t VolumeIDSize = 0;
   uint32_t DriveType = 0;
@@ -131,7 +135,12 @@ struct VolumeID {
   TextRef VolumeLabel;
 };
 
-// 2.3.2 CommonNetworkRelativeLink
+// 2.3.2 CommonNetworkRelativeLink: 0x14 bytes of fields; a NetNameOffset
+// above 0x14 says NetNameOffsetUnicode and DeviceNameOffsetUnicode follow,
+// making 0x1C.
+inline constexpr uint32_t kNetworkLinkSize = 0x14;
+inline constexpr uint32_t kNetworkLinkSizeUnicode = 0x1C;
+
 enum CommonNetworkRelativeLinkFlags : uint32_t {
   ValidDevice = 0x00000001,
   ValidNetType = 0x00000002,
@@ -169,12 +178,17 @@ struct LinkInfo {
 
 // ------------------------------------------------------------ 2.4 StringData
 
+// The strings in the order they follow each other, and the flag of each.
+enum class StringField { NameString, RelativePath, WorkingDir, CommandLineArguments,
+                         IconLocation };
+inline constexpr std::size_t kStringCount = 5;
+inline constexpr uint32_t kStringFlags[kStringCount] = {
+    HasName, HasRelativePath, HasWorkingDir, HasArguments, HasIconLocation};
+
 struct StringData {
-  TextRef NameString;
-  TextRef RelativePath;
-  TextRef WorkingDir;
-  TextRef CommandLineArguments;
-  TextRef IconLocation;
+  Bytes Raw[kStringCount];     // each with its CountCharacters; empty when absent
+  TextRef Text[kStringCount];  // the characters
+  const TextRef& operator[](StringField f) const { return Text[static_cast<std::size_t>(f)]; }
 };
 
 // ------------------------------------------------------------ 2.5 ExtraData
@@ -193,27 +207,70 @@ enum BlockSignature : uint32_t {
   VistaAndAboveIDListDataBlockSignature = 0xA000000C,
 };
 
-// 2.5.4, 2.5.5 and 2.5.1: the three blocks of this one shape.
+// BlockSize and BlockSignature start every block; a BlockSize below 4 is
+// the TerminalBlock.
+inline constexpr uint32_t kBlockHeaderSize = 8;
+inline constexpr uint32_t kTerminalBlockBelow = 4;
+
+// The BlockSize of each known block, or the least one for those whose
+// size varies.  2.5.1, 2.5.4, 2.5.5: the three blocks of one shape, a
+// 260-byte ANSI text and a 520-byte Unicode one.
 inline constexpr uint32_t kEnvironmentBlockSize = 0x00000314;
 inline constexpr std::size_t kEnvironmentAnsiSize = 260;
 inline constexpr std::size_t kEnvironmentUnicodeSize = 520;
+// Longest text an environment block holds, in UTF-16 units.
+inline constexpr std::size_t kEnvironmentMaxUnits = kEnvironmentUnicodeSize / 2 - 1;
+inline constexpr uint32_t kConsoleBlockSize = 0x000000CC;     // 2.5.2
+inline constexpr uint32_t kConsoleFEBlockSize = 0x0000000C;   // 2.5.3
+inline constexpr uint32_t kKnownFolderBlockSize = 0x0000001C; // 2.5.6
+inline constexpr uint32_t kPropertyStoreMinSize = 0x0000000C; // 2.5.7
+inline constexpr uint32_t kShimMinSize = 0x00000088;          // 2.5.8
+inline constexpr uint32_t kSpecialFolderBlockSize = 0x00000010; // 2.5.9
+inline constexpr uint32_t kTrackerBlockSize = 0x00000060;     // 2.5.10
+inline constexpr uint32_t kTrackerLength = 0x00000058;        // 2.5.10
+inline constexpr uint32_t kVistaIDListMinSize = 0x0000000A;   // 2.5.11: a TerminalID
 
-struct EnvironmentVariableDataBlock {  // also IconEnvironmentDataBlock
-  bool Present = false;
+// One block as it stands in the file.
+struct DataBlock {
+  Bytes Raw;  // BlockSize bytes
+  uint32_t BlockSignature = 0;
+  bool Present() const { return !Raw.empty(); }
+};
+
+// The blocks of a checked ExtraData in file order, one view each.
+class DataBlockList {
+ public:
+  explicit DataBlockList(Bytes blocks) : blocks_(blocks) {}
+  struct Iterator {
+    Bytes Rest;
+    uint32_t U32(std::size_t at) const {
+      return Rest[at] | (Rest[at + 1] << 8) | (Rest[at + 2] << 16) |
+             (static_cast<uint32_t>(Rest[at + 3]) << 24);
+    }
+    DataBlock operator*() const { return {Rest.first(U32(0)), U32(4)}; }
+    Iterator& operator++() {
+      Rest = Rest.subspan(U32(0));
+      return *this;
+    }
+    bool operator!=(const Iterator& other) const { return Rest.size() != other.Rest.size(); }
+  };
+  Iterator begin() const { return {blocks_}; }
+  Iterator end() const { return {blocks_.last(0)}; }
+
+ private:
+  Bytes blocks_;
+};
+
+// 2.5.1, 2.5.4, 2.5.5
+struct EnvironmentVariableDataBlock : DataBlock {  // also Darwin, IconEnvironment
   TextRef TargetAnsi;
   TextRef TargetUnicode;
 };
 using IconEnvironmentDataBlock = EnvironmentVariableDataBlock;
-
-struct DarwinDataBlock {
-  bool Present = false;
-  TextRef DarwinDataAnsi;
-  TextRef DarwinDataUnicode;
-};
+using DarwinDataBlock = EnvironmentVariableDataBlock;  // DarwinDataAnsi, ...Unicode
 
 // 2.5.2
-struct ConsoleDataBlock {
-  bool Present = false;
+struct ConsoleDataBlock : DataBlock {
   uint16_t FillAttributes = 0;
   uint16_t PopupFillAttributes = 0;
   uint32_t FaceFamily = 0;
@@ -222,52 +279,51 @@ struct ConsoleDataBlock {
 };
 
 // 2.5.3
-struct ConsoleFEDataBlock {
-  bool Present = false;
+struct ConsoleFEDataBlock : DataBlock {
   uint32_t CodePage = 0;
 };
 
 // 2.5.6
-struct KnownFolderDataBlock {
-  bool Present = false;
+struct KnownFolderDataBlock : DataBlock {
   Bytes KnownFolderID;
   uint32_t Offset = 0;
 };
 
 // 2.5.7
-struct PropertyStoreDataBlock {
-  bool Present = false;
+struct PropertyStoreDataBlock : DataBlock {
   Bytes PropertyStore;
 };
 
 // 2.5.8
-struct ShimDataBlock {
-  bool Present = false;
+struct ShimDataBlock : DataBlock {
   TextRef LayerName;
 };
 
 // 2.5.9
-struct SpecialFolderDataBlock {
-  bool Present = false;
+struct SpecialFolderDataBlock : DataBlock {
   uint32_t SpecialFolderID = 0;
   uint32_t Offset = 0;
 };
 
 // 2.5.10
-struct TrackerDataBlock {
-  bool Present = false;
-  Bytes MachineID;  // 16 bytes, NUL-padded ANSI
-  Bytes Droid;      // 32 bytes
-  Bytes DroidBirth; // 32 bytes
+struct TrackerDataBlock : DataBlock {
+  Bytes MachineID;   // 16 bytes, NUL-padded ANSI
+  Bytes Droid;       // 32 bytes
+  Bytes DroidBirth;  // 32 bytes
 };
 
 // 2.5.11
-struct VistaAndAboveIDListDataBlock {
-  bool Present = false;
+struct VistaAndAboveIDListDataBlock : DataBlock {
   Bytes IDList;
 };
 
 struct ExtraData {
+  Bytes Blocks;  // every block, as they stand, up to the TerminalBlock
+  Bytes Tail;    // the TerminalBlock and any bytes after it; empty when
+                 // the file simply ends after the last block
+  DataBlockList List() const { return DataBlockList(Blocks); }
+
+  // The known blocks, read; where a signature comes twice, the last.
   ConsoleDataBlock Console;
   ConsoleFEDataBlock ConsoleFE;
   DarwinDataBlock Darwin;
@@ -280,9 +336,6 @@ struct ExtraData {
   TrackerDataBlock Tracker;
   VistaAndAboveIDListDataBlock VistaAndAboveIDList;
   uint32_t UnknownBlocks = 0;  // skipped, counted
-  Bytes Blocks;  // every block, as they stand, up to the TerminalBlock
-  Bytes Tail;    // the TerminalBlock and any bytes after it; empty when
-                 // the file simply ends after the last block
 };
 
 // ------------------------------------------------------------ the file
@@ -294,105 +347,5 @@ struct ShellLink {
   StringData Strings;
   ExtraData Extra;
 };
-
-enum class ParseResult {
-  Ok,
-  NotShellLink,  // wrong header size or class: some other kind of file
-  Malformed,     // a size or offset that does not fit the file
-};
-
-// Each structure on its own, at the start of data; *consumed tells its size.
-ParseResult ParseShellLinkHeader(Bytes data, ShellLinkHeader* header);
-ParseResult ParseLinkTargetIDList(Bytes data, LinkTargetIDList* list,
-                                  std::size_t* consumed);
-ParseResult ParseLinkInfo(Bytes data, LinkInfo* info, std::size_t* consumed);
-ParseResult ParseStringData(Bytes data, uint32_t linkFlags, StringData* strings,
-                            std::size_t* consumed);
-ParseResult ParseExtraData(Bytes data, ExtraData* extra, std::size_t* consumed);
-
-// The whole file.
-ParseResult ParseShellLink(Bytes file, ShellLink* link);
-
-// The file-system path an ID list names ("C:\dir\file"), in UTF-8; empty
-// when the list names no file-system path (a virtual folder, an app).
-// Returns false only when the list is malformed.
-bool IDListPath(Bytes idList, char* out, std::size_t capacity);
-
-// ------------------------------------------------------------ target forms
-
-// How a target is stored.
-enum class TargetForm {
-  None,         // empty target: no IDList, no LinkInfo
-  LocalPath,    // "X:\...": LinkTargetIDList and LinkInfo with VolumeID
-  NetworkPath,  // "\\server\share...": LinkInfo with CommonNetworkRelativeLink
-                // and the path in an EnvironmentVariableDataBlock
-  Environment,  // %NAME% references, or no folder: EnvironmentVariableDataBlock
-};
-
-// The form of a target, and in out the text its structures are made of.
-// A drive or network path is made canonical as Windows does it: '/' read
-// as '\', runs of separators as one (past the "\\" of a network path),
-// "." and ".." resolved, no separator at the end but in a drive's root;
-// *folder tells whether it ended in a separator, which marks it a folder.
-// Any other target is copied exactly as written.
-TargetForm CanonicalTarget(const char* target, char* out, std::size_t capacity,
-                           bool* folder);
-TargetForm TargetFormOf(const char* target);
-
-// True when text holds a %NAME% reference.
-bool HasEnvironmentReference(const char* text);
-
-// Longest text an environment block holds, in UTF-16 units.
-inline constexpr std::size_t kEnvironmentMaxUnits = kEnvironmentUnicodeSize / 2 - 1;
-
-// ------------------------------------------------------------ editing
-
-// A link is edited as its file: each edit makes the whole file anew in
-// out (capacity bytes, *size its length), with the structures that the
-// edited field owns built afresh and every other one copied as it stands.
-// What an edit does not own keeps its bytes, down to unknown blocks and
-// whatever follows the TerminalBlock.  Texts come in UTF-8.  An edit
-// returns false when file is not a well-formed link, a text cannot be
-// stored, or the result does not fit.
-
-// An empty link: no target, no texts, ShowCommand 1, Unicode strings.
-bool NewShellLink(uint8_t* out, std::size_t capacity, std::size_t* size);
-
-// The target, in the form TargetFormOf gives it.  What described the old
-// target goes: the ID list, LinkInfo, relative path, the environment,
-// tracker, Darwin, special and known folder and Vista ID list blocks, and
-// the header's file attributes, times and size.
-bool EditTarget(Bytes file, const char* target, uint8_t* out,
-                std::size_t capacity, std::size_t* size);
-
-// One StringData text; empty removes it.  Strings stay in the file's
-// encoding where the new text fits it, else all of them become Unicode.
-enum class StringField { NameString, RelativePath, WorkingDir, CommandLineArguments,
-                         IconLocation };
-bool EditString(Bytes file, StringField field, const char* text, uint8_t* out,
-                std::size_t capacity, std::size_t* size);
-
-// The icon: its location string, its IconEnvironmentDataBlock (for a
-// location with %NAME%) and the header's IconIndex.
-bool EditIcon(Bytes file, const char* icon, int32_t index, uint8_t* out,
-              std::size_t capacity, std::size_t* size);
-
-// Header fields of a well-formed link, changed in place.
-void SetShowCommand(uint8_t* file, uint32_t showCommand);
-void SetHotKey(uint8_t* file, uint16_t hotKey);
-
-// What Create writes: a new link with every field set as given.
-struct LinkFields {
-  const char* Target = "";
-  const char* Arguments = "";
-  const char* WorkingDirectory = "";
-  const char* Description = "";
-  const char* IconLocation = "";
-  int32_t IconIndex = 0;
-  uint32_t ShowCommand = 1;
-  uint16_t HotKey = 0;
-};
-bool WriteShellLink(const LinkFields& fields, uint8_t* out, std::size_t capacity,
-                    std::size_t* size);
 
 }  // namespace shllink

@@ -1,63 +1,11 @@
-// Reading [MS-SHLLINK] files from memory.  Every size and offset is checked
-// against the bytes that are there before it is used.
+// Reading [MS-SHLLINK] files from memory into their model.
+#include "reader.h"
+
 #include <cstring>
 
-#include "../unicode.h"
-#include "format.h"
+#include "bytes.h"
 
 namespace shllink {
-
-// ------------------------------------------------------------ ByteReader
-
-bool ByteReader::ReadU8(std::size_t offset, uint8_t* value) const {
-  if (!Has(offset, 1)) return false;
-  *value = data_[offset];
-  return true;
-}
-
-bool ByteReader::ReadU16LE(std::size_t offset, uint16_t* value) const {
-  if (!Has(offset, 2)) return false;
-  *value = static_cast<uint16_t>(data_[offset] | (data_[offset + 1] << 8));
-  return true;
-}
-
-bool ByteReader::ReadU32LE(std::size_t offset, uint32_t* value) const {
-  if (!Has(offset, 4)) return false;
-  *value = static_cast<uint32_t>(data_[offset]) |
-           (static_cast<uint32_t>(data_[offset + 1]) << 8) |
-           (static_cast<uint32_t>(data_[offset + 2]) << 16) |
-           (static_cast<uint32_t>(data_[offset + 3]) << 24);
-  return true;
-}
-
-bool ByteReader::ReadU64LE(std::size_t offset, uint64_t* value) const {
-  uint32_t low, high;
-  if (!ReadU32LE(offset, &low) || !ReadU32LE(offset + 4, &high)) return false;
-  *value = (static_cast<uint64_t>(high) << 32) | low;
-  return true;
-}
-
-bool ByteReader::Slice(std::size_t offset, std::size_t length,
-                       Bytes* slice) const {
-  if (!Has(offset, length)) return false;
-  *slice = data_.subspan(offset, length);
-  return true;
-}
-
-// ------------------------------------------------------------ texts
-
-bool TextToUtf8(const TextRef& text, char* out, std::size_t capacity) {
-  bool cut = false;
-  if (text.Data == nullptr || text.Length == 0) {
-    if (capacity > 0) out[0] = '\0';
-    return true;
-  }
-  if (text.Encoding == TextEncoding::Unicode)
-    portable::Utf16LEToUtf8(text.Data, text.Length, out, capacity, &cut);
-  else
-    portable::AnsiToUtf8(text.Data, text.Length, out, capacity, &cut);
-  return !cut;
-}
 
 namespace {
 
@@ -110,15 +58,16 @@ void ReadFixedField(Bytes field, TextEncoding encoding, TextRef* text) {
 
 bool ParseVolumeID(const ByteReader& info, std::size_t offset, VolumeID* v) {
   uint32_t size;
-  if (!info.ReadU32LE(offset, &size) || size <= 0x10 || !info.Has(offset, size))
+  if (!info.ReadU32LE(offset, &size) || size < kVolumeIDMinSize || !info.Has(offset, size))
     return false;
   v->VolumeIDSize = size;
   if (!info.ReadU32LE(offset + 4, &v->DriveType) ||
       !info.ReadU32LE(offset + 8, &v->DriveSerialNumber) ||
       !info.ReadU32LE(offset + 12, &v->VolumeLabelOffset))
     return false;
-  if (v->VolumeLabelOffset == 0x14) {
-    if (size < 0x14 || !info.ReadU32LE(offset + 16, &v->VolumeLabelOffsetUnicode) ||
+  if (v->VolumeLabelOffset == kVolumeLabelOffsetUnicodeFollows) {
+    if (size < kVolumeLabelOffsetUnicodeFollows ||
+        !info.ReadU32LE(offset + 16, &v->VolumeLabelOffsetUnicode) ||
         v->VolumeLabelOffsetUnicode >= size)
       return false;
     return ReadTerminated(info, offset + v->VolumeLabelOffsetUnicode, offset + size,
@@ -131,10 +80,17 @@ bool ParseVolumeID(const ByteReader& info, std::size_t offset, VolumeID* v) {
 
 // ------------------------------------------------------------ 2.3.2 CommonNetworkRelativeLink
 
+// A text at a field's offset, which must lie past the fields and inside.
+bool ReadNetworkText(const ByteReader& info, std::size_t offset, uint32_t size,
+                     uint32_t at, uint32_t fieldsEnd, TextEncoding encoding, TextRef* text) {
+  return at >= fieldsEnd && at < size &&
+         ReadTerminated(info, offset + at, offset + size, encoding, text);
+}
+
 bool ParseCommonNetworkRelativeLink(const ByteReader& info, std::size_t offset,
                                     CommonNetworkRelativeLink* c) {
   uint32_t size;
-  if (!info.ReadU32LE(offset, &size) || size < 0x14 || !info.Has(offset, size))
+  if (!info.ReadU32LE(offset, &size) || size < kNetworkLinkSize || !info.Has(offset, size))
     return false;
   c->CommonNetworkRelativeLinkSize = size;
   if (!info.ReadU32LE(offset + 4, &c->CommonNetworkRelativeLinkFlags) ||
@@ -142,38 +98,25 @@ bool ParseCommonNetworkRelativeLink(const ByteReader& info, std::size_t offset,
       !info.ReadU32LE(offset + 12, &c->DeviceNameOffset) ||
       !info.ReadU32LE(offset + 16, &c->NetworkProviderType))
     return false;
-  const std::size_t end = offset + size;
-  if (c->NetNameOffset < 0x14 || c->NetNameOffset >= size) return false;
-  if (!ReadTerminated(info, offset + c->NetNameOffset, end, TextEncoding::Ansi,
-                      &c->NetName))
-    return false;
   const bool validDevice = (c->CommonNetworkRelativeLinkFlags & ValidDevice) != 0;
-  if (validDevice) {
-    if (c->DeviceNameOffset < 0x14 || c->DeviceNameOffset >= size ||
-        !ReadTerminated(info, offset + c->DeviceNameOffset, end,
-                        TextEncoding::Ansi, &c->DeviceName))
-      return false;
-  }
-  if (c->NetNameOffset > 0x14) {
-    if (size < 0x1C || !info.ReadU32LE(offset + 20, &c->NetNameOffsetUnicode) ||
+  if (!ReadNetworkText(info, offset, size, c->NetNameOffset, kNetworkLinkSize,
+                       TextEncoding::Ansi, &c->NetName) ||
+      (validDevice && !ReadNetworkText(info, offset, size, c->DeviceNameOffset,
+                                       kNetworkLinkSize, TextEncoding::Ansi, &c->DeviceName)))
+    return false;
+  if (c->NetNameOffset > kNetworkLinkSize) {
+    if (size < kNetworkLinkSizeUnicode ||
+        !info.ReadU32LE(offset + 20, &c->NetNameOffsetUnicode) ||
         !info.ReadU32LE(offset + 24, &c->DeviceNameOffsetUnicode))
       return false;
-    if (c->NetNameOffsetUnicode != 0) {
-      TextRef wide;
-      if (c->NetNameOffsetUnicode >= size ||
-          !ReadTerminated(info, offset + c->NetNameOffsetUnicode, end,
-                          TextEncoding::Unicode, &wide))
-        return false;
-      c->NetName = wide;
-    }
-    if (validDevice && c->DeviceNameOffsetUnicode != 0) {
-      TextRef wide;
-      if (c->DeviceNameOffsetUnicode >= size ||
-          !ReadTerminated(info, offset + c->DeviceNameOffsetUnicode, end,
-                          TextEncoding::Unicode, &wide))
-        return false;
-      c->DeviceName = wide;
-    }
+    if (c->NetNameOffsetUnicode != 0 &&
+        !ReadNetworkText(info, offset, size, c->NetNameOffsetUnicode, 0,
+                         TextEncoding::Unicode, &c->NetName))
+      return false;
+    if (validDevice && c->DeviceNameOffsetUnicode != 0 &&
+        !ReadNetworkText(info, offset, size, c->DeviceNameOffsetUnicode, 0,
+                         TextEncoding::Unicode, &c->DeviceName))
+      return false;
   }
   return true;
 }
@@ -186,80 +129,67 @@ bool ParseEnvironmentBlock(const ByteReader& block, uint32_t size,
   if (size < kEnvironmentBlockSize || !block.Slice(8, kEnvironmentAnsiSize, &ansi) ||
       !block.Slice(8 + kEnvironmentAnsiSize, kEnvironmentUnicodeSize, &unicode))
     return false;
-  b->Present = true;
   ReadFixedField(ansi, TextEncoding::Ansi, &b->TargetAnsi);
   ReadFixedField(unicode, TextEncoding::Unicode, &b->TargetUnicode);
   return true;
 }
 
-bool ParseBlock(const ByteReader& block, uint32_t size, uint32_t signature,
-                ExtraData* extra) {
-  switch (signature) {
+// Reads a known block into its place in extra; an unknown one is counted.
+bool ParseBlock(const DataBlock& raw, ExtraData* extra) {
+  const ByteReader block(raw.Raw);
+  const std::size_t size = raw.Raw.size();
+  auto keep = [&raw](DataBlock& b) {
+    b = raw;
+    return true;
+  };
+  switch (raw.BlockSignature) {
     case EnvironmentVariableDataBlockSignature:
-      return ParseEnvironmentBlock(block, size, &extra->EnvironmentVariable);
+      return ParseEnvironmentBlock(block, size, &extra->EnvironmentVariable) &&
+             keep(extra->EnvironmentVariable);
     case IconEnvironmentDataBlockSignature:
-      return ParseEnvironmentBlock(block, size, &extra->IconEnvironment);
-    case DarwinDataBlockSignature: {
-      EnvironmentVariableDataBlock shape;
-      if (!ParseEnvironmentBlock(block, size, &shape)) return false;
-      extra->Darwin.Present = true;
-      extra->Darwin.DarwinDataAnsi = shape.TargetAnsi;
-      extra->Darwin.DarwinDataUnicode = shape.TargetUnicode;
-      return true;
-    }
+      return ParseEnvironmentBlock(block, size, &extra->IconEnvironment) &&
+             keep(extra->IconEnvironment);
+    case DarwinDataBlockSignature:
+      return ParseEnvironmentBlock(block, size, &extra->Darwin) && keep(extra->Darwin);
     case ConsoleDataBlockSignature: {
       ConsoleDataBlock& c = extra->Console;
-      if (size < 0xCC || !block.ReadU16LE(8, &c.FillAttributes) ||
-          !block.ReadU16LE(10, &c.PopupFillAttributes) ||
-          !block.ReadU32LE(32, &c.FaceFamily) || !block.ReadU32LE(36, &c.FontWeight) ||
-          !block.ReadU32LE(108, &c.HistoryBufferSize))
-        return false;
-      c.Present = true;
-      return true;
+      return size >= kConsoleBlockSize && block.ReadU16LE(8, &c.FillAttributes) &&
+             block.ReadU16LE(10, &c.PopupFillAttributes) && block.ReadU32LE(32, &c.FaceFamily) &&
+             block.ReadU32LE(36, &c.FontWeight) && block.ReadU32LE(108, &c.HistoryBufferSize) &&
+             keep(c);
     }
     case ConsoleFEDataBlockSignature:
-      if (size < 0x0C || !block.ReadU32LE(8, &extra->ConsoleFE.CodePage)) return false;
-      extra->ConsoleFE.Present = true;
-      return true;
+      return size >= kConsoleFEBlockSize && block.ReadU32LE(8, &extra->ConsoleFE.CodePage) &&
+             keep(extra->ConsoleFE);
     case KnownFolderDataBlockSignature:
-      if (size < 0x1C || !block.Slice(8, 16, &extra->KnownFolder.KnownFolderID) ||
-          !block.ReadU32LE(24, &extra->KnownFolder.Offset))
-        return false;
-      extra->KnownFolder.Present = true;
-      return true;
+      return size >= kKnownFolderBlockSize &&
+             block.Slice(8, 16, &extra->KnownFolder.KnownFolderID) &&
+             block.ReadU32LE(24, &extra->KnownFolder.Offset) && keep(extra->KnownFolder);
     case PropertyStoreDataBlockSignature:
-      if (size < 0x0C || !block.Slice(8, size - 8, &extra->PropertyStore.PropertyStore))
-        return false;
-      extra->PropertyStore.Present = true;
-      return true;
+      return size >= kPropertyStoreMinSize &&
+             block.Slice(8, size - 8, &extra->PropertyStore.PropertyStore) &&
+             keep(extra->PropertyStore);
     case ShimDataBlockSignature: {
       Bytes name;
-      if (size < 0x88 || !block.Slice(8, size - 8, &name)) return false;
+      if (size < kShimMinSize || !block.Slice(8, size - 8, &name)) return false;
       ReadFixedField(name, TextEncoding::Unicode, &extra->Shim.LayerName);
-      extra->Shim.Present = true;
-      return true;
+      return keep(extra->Shim);
     }
     case SpecialFolderDataBlockSignature:
-      if (size < 0x10 || !block.ReadU32LE(8, &extra->SpecialFolder.SpecialFolderID) ||
-          !block.ReadU32LE(12, &extra->SpecialFolder.Offset))
-        return false;
-      extra->SpecialFolder.Present = true;
-      return true;
+      return size >= kSpecialFolderBlockSize &&
+             block.ReadU32LE(8, &extra->SpecialFolder.SpecialFolderID) &&
+             block.ReadU32LE(12, &extra->SpecialFolder.Offset) && keep(extra->SpecialFolder);
     case TrackerDataBlockSignature: {
       uint32_t length;
-      if (size < 0x60 || !block.ReadU32LE(8, &length) || length < 0x58 ||
-          !block.Slice(16, 16, &extra->Tracker.MachineID) ||
-          !block.Slice(32, 32, &extra->Tracker.Droid) ||
-          !block.Slice(64, 32, &extra->Tracker.DroidBirth))
-        return false;
-      extra->Tracker.Present = true;
-      return true;
+      TrackerDataBlock& t = extra->Tracker;
+      return size >= kTrackerBlockSize && block.ReadU32LE(8, &length) &&
+             length >= kTrackerLength && block.Slice(16, 16, &t.MachineID) &&
+             block.Slice(32, 32, &t.Droid) && block.Slice(64, 32, &t.DroidBirth) && keep(t);
     }
     case VistaAndAboveIDListDataBlockSignature:
-      if (size < 0x0A || !block.Slice(8, size - 8, &extra->VistaAndAboveIDList.IDList))
-        return false;
-      extra->VistaAndAboveIDList.Present = true;
-      return true;
+      return size >= kVistaIDListMinSize &&
+             block.Slice(8, size - 8, &extra->VistaAndAboveIDList.IDList) &&
+             keep(extra->VistaAndAboveIDList);
     default:
       ++extra->UnknownBlocks;
       return true;
@@ -272,17 +202,18 @@ bool ParseBlock(const ByteReader& block, uint32_t size, uint32_t signature,
 
 ParseResult ParseShellLinkHeader(Bytes data, ShellLinkHeader* h) {
   const ByteReader r(data);
-  if (!r.ReadU32LE(0x00, &h->HeaderSize) || h->HeaderSize != kHeaderSize)
-    return ParseResult::NotShellLink;
   Bytes clsid;
-  if (!r.Slice(0x04, 16, &clsid)) return ParseResult::NotShellLink;
-  if (std::memcmp(clsid.data(), kLinkCLSID, 16) != 0) return ParseResult::NotShellLink;
+  if (!r.ReadU32LE(kHeaderSizeAt, &h->HeaderSize) || h->HeaderSize != kHeaderSize ||
+      !r.Slice(kLinkCLSIDAt, sizeof kLinkCLSID, &clsid) ||
+      std::memcmp(clsid.data(), kLinkCLSID, sizeof kLinkCLSID) != 0)
+    return ParseResult::NotShellLink;
   uint32_t iconIndex;
-  if (!r.Has(0, kHeaderSize) || !r.ReadU32LE(0x14, &h->LinkFlags) ||
-      !r.ReadU32LE(0x18, &h->FileAttributes) || !r.ReadU64LE(0x1C, &h->CreationTime) ||
-      !r.ReadU64LE(0x24, &h->AccessTime) || !r.ReadU64LE(0x2C, &h->WriteTime) ||
-      !r.ReadU32LE(0x34, &h->FileSize) || !r.ReadU32LE(0x38, &iconIndex) ||
-      !r.ReadU32LE(0x3C, &h->ShowCommand) || !r.ReadU16LE(0x40, &h->HotKey))
+  if (!r.Slice(0, kHeaderSize, &h->Raw) || !r.ReadU32LE(kLinkFlagsAt, &h->LinkFlags) ||
+      !r.ReadU32LE(kFileAttributesAt, &h->FileAttributes) ||
+      !r.ReadU64LE(kCreationTimeAt, &h->CreationTime) ||
+      !r.ReadU64LE(kAccessTimeAt, &h->AccessTime) || !r.ReadU64LE(kWriteTimeAt, &h->WriteTime) ||
+      !r.ReadU32LE(kFileSizeAt, &h->FileSize) || !r.ReadU32LE(kIconIndexAt, &iconIndex) ||
+      !r.ReadU32LE(kShowCommandAt, &h->ShowCommand) || !r.ReadU16LE(kHotKeyAt, &h->HotKey))
     return kMalformed;
   h->IconIndex = static_cast<int32_t>(iconIndex);
   return ParseResult::Ok;
@@ -290,12 +221,11 @@ ParseResult ParseShellLinkHeader(Bytes data, ShellLinkHeader* h) {
 
 // ------------------------------------------------------------ 2.2 LinkTargetIDList
 
-ParseResult ParseLinkTargetIDList(Bytes data, LinkTargetIDList* list,
-                                  std::size_t* consumed) {
+ParseResult ParseLinkTargetIDList(Bytes data, LinkTargetIDList* list, std::size_t* consumed) {
   const ByteReader r(data);
   if (!r.ReadU16LE(0, &list->IDListSize) || !r.Slice(2, list->IDListSize, &list->IDList))
     return kMalformed;
-  // The items must lie within the list and end in a TerminalID.
+  // 2.2.1: the items must lie within the list and end in a TerminalID.
   const ByteReader items(list->IDList);
   std::size_t at = 0;
   for (;;) {
@@ -305,7 +235,8 @@ ParseResult ParseLinkTargetIDList(Bytes data, LinkTargetIDList* list,
     if (itemSize < 2 || !items.Has(at, itemSize)) return kMalformed;
     at += itemSize;
   }
-  *consumed = 2u + list->IDListSize;
+  list->Raw = data.first(2u + list->IDListSize);
+  *consumed = list->Raw.size();
   return ParseResult::Ok;
 }
 
@@ -313,10 +244,9 @@ ParseResult ParseLinkTargetIDList(Bytes data, LinkTargetIDList* list,
 
 ParseResult ParseLinkInfo(Bytes data, LinkInfo* info, std::size_t* consumed) {
   const ByteReader whole(data);
-  if (!whole.ReadU32LE(0, &info->LinkInfoSize) || info->LinkInfoSize < 0x1C ||
-      !whole.Has(0, info->LinkInfoSize))
+  if (!whole.ReadU32LE(0, &info->LinkInfoSize) || info->LinkInfoSize < kLinkInfoHeaderSize ||
+      !whole.Slice(0, info->LinkInfoSize, &info->Raw))
     return kMalformed;
-  info->Raw = data.first(info->LinkInfoSize);
   const ByteReader r(info->Raw);
   const std::size_t size = info->LinkInfoSize;
   if (!r.ReadU32LE(4, &info->LinkInfoHeaderSize) || !r.ReadU32LE(8, &info->LinkInfoFlags) ||
@@ -326,43 +256,36 @@ ParseResult ParseLinkInfo(Bytes data, LinkInfo* info, std::size_t* consumed) {
       !r.ReadU32LE(24, &info->CommonPathSuffixOffset))
     return kMalformed;
   const uint32_t headerSize = info->LinkInfoHeaderSize;
-  if (headerSize < 0x1C || headerSize > size) return kMalformed;
-  const bool unicodeOffsets = headerSize >= 0x24;
+  if (headerSize < kLinkInfoHeaderSize || headerSize > size) return kMalformed;
+  const bool unicodeOffsets = headerSize >= kLinkInfoHeaderSizeUnicode;
   if (unicodeOffsets && (!r.ReadU32LE(28, &info->LocalBasePathOffsetUnicode) ||
                          !r.ReadU32LE(32, &info->CommonPathSuffixOffsetUnicode)))
     return kMalformed;
 
-  auto inBody = [&](uint32_t offset) { return offset >= headerSize && offset < size; };
-
+  // A text at an offset past the header; a Unicode one replaces the ANSI
+  // one it follows.
+  auto text = [&](uint32_t offset, TextEncoding encoding, TextRef* t) {
+    return offset >= headerSize && offset < size && ReadTerminated(r, offset, size, encoding, t);
+  };
+  auto unicode = [&](uint32_t offset, TextRef* t) {
+    return !unicodeOffsets || offset == 0 || text(offset, TextEncoding::Unicode, t);
+  };
   if ((info->LinkInfoFlags & VolumeIDAndLocalBasePath) != 0) {
-    if (!inBody(info->VolumeIDOffset) || !inBody(info->LocalBasePathOffset) ||
-        !ParseVolumeID(r, info->VolumeIDOffset, &info->Volume) ||
-        !ReadTerminated(r, info->LocalBasePathOffset, size, TextEncoding::Ansi,
-                        &info->LocalBasePath))
+    const uint32_t volume = info->VolumeIDOffset;
+    if (volume < headerSize || volume >= size || !ParseVolumeID(r, volume, &info->Volume) ||
+        !text(info->LocalBasePathOffset, TextEncoding::Ansi, &info->LocalBasePath) ||
+        !unicode(info->LocalBasePathOffsetUnicode, &info->LocalBasePath))
       return kMalformed;
-    if (unicodeOffsets && info->LocalBasePathOffsetUnicode != 0) {
-      if (!inBody(info->LocalBasePathOffsetUnicode) ||
-          !ReadTerminated(r, info->LocalBasePathOffsetUnicode, size,
-                          TextEncoding::Unicode, &info->LocalBasePath))
-        return kMalformed;
-    }
   }
   if ((info->LinkInfoFlags & CommonNetworkRelativeLinkAndPathSuffix) != 0) {
-    if (!inBody(info->CommonNetworkRelativeLinkOffset) ||
-        !ParseCommonNetworkRelativeLink(r, info->CommonNetworkRelativeLinkOffset,
-                                        &info->NetworkLink))
+    const uint32_t link = info->CommonNetworkRelativeLinkOffset;
+    if (link < headerSize || link >= size ||
+        !ParseCommonNetworkRelativeLink(r, link, &info->NetworkLink))
       return kMalformed;
   }
-  if (!inBody(info->CommonPathSuffixOffset) ||
-      !ReadTerminated(r, info->CommonPathSuffixOffset, size, TextEncoding::Ansi,
-                      &info->CommonPathSuffix))
+  if (!text(info->CommonPathSuffixOffset, TextEncoding::Ansi, &info->CommonPathSuffix) ||
+      !unicode(info->CommonPathSuffixOffsetUnicode, &info->CommonPathSuffix))
     return kMalformed;
-  if (unicodeOffsets && info->CommonPathSuffixOffsetUnicode != 0) {
-    if (!inBody(info->CommonPathSuffixOffsetUnicode) ||
-        !ReadTerminated(r, info->CommonPathSuffixOffsetUnicode, size,
-                        TextEncoding::Unicode, &info->CommonPathSuffix))
-      return kMalformed;
-  }
   *consumed = size;
   return ParseResult::Ok;
 }
@@ -374,30 +297,18 @@ ParseResult ParseStringData(Bytes data, uint32_t linkFlags, StringData* strings,
   const ByteReader r(data);
   const bool unicode = (linkFlags & IsUnicode) != 0;
   const std::size_t unit = unicode ? 2 : 1;
-  struct Field {
-    uint32_t Flag;
-    TextRef* Text;
-  };
-  const Field fields[] = {
-      {HasName, &strings->NameString},
-      {HasRelativePath, &strings->RelativePath},
-      {HasWorkingDir, &strings->WorkingDir},
-      {HasArguments, &strings->CommandLineArguments},
-      {HasIconLocation, &strings->IconLocation},
-  };
   std::size_t at = 0;
-  for (const Field& field : fields) {
-    if ((linkFlags & field.Flag) == 0) continue;
+  for (std::size_t i = 0; i < kStringCount; ++i) {
+    if ((linkFlags & kStringFlags[i]) == 0) continue;
     uint16_t countCharacters;
     Bytes chars;
     if (!r.ReadU16LE(at, &countCharacters) ||
         !r.Slice(at + 2, countCharacters * unit, &chars))
       return kMalformed;
-    field.Text->Data = chars.data();
-    field.Text->Length = countCharacters;
-    field.Text->Encoding = unicode ? TextEncoding::Unicode : TextEncoding::Ansi;
-    field.Text->Present = true;
-    at += 2 + chars.size();
+    strings->Raw[i] = data.subspan(at, 2 + chars.size());
+    strings->Text[i] = {chars.data(), countCharacters,
+                        unicode ? TextEncoding::Unicode : TextEncoding::Ansi, true};
+    at += strings->Raw[i].size();
   }
   *consumed = at;
   return ParseResult::Ok;
@@ -405,30 +316,25 @@ ParseResult ParseStringData(Bytes data, uint32_t linkFlags, StringData* strings,
 
 // ------------------------------------------------------------ 2.5 ExtraData
 
-ParseResult ParseExtraData(Bytes data, ExtraData* extra, std::size_t* consumed) {
+ParseResult ParseExtraData(Bytes data, ExtraData* extra) {
   const ByteReader r(data);
   std::size_t at = 0;
   for (;;) {
     uint32_t blockSize;
-    // The TerminalBlock is a size below 4; a file that simply ends is read
-    // as ending there too.
+    // A file that simply ends is read as ending in a TerminalBlock.
     if (!r.ReadU32LE(at, &blockSize)) {
       if (r.Has(at, 1)) return kMalformed;  // 1 to 3 stray bytes
       break;
     }
-    if (blockSize < 4) break;
-    uint32_t signature;
-    Bytes blockBytes;
-    if (blockSize < 8 || !r.Slice(at, blockSize, &blockBytes) ||
-        !r.ReadU32LE(at + 4, &signature))
-      return kMalformed;
-    if (!ParseBlock(ByteReader(blockBytes), blockSize, signature, extra))
+    if (blockSize < kTerminalBlockBelow) break;
+    DataBlock block;
+    if (blockSize < kBlockHeaderSize || !r.Slice(at, blockSize, &block.Raw) ||
+        !r.ReadU32LE(at + 4, &block.BlockSignature) || !ParseBlock(block, extra))
       return kMalformed;
     at += blockSize;
   }
   extra->Blocks = data.first(at);
   extra->Tail = data.subspan(at);
-  *consumed = data.size();
   return ParseResult::Ok;
 }
 
@@ -437,24 +343,22 @@ ParseResult ParseExtraData(Bytes data, ExtraData* extra, std::size_t* consumed) 
 ParseResult ParseShellLink(Bytes file, ShellLink* link) {
   *link = ShellLink();
   ParseResult result = ParseShellLinkHeader(file, &link->Header);
-  if (result != ParseResult::Ok) return result;
   std::size_t at = kHeaderSize;
   std::size_t consumed = 0;
   const uint32_t flags = link->Header.LinkFlags;
-  if ((flags & HasLinkTargetIDList) != 0) {
+  if (result == ParseResult::Ok && (flags & HasLinkTargetIDList) != 0) {
     result = ParseLinkTargetIDList(file.subspan(at), &link->IDList, &consumed);
-    if (result != ParseResult::Ok) return result;
     at += consumed;
   }
-  if ((flags & HasLinkInfo) != 0) {
+  if (result == ParseResult::Ok && (flags & HasLinkInfo) != 0) {
     result = ParseLinkInfo(file.subspan(at), &link->Info, &consumed);
-    if (result != ParseResult::Ok) return result;
     at += consumed;
   }
-  result = ParseStringData(file.subspan(at), flags, &link->Strings, &consumed);
-  if (result != ParseResult::Ok) return result;
-  at += consumed;
-  return ParseExtraData(file.subspan(at), &link->Extra, &consumed);
+  if (result == ParseResult::Ok) {
+    result = ParseStringData(file.subspan(at), flags, &link->Strings, &consumed);
+    at += consumed;
+  }
+  return result == ParseResult::Ok ? ParseExtraData(file.subspan(at), &link->Extra) : result;
 }
 
 }  // namespace shllink

@@ -1,5 +1,6 @@
-// What the codec's writing parts share: a bounded byte writer, UTF-16
-// copies of texts, and the builders of single structures.
+// Bytes and texts in and out of a link file: a bounds-checked reader, a
+// bounded writer, and the conversions of texts between UTF-8 and the
+// file's encodings.
 #pragma once
 
 #include <cstddef>
@@ -8,6 +9,29 @@
 #include "format.h"
 
 namespace shllink {
+
+// A bounds-checked little-endian reader over a byte range.
+class ByteReader {
+ public:
+  explicit ByteReader(Bytes data) : data_(data) {}
+  std::size_t size() const { return data_.size(); }
+  bool Has(std::size_t offset, std::size_t length) const {
+    return offset <= data_.size() && length <= data_.size() - offset;
+  }
+  [[nodiscard]] bool ReadU8(std::size_t offset, uint8_t* value) const;
+  [[nodiscard]] bool ReadU16LE(std::size_t offset, uint16_t* value) const;
+  [[nodiscard]] bool ReadU32LE(std::size_t offset, uint32_t* value) const;
+  [[nodiscard]] bool ReadU64LE(std::size_t offset, uint64_t* value) const;
+  // The bytes [offset, offset + length), or false if they are not all there.
+  [[nodiscard]] bool Slice(std::size_t offset, std::size_t length, Bytes* slice) const;
+
+ private:
+  Bytes data_;
+};
+
+// Converts a TextRef into UTF-8, cut at a character boundary to fit
+// capacity - 1 bytes, terminated.  Returns false when it was cut.
+bool TextToUtf8(const TextRef& text, char* out, std::size_t capacity);
 
 // Room for the longest text a field takes, in UTF-16 units.
 inline constexpr std::size_t kMaxWideUnits = 4096 + 1;
@@ -31,6 +55,8 @@ class Writer {
 
   bool ok() const { return ok_; }
   std::size_t size() const { return used_; }
+  // The bytes written from start on.
+  Bytes Since(std::size_t start) const { return Bytes(out_ + start, used_ - start); }
 
   void U8(uint8_t v);
   void U16(uint16_t v);
@@ -51,18 +77,5 @@ class Writer {
   std::size_t used_ = 0;
   bool ok_ = true;
 };
-
-// LinkTargetIDList for a canonical "X:\a\b\c"; folder marks the last name
-// as a folder.
-bool WriteLocalIDList(Writer& w, const char* path, bool folder);
-
-// LinkInfo for a canonical drive or network path.
-bool WriteLinkInfo(Writer& w, const char* path, TargetForm form);
-
-// EnvironmentVariableDataBlock or IconEnvironmentDataBlock holding text.
-bool WriteEnvironmentBlock(Writer& w, uint32_t signature, const char* text);
-
-// One StringData string, CountCharacters and characters, in the encoding.
-bool WriteStringDataText(Writer& w, const char* text, TextEncoding encoding);
 
 }  // namespace shllink
