@@ -80,6 +80,15 @@ void SystemErrorText(DWORD errorNumber) {
 }
 
 int ShortcutMain(int argc, char* argv[]) {
+  // Arguments the code page changed on their way in (a name it cannot hold,
+  // turned into '?' or a look-alike) are not read at all.
+  if (!CheckCommandLineA()) {
+    const DWORD error = GetLastError();
+    Print("\nSystem error %i has occurred.\n\n", static_cast<int>(error));
+    SystemErrorText(error);
+    return static_cast<int>(error);
+  }
+
   int exitCode = 0;
   if (!ReadArguments(argc, argv, &exitCode)) return exitCode;
 

@@ -239,3 +239,9 @@ int WINAPI GetKeyNameTextA(LONG lParam, LPSTR lpString, int cchSize);
 // keeps 8 bits: a failing code whose low 8 bits are 0 would read as success,
 // so it leaves with status 255 instead.
 [[noreturn]] void WINAPI ExitProcess(UINT uExitCode);
+
+// TRUE: the arguments are the command line exactly as it was given.  Here
+// they arrive as the bytes they were, with nothing translated on the way
+// (a text that is not UTF-8 is refused where it is used, with
+// ERROR_INVALID_PARAMETER), so there is nothing to compare.
+BOOL WINAPI CheckCommandLineA();

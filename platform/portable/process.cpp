@@ -10,3 +10,5 @@ void WINAPI ExitProcess(UINT uExitCode) {
   if (uExitCode != 0 && status == 0) status = 255;
   std::exit(status);
 }
+
+BOOL WINAPI CheckCommandLineA() { return TRUE; }

@@ -5,3 +5,12 @@
 #include <objbase.h>
 #include <shlobj.h>
 #include <shobjidl.h>
+
+// TRUE when the ANSI command line, from which the C runtime makes argv, is
+// the program's UTF-16 command line exactly.  Windows makes the ANSI form
+// with best-fit mapping: a character the ANSI code page lacks becomes '?'
+// or a look-alike (the Polish L with stroke an "L", a fullwidth quotation
+// mark a real '"' that can end an argument).  Where the two differ:
+// FALSE, with ERROR_NO_UNICODE_TRANSLATION as the last error.
+// (command_line.cpp)
+BOOL WINAPI CheckCommandLineA();

@@ -31,6 +31,8 @@ A case file holds one group of cases.  Its lines:
                                    why Wine's answer differs
     @wine-code CODE REASON         another exit code under Wine, and why
     @wine-skip REASON              not run under Wine, and why
+    @unchanged NAME                the command above leaves the file NAME
+                                   in the folder byte for byte as it was
     @wine-replace OLD => NEW -- REASON
                                    under Wine, expect NEW where the output
                                    has OLD (<CR> and <TAB> stand for those
@@ -74,6 +76,7 @@ class Step:
         self.code_line = None
         self.wine_replacements = []
         self.actual = None
+        self.unchanged = []
 
 
 class Case:
@@ -165,6 +168,8 @@ def parse(path):
                     file_replacements.append(pair)
                 else:
                     case.steps[-1].wine_replacements.append(pair)
+            elif line.startswith("@unchanged "):
+                case.steps[-1].unchanged.append(line[len("@unchanged "):].strip())
             elif line.startswith("@wine-skip"):
                 case.wine_skip = line[len("@wine-skip"):].strip() or "no reason"
             else:
@@ -177,6 +182,14 @@ def parse(path):
         for step in case.steps:
             step.wine_replacements = file_replacements + step.wine_replacements
     return env, files, cases, codepage
+
+
+def read_bytes(path):
+    try:
+        with open(path, "rb") as f:
+            return f.read()
+    except FileNotFoundError:
+        return None
 
 
 def run_native(exe, args, cwd, env):
@@ -314,6 +327,8 @@ def main():
                         if step.wine_code is not None:
                             expected_code = step.wine_code
                     expected = "\n".join(expected_lines)
+                    before = {name: read_bytes(os.path.join(work, name))
+                              for name in step.unchanged}
                     if opts.wine:
                         cwd = "Z:" + work.replace("/", "\\")
                         for old, new in step.wine_replacements:
@@ -333,14 +348,19 @@ def main():
                             expected_code = 255
                     step.actual = (out, code)
                     expected_bytes = expected.encode(codec)
-                    if out != expected_bytes or code != expected_code:
-                        problems.append((step, expected_bytes, out, expected_code, code, err))
+                    changed = [name for name in step.unchanged
+                               if read_bytes(os.path.join(work, name)) != before[name]]
+                    if out != expected_bytes or code != expected_code or changed:
+                        problems.append((step, expected_bytes, out, expected_code, code,
+                                         err, changed))
                 name = f"{os.path.basename(path)}: {case.title}"
                 if problems:
                     failed += 1
                     print(f"FAIL {name}")
-                    for step, exp, out, ecode, code, err in problems:
+                    for step, exp, out, ecode, code, err, changed in problems:
                         print(f"  line {step.line_no}: $ {step.command}")
+                        for name in changed:
+                            print(f"  {name} changed")
                         if code != ecode:
                             print(f"  exit code {code}, expected {ecode}")
                         if out != exp:

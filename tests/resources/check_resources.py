@@ -4,7 +4,9 @@
 The version resource (its fixed file and product version, its strings,
 US English with the Unicode code page) is read with a small parser of
 VS_VERSIONINFO; the icon group is taken apart with wrestool and icotool
-(Debian package icoutils).  With --objdump the PE headers are checked too:
+(Debian package icoutils).  The application manifest (RT_MANIFEST, id 1)
+is parsed as XML: its execution level, and the Windows versions it names
+as supported.  With --objdump the PE headers are checked too:
 machine, subsystem, imports, and that no debug section came back.  Prints 'N passed, N failed'.
 """
 
@@ -15,6 +17,20 @@ import struct
 import subprocess
 import sys
 import tempfile
+import xml.etree.ElementTree as ET
+
+ASM_V1 = "{urn:schemas-microsoft-com:asm.v1}"
+# The namespace of trustInfo that Windows XP SP2 and SP3 accept as well.
+ASM_V2 = "{urn:schemas-microsoft-com:asm.v2}"
+COMPATIBILITY = "{urn:schemas-microsoft-com:compatibility.v1}"
+# The supportedOS ids of every Windows since Vista.
+SUPPORTED_OS = {
+    "{e2011457-1546-43c5-a5fe-008deee3d3f0}",  # Vista
+    "{35138b9a-5d96-4fbd-8e2d-a2440225f93a}",  # 7
+    "{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}",  # 8
+    "{1f676c76-80e1-4239-95bb-83d0f6d0da78}",  # 8.1
+    "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}",  # 10 and 11
+}
 
 
 def version_blocks(data, offset=0, end=None):
@@ -42,6 +58,8 @@ def main():
     ap.add_argument("--fixed-version", required=True)
     ap.add_argument("--string", action="append", default=[])
     ap.add_argument("--icons", required=True)
+    ap.add_argument("--execution-level", required=True,
+                    help="the manifest's requestedExecutionLevel, e.g. asInvoker")
     ap.add_argument("--objdump", help="objdump of the Windows toolchain")
     ap.add_argument("--machine", help="PE machine, e.g. i386")
     ap.add_argument("--subsystem", help="Windows CUI or Windows GUI")
@@ -107,6 +125,26 @@ def main():
                                       stdout=subprocess.PIPE).stdout.decode("latin-1")
             debug = sorted(set(re.findall(r"^\s*\d+\s+(\.debug\S*)", sections, re.M)))
             check(not debug, f"no debug sections (found {debug})")
+
+        listing = subprocess.run(["wrestool", "-l", "-t", "24", opts.exe],
+                                 stdout=subprocess.PIPE).stdout.decode()
+        check(re.findall(r"--name=(\S+)", listing) == ["1"], "one manifest, id 1")
+        raw = subprocess.run(["wrestool", "-x", "--raw", "-t", "24", opts.exe],
+                             stdout=subprocess.PIPE).stdout
+        try:
+            root = ET.fromstring(raw)
+        except ET.ParseError as error:
+            root = None
+            check(False, f"manifest is well-formed XML ({error})")
+        if root is not None:
+            check(root.tag == ASM_V1 + "assembly", "manifest is an asm.v1 assembly")
+            levels = root.findall(f"{ASM_V2}trustInfo/{ASM_V2}security/"
+                                  f"{ASM_V2}requestedPrivileges/{ASM_V2}requestedExecutionLevel")
+            found = [(e.get("level"), e.get("uiAccess")) for e in levels]
+            check(found == [(opts.execution_level, "false")],
+                  f"asm.v2 trustInfo: level {opts.execution_level}, uiAccess false (found {found})")
+            ids = [e.get("Id") for e in root.iter(COMPATIBILITY + "supportedOS")]
+            check(sorted(ids) == sorted(SUPPORTED_OS), f"supportedOS Vista to 11 (found {ids})")
 
         ico = os.path.join(work, "icon.ico")
         subprocess.run(["wrestool", "-x", "-t", "14", "-o", ico, opts.exe], check=False)
