@@ -146,7 +146,10 @@ class ShellLink final : public IShellLinkA, public IPersistFile {
     return S_OK;
   }
   ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
-  ULONG STDMETHODCALLTYPE Release() override { return refs_ > 0 ? --refs_ : 0; }
+  ULONG STDMETHODCALLTYPE Release() override {
+    if (refs_ == 1) held_.Close();
+    return refs_ > 0 ? --refs_ : 0;
+  }
 
   // ------------------------------------------------ IShellLinkA
   HRESULT STDMETHODCALLTYPE GetPath(LPSTR pszFile, int cch, WIN32_FIND_DATAA* pfd,
@@ -236,7 +239,10 @@ class ShellLink final : public IShellLinkA, public IPersistFile {
     HRESULT hr = NativeName(pszFileName, name);
     if (FAILED(hr)) return hr;
     std::size_t size = 0;
-    DWORD error = portable::ReadWholeFile(name, spareBuffer, sizeof spareBuffer, &size);
+    // The file stays held for the save, which replaces it only while its
+    // name still holds it.
+    portable::HeldFile file;
+    DWORD error = portable::ReadWholeFile(name, spareBuffer, sizeof spareBuffer, &size, &file);
     if (error != ERROR_SUCCESS) return FromWin32(error);
 
     shllink::ShellLink link;
@@ -250,6 +256,7 @@ class ShellLink final : public IShellLinkA, public IPersistFile {
     spareSize_ = size;
     (void)Rebuilt(true);
     std::strcpy(currentFile_, name);
+    held_.Take(file);
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE Save(LPCOLESTR pszFileName, BOOL fRemember) override {
@@ -261,9 +268,17 @@ class ShellLink final : public IShellLinkA, public IPersistFile {
       HRESULT hr = NativeName(pszFileName, name);
       if (FAILED(hr)) return hr;
     }
-    DWORD error = portable::WriteFileReplacing(name, image_, size_);
+    // The loaded file's own name replaces the file held since Load;
+    // another name is resolved now.
+    portable::HeldFile other;
+    const bool loaded = held_.Holds() && std::strcmp(name, currentFile_) == 0;
+    portable::HeldFile& file = loaded ? held_ : other;
+    DWORD error = portable::WriteFileReplacing(name, image_, size_, &file);
     if (error != ERROR_SUCCESS) return FromWin32(error);
-    if (fRemember) std::strcpy(currentFile_, name);
+    if (fRemember) {
+      std::strcpy(currentFile_, name);
+      held_.Take(file);
+    }
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE SaveCompleted(LPCOLESTR) override { return S_OK; }
@@ -305,6 +320,7 @@ class ShellLink final : public IShellLinkA, public IPersistFile {
   std::size_t spareSize_ = 0;
   shllink::ShellLink link_;  // the held file, read
   char currentFile_[kNameSize];
+  portable::HeldFile held_;  // the file Load read, for Save
 };
 
 // A run works on one link at a time; two slots leave room for a test that

@@ -5,3 +5,4 @@
 #include <objbase.h>
 #include <shlobj.h>
 #include <shobjidl.h>
+#include <stdlib.h>  // _doserrno
