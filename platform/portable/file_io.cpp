@@ -260,7 +260,8 @@ DWORD FindPlace(const char* path, Place* place) {
       char text[PATH_MAX];
       const ssize_t t = readlinkat(folder, name, text, sizeof text);
       if (t < 0) {
-        error = LastError();
+        // No longer a link: the name changed since it was looked at.
+        error = errno == EINVAL ? ERROR_SHARING_VIOLATION : LastError();
         break;
       }
       const std::size_t restLength = std::strlen(rest);
