@@ -11,6 +11,7 @@ message where the test cannot have it.
 import argparse
 import os
 import random
+import resource
 import signal
 import stat
 import struct
@@ -402,9 +403,39 @@ def strangers_files(d):
 
 
 
+def lost_output(d):
+    """Output that cannot be written fails a run that would have succeeded,
+    with the system's error; the edit itself is saved all the same."""
+    limit = os.path.join(d, "at-limit.txt")
+    with open(limit, "wb") as f:
+        f.write(b"x" * 4096)
+
+    def closed_pipe():
+        read, write = os.pipe()
+        os.close(read)
+        return write
+
+    def at_limit():
+        resource.setrlimit(resource.RLIMIT_FSIZE, (4096, resource.RLIM_INFINITY))
+
+    rows = [  # how standard output is set up, the exit code
+        (lambda: dict(stdout=open("/dev/full", "wb")), 112),
+        (lambda: dict(stdout=closed_pipe()), 109),
+        (lambda: dict(stdout=open(limit, "ab"), preexec_fn=at_limit), 223),
+        (lambda: dict(preexec_fn=lambda: os.close(1)), 6),
+    ]
+    make(d, "app.lnk", "old")
+    for i, (setup, code) in enumerate(rows):
+        for args in (["/A:Q"], ["/A:E", f"/D:{i}"]):
+            got = subprocess.run([EXE, "/F:app.lnk", *args], cwd=d, timeout=10,
+                                 **setup()).returncode
+            assert got == code, (code, args, got)
+        assert fields(d, "app.lnk")["Description"] == str(i)
+
+
 CASES = [special_files, symlink, read_only, read_only_folder, foreign_owner,
          full_file_system, read_only_mount, kill_during_saves, concurrent_editors,
-         attributes, symlink_rule, swap_race, strangers_files]
+         attributes, symlink_rule, swap_race, strangers_files, lost_output]
 
 
 def main():
