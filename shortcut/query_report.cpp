@@ -5,6 +5,7 @@
 #include "link_store.h"
 #include "platform.h"
 #include "print.h"
+#include "text.h"
 
 namespace {
 
@@ -23,6 +24,22 @@ constexpr Modifier kModifiers[] = {
 
 // GetKeyNameTextA is given room for 19 characters and the NUL.
 constexpr int kKeyNameSize = 20;
+
+// A value as it goes into the report: on one line, CR and LF shown as '?',
+// so that no value can start a line a reader would take for another key.
+// Neither byte is ever part of a double-byte character.
+class OneLine {
+ public:
+  explicit OneLine(const char* value) {
+    CopyText(line_, value);
+    for (char& c : line_)
+      if (c == '\r' || c == '\n') c = '?';
+  }
+  const char* c_str() const { return line_; }
+
+ private:
+  char line_[kTextSize];
+};
 
 }  // namespace
 
@@ -54,18 +71,18 @@ void ShellLinkReport() {
   char hotKeyText[kHotKeyTextSize];
   HotKeyText(r.HotKey, hotKeyText);
 
-  Print("\n[%s]", r.FileName);
-  Print("\nTargetPath=%s", r.TargetPath);
-  Print("\nTargetPathExpanded=%s", r.TargetPathExpanded);
-  Print("\nArguments=%s", r.Arguments);
-  Print("\nArgumentsExpanded=%s", r.ArgumentsExpanded);
-  Print("\nWorkingDirectory=%s", r.WorkingDirectory);
-  Print("\nWorkingDirectoryExpanded=%s", r.WorkingDirectoryExpanded);
+  Print("\n[%s]", OneLine(r.FileName).c_str());
+  Print("\nTargetPath=%s", OneLine(r.TargetPath).c_str());
+  Print("\nTargetPathExpanded=%s", OneLine(r.TargetPathExpanded).c_str());
+  Print("\nArguments=%s", OneLine(r.Arguments).c_str());
+  Print("\nArgumentsExpanded=%s", OneLine(r.ArgumentsExpanded).c_str());
+  Print("\nWorkingDirectory=%s", OneLine(r.WorkingDirectory).c_str());
+  Print("\nWorkingDirectoryExpanded=%s", OneLine(r.WorkingDirectoryExpanded).c_str());
   Print("\nRunStyle=%i", static_cast<int>(r.RunStyle));
-  Print("\nIconLocation=%s,%i", r.IconLocation, static_cast<int>(r.IconIndex));
-  Print("\nIconLocationExpanded=%s,%i", r.IconLocationExpanded,
+  Print("\nIconLocation=%s,%i", OneLine(r.IconLocation).c_str(), static_cast<int>(r.IconIndex));
+  Print("\nIconLocationExpanded=%s,%i", OneLine(r.IconLocationExpanded).c_str(),
         static_cast<int>(r.IconIndex));
   Print("\nHotKey=%i (%s)", static_cast<int>(r.HotKey), hotKeyText);
-  Print("\nDescription=%s", r.Description);
+  Print("\nDescription=%s", OneLine(r.Description).c_str());
   Print("\n");
 }

@@ -20,6 +20,13 @@ iconv_t fromUtf16 = reinterpret_cast<iconv_t>(-1);
 
 bool Open(iconv_t handle) { return handle != reinterpret_cast<iconv_t>(-1); }
 
+// Writes out what the converter holds back.  Those of code pages with
+// combining marks (1255, 1258) keep each character until they see that no
+// mark follows it: unflushed, a text would lose its last character.
+bool Flush(iconv_t handle, char** out, std::size_t* outLeft) {
+  return iconv(handle, nullptr, nullptr, out, outLeft) != static_cast<std::size_t>(-1);
+}
+
 void CloseConverters() {
   if (Open(toUtf8)) iconv_close(toUtf8);
   if (Open(fromUtf16)) iconv_close(fromUtf16);
@@ -75,17 +82,19 @@ std::size_t AnsiToUtf8(const uint8_t* src, std::size_t count, char* dst,
   std::size_t inLeft = length;
   char* out = dst;
   std::size_t outLeft = capacity - 1;
+  bool whole = true;
   while (inLeft > 0) {
     if (iconv(toUtf8, &in, &inLeft, &out, &outLeft) != static_cast<std::size_t>(-1))
       break;
     if (errno == E2BIG) {
-      if (cut != nullptr) *cut = true;
+      whole = false;
       break;
     }
-    // A byte the code page does not define, or a lead byte at the end.
+    // A byte the code page does not define, or a lead byte at the end.  What
+    // came before it goes out first.
     static constexpr char kReplacement[] = "\xEF\xBF\xBD";
-    if (outLeft < 3) {
-      if (cut != nullptr) *cut = true;
+    if (!Flush(toUtf8, &out, &outLeft) || outLeft < 3) {
+      whole = false;
       break;
     }
     std::memcpy(out, kReplacement, 3);
@@ -93,8 +102,9 @@ std::size_t AnsiToUtf8(const uint8_t* src, std::size_t count, char* dst,
     outLeft -= 3;
     ++in;
     --inLeft;
-    iconv(toUtf8, nullptr, nullptr, nullptr, nullptr);
   }
+  if (whole && !Flush(toUtf8, &out, &outLeft)) whole = false;
+  if (cut != nullptr) *cut = !whole;
   *out = '\0';
   return static_cast<std::size_t>(out - dst);
 }
@@ -128,7 +138,8 @@ std::size_t Utf16ToAnsi(const char16_t* src, std::size_t count, uint8_t* dst,
     char* out = converted;
     std::size_t outLeft = sizeof converted;
     std::size_t n;
-    if (iconv(fromUtf16, &in, &inLeft, &out, &outLeft) == static_cast<std::size_t>(-1)) {
+    if (iconv(fromUtf16, &in, &inLeft, &out, &outLeft) == static_cast<std::size_t>(-1) ||
+        !Flush(fromUtf16, &out, &outLeft)) {
       iconv(fromUtf16, nullptr, nullptr, nullptr, nullptr);
       converted[0] = '?';
       n = 1;

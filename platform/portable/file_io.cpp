@@ -2,29 +2,46 @@
 //
 // Only regular files are read or replaced.  A folder is refused as access
 // denied, as Windows refuses one; a device, pipe or socket as a file of the
-// wrong type, before anything could wait on it or write to it: the read
-// opens without blocking and looks at what it opened, the save looks at the
-// entry and never opens it.
+// wrong type, before anything could wait on it or write to it: the name is
+// looked at before anything is opened, and what is opened is looked at
+// again.
 //
-// A save follows symbolic links to the file they name and replaces that
-// file in its own folder.  The new contents go into an unnamed file
-// (O_TMPFILE) that gets a name only once it is whole and flushed, and that
-// name is then renamed over the old file; the folder is flushed last.  A
-// save killed before the rename leaves nothing, since an unnamed file dies
-// with its process; one killed between the two steps leaves a whole file
-// under the folder's fixed temporary name for that link, which the next
-// save of the link takes over.  The new file gets the old one's owner,
-// group and mode (owner and group as far as this user may give them).
+// Names are resolved here, one component at a time, and the symbolic links
+// on the way are followed here too, so that the rule the kernel applies in
+// shared folders holds whatever the system's setting: in a folder that is
+// sticky and writable by all, a symbolic link is followed only when it
+// belongs to this user or to the folder's owner.  A link through /proc
+// (/proc/self/fd/N) must still lead to the file it stands for; one whose
+// file has no name any more leads nowhere.
+//
+// A read keeps the folder and the file open (HeldFile), and a save of the
+// same name replaces that folder entry only while it is still the file that
+// was read; a save of a name that was not read resolves it the same way.
+// The new contents go into an unnamed file (O_TMPFILE) that gets a name
+// only once it is whole, flushed and given the old file's owner, group,
+// mode and extended attributes; that name, random, is then exchanged with
+// the old entry (RENAME_EXCHANGE), and the entry that comes back must be
+// the old file, or the exchange is undone and the save refused.  The
+// folder is flushed last.  A save killed before the exchange leaves
+// nothing, or, in the instant between naming and exchanging, a whole new
+// link under a hidden name of the form .lnk-<16 hex digits>.tmp; one killed
+// just after the exchange leaves the old link under that name.
 //
 // What a save refuses, and why:
 //   - a file this user may not write: Windows refuses to replace a
 //     read-only file.  Root passes every permission check, so for root the
 //     read-only file is the one without any write bit;
 //   - a file with other hard links: a new file would split it from its
-//     other names, and writing it in place could leave it torn.
+//     other names, and writing it in place could leave it torn;
+//   - a file whose extended attributes the new one cannot take (a user who
+//     is not root may not set security.*): the save would drop them;
+//   - a name that no longer holds the file that was read.
 #include <fcntl.h>
-#include <signal.h>
+#include <sys/file.h>
+#include <sys/random.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -64,6 +81,8 @@ constexpr ErrnoMapping kErrnoMappings[] = {
     {EIO, ERROR_IO_DEVICE},
     {EEXIST, ERROR_ALREADY_EXISTS},
     {EINVAL, ERROR_INVALID_PARAMETER},
+    {EBADF, ERROR_INVALID_HANDLE},
+    {EPIPE, ERROR_BROKEN_PIPE},
 };
 
 // The longest name of one folder entry.
@@ -71,39 +90,31 @@ constexpr std::size_t kMaxNameLength = 255;
 // Symbolic links followed before the name counts as a loop, as the kernel
 // counts them.
 constexpr int kMaxLinkHops = 40;
-// Tries at putting the new file in place while other saves of the same
-// link take the temporary name away.
-constexpr int kPublishTries = 100;
+// Tries at a random temporary name, or at a name that other saves keep
+// changing, before giving up.
+constexpr int kNameTries = 100;
+// The file system of /proc, whose links stand for open files.
+constexpr long kProcFileSystem = 0x9fa0;
 
 // Off only in tests, to take the way of file systems without unnamed files.
 bool unnamedFiles = true;
-
-// A path whose folder does not exist is "path not found", as on Windows;
-// only a missing last component is "file not found".
-DWORD MissingFileError(const char* path) {
-  const char* slash = std::strrchr(path, '/');
-  if (slash == nullptr) return ERROR_FILE_NOT_FOUND;
-  char folder[PATH_MAX];
-  std::size_t n = static_cast<std::size_t>(slash - path);
-  if (n == 0) return ERROR_FILE_NOT_FOUND;
-  if (n >= sizeof folder) return ERROR_PATH_NOT_FOUND;
-  std::memcpy(folder, path, n);
-  folder[n] = '\0';
-  struct stat st;
-  if (stat(folder, &st) != 0 || !S_ISDIR(st.st_mode)) return ERROR_PATH_NOT_FOUND;
-  return ERROR_FILE_NOT_FOUND;
-}
-
-DWORD ErrorFor(int error, const char* path) {
-  if (error == ENOENT) return MissingFileError(path);
-  return Win32ErrorFromErrno(error);
-}
 
 // 0 for a regular file; else the error that refuses a file of this kind.
 DWORD KindError(mode_t mode) {
   if (S_ISREG(mode)) return ERROR_SUCCESS;
   if (S_ISDIR(mode)) return ERROR_ACCESS_DENIED;
   return ERROR_BAD_FILE_TYPE;
+}
+
+DWORD LastError() { return Win32ErrorFromErrno(errno); }
+
+bool SameFile(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+void Close(int* fd) {
+  if (*fd >= 0) close(*fd);
+  *fd = -1;
 }
 
 bool InGroup(gid_t group) {
@@ -138,8 +149,15 @@ bool WriteAll(int fd, const uint8_t* data, std::size_t size) {
   return true;
 }
 
-// Where a save writes: the folder that holds the file, opened, and the
-// file's name in it, with symbolic links followed.
+// The name under which /proc reaches the open file fd.
+void SelfPath(int fd, char (&path)[32]) {
+  std::snprintf(path, sizeof path, "/proc/self/fd/%d", fd);
+}
+
+// ---------------------------------------------------------------- names
+
+// A name resolved: the folder that holds its last component (opened to be
+// read), that component, and what it is, when it exists.
 struct Place {
   int Folder = -1;
   char Name[kMaxNameLength + 1];
@@ -147,60 +165,249 @@ struct Place {
   struct stat Status;
 };
 
-DWORD FindPlace(const char* path, Place* place) {
-  char current[PATH_MAX];
-  const std::size_t length = std::strlen(path);
-  if (length >= sizeof current) return ERROR_FILENAME_EXCED_RANGE;
-  std::memcpy(current, path, length + 1);
-  int base = AT_FDCWD;  // what a relative folder is relative to
-  for (int hop = 0; hop <= kMaxLinkHops; ++hop) {
-    char* slash = std::strrchr(current, '/');
-    const char* name = slash == nullptr ? current : slash + 1;
-    const std::size_t nameLength = std::strlen(name);
-    DWORD error = ERROR_SUCCESS;
-    if (nameLength == 0) error = ERROR_INVALID_NAME;
-    if (nameLength > kMaxNameLength) error = ERROR_FILENAME_EXCED_RANGE;
-    int folder = -1;
-    if (error == ERROR_SUCCESS) {
-      std::memcpy(place->Name, name, nameLength + 1);
-      if (slash != nullptr) slash[1] = '\0';
-      folder = openat(base, slash == nullptr ? "." : current,
-                      O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-      if (folder < 0)
-        error = errno == ENOENT || errno == ENOTDIR ? ERROR_PATH_NOT_FOUND
-                                                    : Win32ErrorFromErrno(errno);
-    }
-    if (base != AT_FDCWD) close(base);
-    if (error != ERROR_SUCCESS) return error;
-
-    if (fstatat(folder, place->Name, &place->Status, AT_SYMLINK_NOFOLLOW) != 0) {
-      const int e = errno;
-      if (e == ENOENT) {
-        place->Folder = folder;
-        place->Exists = false;
-        return ERROR_SUCCESS;
-      }
-      close(folder);
-      return Win32ErrorFromErrno(e);
-    }
-    if (!S_ISLNK(place->Status.st_mode)) {
-      place->Folder = folder;
-      place->Exists = true;
-      return ERROR_SUCCESS;
-    }
-    // A relative link is relative to the folder that holds it.
-    const ssize_t n = readlinkat(folder, place->Name, current, sizeof current);
-    if (n <= 0 || static_cast<std::size_t>(n) >= sizeof current) {
-      const int e = errno;
-      close(folder);
-      return n < 0 ? Win32ErrorFromErrno(e) : ERROR_FILENAME_EXCED_RANGE;
-    }
-    current[n] = '\0';
-    base = folder;
-  }
-  close(base);
-  return ERROR_CANT_RESOLVE_FILENAME;
+// Whether the symbolic link of the given owner may be followed out of the
+// folder: not out of a sticky folder that all may write, unless it is this
+// user's or the folder owner's.
+bool MayFollow(int folder, uid_t linkOwner) {
+  struct stat st;
+  if (fstat(folder, &st) != 0) return false;
+  const mode_t shared = S_ISVTX | S_IWOTH;
+  if ((st.st_mode & shared) != shared) return true;
+  return linkOwner == geteuid() || linkOwner == st.st_uid;
 }
+
+// A symbolic link of /proc stands for an open file rather than for its
+// text.  Its file must be a regular file with a name (else *error), and
+// the name it leads to must be that file in the end (*expected).
+bool IsProcLink(int folder) {
+  struct statfs fs;
+  return fstatfs(folder, &fs) == 0 && fs.f_type == kProcFileSystem;
+}
+
+DWORD ProcLinkFile(int folder, const char* name, struct stat* file) {
+  const int fd = openat(folder, name, O_PATH | O_CLOEXEC);
+  if (fd < 0) return errno == ENOENT ? ERROR_FILE_NOT_FOUND : LastError();
+  const int got = fstat(fd, file);
+  close(fd);
+  if (got != 0) return LastError();
+  if (S_ISDIR(file->st_mode)) return ERROR_SUCCESS;  // a folder on the way
+  if (DWORD error = KindError(file->st_mode)) return error;
+  return file->st_nlink == 0 ? ERROR_FILE_NOT_FOUND : ERROR_SUCCESS;
+}
+
+// Resolves path to the folder of its last component and that component's
+// name, following symbolic links on the way and at the end.
+DWORD FindPlace(const char* path, Place* place) {
+  char pending[PATH_MAX];  // what is left to resolve
+  std::size_t length = std::strlen(path);
+  if (length >= sizeof pending) return ERROR_FILENAME_EXCED_RANGE;
+  if (length == 0 || path[length - 1] == '/') return ERROR_INVALID_NAME;  // no file named
+  std::memcpy(pending, path, length + 1);
+  int folder = open(path[0] == '/' ? "/" : ".", O_PATH | O_DIRECTORY | O_CLOEXEC);
+  if (folder < 0) return LastError();
+  struct stat expected = {};  // the file a link of /proc stands for
+  bool expecting = false;
+  int hops = 0;
+  char* at = pending;
+  DWORD error = ERROR_SUCCESS;
+  for (;;) {
+    while (*at == '/') ++at;
+    char* end = std::strchr(at, '/');
+    const std::size_t n = end == nullptr ? std::strlen(at) : static_cast<std::size_t>(end - at);
+    if (n == 0) {  // nothing after the last slash: no file named
+      error = ERROR_INVALID_NAME;
+      break;
+    }
+    if (n > kMaxNameLength) {
+      error = ERROR_FILENAME_EXCED_RANGE;
+      break;
+    }
+    char name[kMaxNameLength + 1];
+    std::memcpy(name, at, n);
+    name[n] = '\0';
+    const bool last = end == nullptr;
+    char* rest = last ? at + n : end;  // from its slash on
+    struct stat st;
+    if (fstatat(folder, name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+      if (errno == ENOENT && last) {
+        std::memcpy(place->Name, name, n + 1);
+        place->Exists = false;
+        break;
+      }
+      error = errno == ENOENT || errno == ENOTDIR ? ERROR_PATH_NOT_FOUND : LastError();
+      break;
+    }
+    if (S_ISLNK(st.st_mode)) {
+      if (++hops > kMaxLinkHops) {
+        error = ERROR_CANT_RESOLVE_FILENAME;
+        break;
+      }
+      if (!MayFollow(folder, st.st_uid)) {
+        error = ERROR_ACCESS_DENIED;
+        break;
+      }
+      if (IsProcLink(folder)) {
+        struct stat file;
+        error = ProcLinkFile(folder, name, &file);
+        if (error != ERROR_SUCCESS) break;
+        if (last) {
+          expected = file;
+          expecting = true;
+        }
+      }
+      // The link's text takes the place of its name; what followed it
+      // stays.  A relative text is relative to the link's folder.
+      char text[PATH_MAX];
+      const ssize_t t = readlinkat(folder, name, text, sizeof text);
+      if (t < 0) {
+        // No longer a link: the name changed since it was looked at.
+        error = errno == EINVAL ? ERROR_SHARING_VIOLATION : LastError();
+        break;
+      }
+      const std::size_t restLength = std::strlen(rest);
+      if (t == 0 || static_cast<std::size_t>(t) + restLength >= sizeof text) {
+        error = t == 0 ? ERROR_FILE_NOT_FOUND : ERROR_FILENAME_EXCED_RANGE;
+        break;
+      }
+      std::memmove(text + t, rest, restLength + 1);
+      std::memcpy(pending, text, static_cast<std::size_t>(t) + restLength + 1);
+      at = pending;
+      if (pending[0] == '/') {
+        const int root = open("/", O_PATH | O_DIRECTORY | O_CLOEXEC);
+        if (root < 0) {
+          error = LastError();
+          break;
+        }
+        close(folder);
+        folder = root;
+      }
+      continue;
+    }
+    if (last) {
+      std::memcpy(place->Name, name, n + 1);
+      place->Exists = true;
+      place->Status = st;
+      break;
+    }
+    // A folder on the way; a file there leaves the path without its folder.
+    const int next = openat(folder, name, O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (next < 0) {
+      error = errno == ENOENT || errno == ENOTDIR ? ERROR_PATH_NOT_FOUND : LastError();
+      break;
+    }
+    close(folder);
+    folder = next;
+    at = rest;
+  }
+  if (error == ERROR_SUCCESS && expecting &&
+      !(place->Exists && SameFile(place->Status, expected)))
+    error = ERROR_FILE_NOT_FOUND;
+  if (error == ERROR_SUCCESS) {
+    // The folder is read to be flushed, as a folder must be.
+    place->Folder = openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (place->Folder < 0) error = LastError();
+  }
+  close(folder);
+  return error;
+}
+
+// Opens the entry that place found, as a regular file that is still what
+// was found.  For reading where the file allows it, else only to refer to
+// it (O_PATH): a write-only file can be replaced all the same.
+DWORD OpenFound(const Place& place, bool forReading, int* fd) {
+  if (DWORD error = KindError(place.Status.st_mode)) return error;
+  // Without O_NONBLOCK, opening a pipe would wait for a writer.
+  *fd = openat(place.Folder, place.Name,
+               O_RDONLY | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW | O_CLOEXEC);
+  if (*fd < 0 && errno == EACCES && !forReading)
+    *fd = openat(place.Folder, place.Name, O_PATH | O_NOFOLLOW | O_CLOEXEC);
+  if (*fd < 0) return errno == ELOOP ? ERROR_SHARING_VIOLATION : LastError();
+  struct stat st;
+  DWORD error = ERROR_SUCCESS;
+  if (fstat(*fd, &st) != 0)
+    error = LastError();
+  else if (!SameFile(st, place.Status))
+    error = ERROR_SHARING_VIOLATION;  // changed between looking and opening
+  else
+    error = KindError(st.st_mode);
+  if (error == ERROR_SUCCESS && forReading && fcntl(*fd, F_SETFL, 0) != 0) error = LastError();
+  if (error != ERROR_SUCCESS) Close(fd);
+  return error;
+}
+
+// ---------------------------------------------------------------- attributes
+
+// Lists and values of extended attributes are at most 64 KiB each.
+constexpr std::size_t kAttributeSize = 64 * 1024;
+char attributeNames[kAttributeSize];
+uint8_t attributeValue[kAttributeSize];
+uint8_t presentValue[kAttributeSize];
+
+constexpr char kAccessAcl[] = "system.posix_acl_access";
+
+// The attribute calls on a descriptor, which for one that only refers to
+// its file (O_PATH) go through /proc.
+ssize_t ListAttributes(int fd, char* list, std::size_t size) {
+  ssize_t n = flistxattr(fd, list, size);
+  if (n < 0 && errno == EBADF) {
+    char self[32];
+    SelfPath(fd, self);
+    n = listxattr(self, list, size);
+  }
+  return n;
+}
+
+ssize_t GetAttribute(int fd, const char* name, void* value, std::size_t size) {
+  ssize_t n = fgetxattr(fd, name, value, size);
+  if (n < 0 && errno == EBADF) {
+    char self[32];
+    SelfPath(fd, self);
+    n = getxattr(self, name, value, size);
+  }
+  return n;
+}
+
+bool Unsupported(int error) { return error == ENOTSUP || error == ENOSYS; }
+
+// Gives the file to the extended attributes of from, each one that it does
+// not have already with the same value.  An access ACL that from lacks is
+// taken away (one the folder's default ACL gave), so that who may open the
+// file is what the old one's mode says.
+DWORD CarryAttributes(int from, int to) {
+  const ssize_t listed = ListAttributes(from, attributeNames, sizeof attributeNames);
+  if (listed < 0) return Unsupported(errno) ? ERROR_SUCCESS : LastError();
+  bool hasAccessAcl = false;
+  for (const char* name = attributeNames; name < attributeNames + listed;
+       name += std::strlen(name) + 1) {
+    const ssize_t size = GetAttribute(from, name, attributeValue, sizeof attributeValue);
+    if (size < 0) {
+      if (errno == ENODATA) continue;  // gone since it was listed
+      return LastError();
+    }
+    if (std::strcmp(name, kAccessAcl) == 0) hasAccessAcl = true;
+    const ssize_t present = fgetxattr(to, name, presentValue, sizeof presentValue);
+    if (present == size &&
+        std::memcmp(presentValue, attributeValue, static_cast<std::size_t>(size)) == 0)
+      continue;
+    if (fsetxattr(to, name, attributeValue, static_cast<std::size_t>(size), 0) != 0)
+      return LastError();
+  }
+  if (!hasAccessAcl && fremovexattr(to, kAccessAcl) != 0 && errno != ENODATA &&
+      !Unsupported(errno))
+    return LastError();
+  return ERROR_SUCCESS;
+}
+
+// ---------------------------------------------------------------- saves
+
+// What a save replaces: the folder entry and, when there is one, the file
+// it holds (open) and what that file was.
+struct Target {
+  int Folder = -1;
+  const char* Name = nullptr;
+  int Old = -1;
+  struct stat Status;
+};
 
 // Why an existing file may not be replaced, or 0.
 DWORD ReplaceError(const struct stat& st) {
@@ -210,146 +417,186 @@ DWORD ReplaceError(const struct stat& st) {
   return ERROR_SUCCESS;
 }
 
-// The new file takes the old one's owner, group and mode.  A user who is
-// not root keeps the group when a member of it, and the owner only when it
-// is the user; set-user and set-group bits go with the owner they belong to.
-void KeepIdentity(int fd, const struct stat& old) {
+// The new file takes the old one's owner, group, extended attributes and
+// mode.  A user who is not root keeps the group when a member of it, and
+// the owner only when it is the user; set-user and set-group bits go with
+// the owner they belong to.  The mode comes last, as an ACL sets it too.
+DWORD KeepIdentity(int fd, const Target& target) {
+  const struct stat& old = target.Status;
   mode_t mode = old.st_mode & 07777;
   if (fchown(fd, old.st_uid, old.st_gid) != 0) {
     mode &= 0777;
     (void)fchown(fd, static_cast<uid_t>(-1), old.st_gid);
   }
-  (void)fchmod(fd, mode);
+  if (DWORD error = CarryAttributes(target.Old, fd)) return error;
+  if (fchmod(fd, mode) != 0) return LastError();
+  return ERROR_SUCCESS;
 }
 
-DWORD FillFile(int fd, const Place& place, const uint8_t* data, std::size_t size) {
-  if (place.Exists) KeepIdentity(fd, place.Status);
-  if (!WriteAll(fd, data, size) || fsync(fd) != 0) return Win32ErrorFromErrno(errno);
+DWORD FillFile(int fd, const Target& target, const uint8_t* data, std::size_t size) {
+  if (!WriteAll(fd, data, size)) return LastError();
+  if (target.Old >= 0)
+    if (DWORD error = KeepIdentity(fd, target)) return error;
+  if (fsync(fd) != 0) return LastError();
   return ERROR_SUCCESS;
 }
 
 DWORD SyncFolder(int folder) {
   // A file system that cannot flush a folder says EINVAL; the rename stands.
-  if (fsync(folder) != 0 && errno != EINVAL) return Win32ErrorFromErrno(errno);
+  if (fsync(folder) != 0 && errno != EINVAL) return LastError();
   return ERROR_SUCCESS;
 }
 
-// The fixed temporary name of a link in its folder: one per link, of one
-// length whatever the link's own name, so that any name that fits a folder
-// can be saved.
-void TemporaryName(const char* name, char (&temporary)[32]) {
-  uint64_t hash = 0xcbf29ce484222325u;  // FNV-1a
-  for (const char* p = name; *p != '\0'; ++p) {
-    hash ^= static_cast<uint8_t>(*p);
-    hash *= 0x100000001b3u;
-  }
-  std::snprintf(temporary, sizeof temporary, ".lnk-%016llx.tmp",
-                static_cast<unsigned long long>(hash));
+// A hidden name nobody can foresee: .lnk-, 16 hex digits, .tmp.  One
+// length, whatever the link's name, so any name that fits a folder saves.
+bool RandomName(char (&name)[32]) {
+  uint64_t value = 0;
+  if (getrandom(&value, sizeof value, 0) != static_cast<ssize_t>(sizeof value)) return false;
+  std::snprintf(name, sizeof name, ".lnk-%016llx.tmp", static_cast<unsigned long long>(value));
+  return true;
 }
 
-// Links the unnamed file fd into the folder under the link's temporary
-// name.  Sets *unsupported where the system cannot do it at all.
-bool LinkUnnamed(int fd, const Place& place, const char* temporary, bool* unsupported) {
-  char self[32];
-  std::snprintf(self, sizeof self, "/proc/self/fd/%d", fd);
-  if (linkat(AT_FDCWD, self, place.Folder, temporary, AT_SYMLINK_FOLLOW) == 0) return true;
-  // Without /proc, root can link the descriptor itself.
-  if (errno == ENOENT && linkat(fd, "", place.Folder, temporary, AT_EMPTY_PATH) == 0)
-    return true;
-  *unsupported = errno == ENOENT || errno == EPERM || errno == EOPNOTSUPP;
-  return false;
+bool Names(int folder, const char* name, const struct stat& file) {
+  struct stat entry;
+  return fstatat(folder, name, &entry, AT_SYMLINK_NOFOLLOW) == 0 && SameFile(entry, file);
 }
 
-bool SameFile(const struct stat& a, const struct stat& b) {
-  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+bool NamesFd(int folder, const char* name, int fd) {
+  struct stat file;
+  return fstat(fd, &file) == 0 && Names(folder, name, file);
 }
 
-// Whether the entry name of the folder is the file fd.
-bool Names(const Place& place, const char* name, int fd) {
-  struct stat entry, file;
-  return fstatat(place.Folder, name, &entry, AT_SYMLINK_NOFOLLOW) == 0 &&
-         fstat(fd, &file) == 0 && SameFile(entry, file);
-}
-
-// Names the whole, flushed, unnamed file and renames it over the link.  What
-// stands under the temporary name is always a whole file of a save of this
-// link, one killed between the two steps or one running now, so it is taken
-// over.  A save that finds its temporary name taken away looks whether the
-// one who took it put its file in place (then it is done), else tries
-// again.
-DWORD PublishUnnamed(int fd, const Place& place, bool* unsupported) {
-  char temporary[32];
-  TemporaryName(place.Name, temporary);
-  for (int attempt = 0; attempt < kPublishTries; ++attempt) {
-    if (!LinkUnnamed(fd, place, temporary, unsupported)) {
-      if (*unsupported) return ERROR_NOT_SUPPORTED;
-      if (errno != EEXIST) return Win32ErrorFromErrno(errno);
-      if (unlinkat(place.Folder, temporary, 0) != 0 && errno != ENOENT)
-        return Win32ErrorFromErrno(errno);
-      continue;
+// Holds the folder's lock for saves (flock) while it lives; where the
+// file system has no such locks, saves go without.
+class FolderTurn {
+ public:
+  explicit FolderTurn(int folder) : folder_(folder) {
+    while (flock(folder_, LOCK_EX) != 0 && errno == EINTR) {
     }
-    if (renameat(place.Folder, temporary, place.Folder, place.Name) == 0) {
-      // Renaming a file over itself leaves both names: the file was already
-      // in place, put there by another save.
-      if (Names(place, temporary, fd)) (void)unlinkat(place.Folder, temporary, 0);
+  }
+  ~FolderTurn() { (void)flock(folder_, LOCK_UN); }
+  FolderTurn(const FolderTurn&) = delete;
+  FolderTurn& operator=(const FolderTurn&) = delete;
+
+ private:
+  int folder_;
+};
+
+// Puts the whole new file, named temporary, in the target's place.  An
+// entry that was empty must still be empty; an entry that held the old
+// file must still hold it: the two are exchanged at once, and the one that
+// comes back is looked at, and exchanged again when it is not the old file.
+DWORD Publish(const Target& target, const char* temporary, int fd) {
+  const int folder = target.Folder;
+  if (target.Old < 0) {
+    int e = 0;
+    if (renameat2(folder, temporary, folder, target.Name, RENAME_NOREPLACE) == 0) return ERROR_SUCCESS;
+    e = errno;
+    // A file system that cannot rename without replacing can still link.
+    if (e == EINVAL || e == ENOSYS) {
+      e = linkat(folder, temporary, folder, target.Name, 0) == 0 ? 0 : errno;
+      (void)unlinkat(folder, temporary, 0);
+      if (e == 0) return ERROR_SUCCESS;
+    } else {
+      (void)unlinkat(folder, temporary, 0);
+    }
+    return e == EEXIST ? ERROR_SHARING_VIOLATION : Win32ErrorFromErrno(e);
+  }
+  // Saves of this tool take turns at this step, so that their exchanges
+  // never cross; a program that does not take turns can only have its own
+  // entry given back.
+  FolderTurn turn(folder);
+  if (renameat2(folder, temporary, folder, target.Name, RENAME_EXCHANGE) == 0) {
+    if (Names(folder, temporary, target.Status)) {
+      (void)unlinkat(folder, temporary, 0);
       return ERROR_SUCCESS;
     }
-    if (errno != ENOENT) {
-      const int e = errno;
-      (void)unlinkat(place.Folder, temporary, 0);
-      return Win32ErrorFromErrno(e);
-    }
-    if (Names(place, place.Name, fd)) return ERROR_SUCCESS;
+    // Someone else's entry: give it back its name, and take ours away.
+    (void)renameat2(folder, temporary, folder, target.Name, RENAME_EXCHANGE);
+    if (NamesFd(folder, temporary, fd)) (void)unlinkat(folder, temporary, 0);
+    return ERROR_SHARING_VIOLATION;
   }
-  return ERROR_BUSY;
+  const int e = errno;
+  DWORD error = e == ENOENT ? ERROR_SHARING_VIOLATION : Win32ErrorFromErrno(e);
+  // A file system that cannot exchange: the entry is looked at, then
+  // replaced.
+  if ((e == EINVAL || e == ENOSYS) && Names(folder, target.Name, target.Status)) {
+    if (renameat(folder, temporary, folder, target.Name) == 0) return ERROR_SUCCESS;
+    error = LastError();
+  } else if (e == EINVAL || e == ENOSYS) {
+    error = ERROR_SHARING_VIOLATION;
+  }
+  (void)unlinkat(folder, temporary, 0);
+  return error;
 }
 
-// For file systems without unnamed files: a named new file of this process,
-// renamed over the link once whole.  Only a save killed before the rename
-// leaves it behind.
-DWORD WriteNamed(const Place& place, const uint8_t* data, std::size_t size) {
-  char temporary[32];
-  for (int attempt = 0; attempt < kPublishTries; ++attempt) {
-    std::snprintf(temporary, sizeof temporary, ".lnk-%08x%08x.tmp",
-                  static_cast<unsigned>(getpid()), static_cast<unsigned>(attempt));
-    int fd = openat(place.Folder, temporary, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
-                    place.Exists ? 0600 : 0666);
-    if (fd < 0) {
-      if (errno == EEXIST) continue;
-      return Win32ErrorFromErrno(errno);
-    }
-    DWORD error = FillFile(fd, place, data, size);
-    if (close(fd) != 0 && error == ERROR_SUCCESS) error = Win32ErrorFromErrno(errno);
-    if (error == ERROR_SUCCESS &&
-        renameat(place.Folder, temporary, place.Folder, place.Name) != 0)
-      error = Win32ErrorFromErrno(errno);
-    if (error != ERROR_SUCCESS) {
-      (void)unlinkat(place.Folder, temporary, 0);
-      return error;
-    }
-    return SyncFolder(place.Folder);
+// Names the unnamed file fd at a random name of the folder.  Sets
+// *unsupported where the system cannot do it at all.
+DWORD NameUnnamed(int fd, int folder, char (&temporary)[32], bool* unsupported) {
+  char self[32];
+  SelfPath(fd, self);
+  for (int attempt = 0; attempt < kNameTries; ++attempt) {
+    if (!RandomName(temporary)) return LastError();
+    if (linkat(AT_FDCWD, self, folder, temporary, AT_SYMLINK_FOLLOW) == 0) return ERROR_SUCCESS;
+    // Without /proc, root can link the descriptor itself.
+    if (errno == ENOENT && linkat(fd, "", folder, temporary, AT_EMPTY_PATH) == 0)
+      return ERROR_SUCCESS;
+    if (errno == EEXIST) continue;  // someone's file: another name
+    *unsupported = errno == ENOENT || errno == EPERM || errno == EOPNOTSUPP;
+    return LastError();
   }
   return ERROR_ALREADY_EXISTS;
 }
 
-DWORD WriteNew(const Place& place, const uint8_t* data, std::size_t size) {
+// For file systems without unnamed files: a new file, named at random from
+// the start, which only a save killed before its exchange leaves behind.
+DWORD WriteNamed(const Target& target, const uint8_t* data, std::size_t size, int* made) {
+  char temporary[32];
+  for (int attempt = 0; attempt < kNameTries; ++attempt) {
+    if (!RandomName(temporary)) return LastError();
+    int fd = openat(target.Folder, temporary, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                    target.Old >= 0 ? 0600 : 0666);
+    if (fd < 0) {
+      if (errno == EEXIST) continue;
+      return LastError();
+    }
+    DWORD error = FillFile(fd, target, data, size);
+    if (error == ERROR_SUCCESS) error = Publish(target, temporary, fd);
+    else (void)unlinkat(target.Folder, temporary, 0);
+    if (error == ERROR_SUCCESS) error = SyncFolder(target.Folder);
+    if (error == ERROR_SUCCESS) *made = fd;
+    else close(fd);
+    return error;
+  }
+  return ERROR_ALREADY_EXISTS;
+}
+
+// Writes the new file and puts it in the target's place; *made is the new
+// file, open, on success.
+DWORD WriteNew(const Target& target, const uint8_t* data, std::size_t size, int* made) {
   // The mode is the old file's, set before the file has a name; a new link
   // gets what the umask leaves of 0666.
-  if (!unnamedFiles) return WriteNamed(place, data, size);
-  int fd = openat(place.Folder, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC,
-                  place.Exists ? 0600 : 0666);
+  if (!unnamedFiles) return WriteNamed(target, data, size, made);
+  int fd = openat(target.Folder, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC,
+                  target.Old >= 0 ? 0600 : 0666);
   if (fd < 0) {
     if (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL)
-      return WriteNamed(place, data, size);
-    return Win32ErrorFromErrno(errno);
+      return WriteNamed(target, data, size, made);
+    return LastError();
   }
-  DWORD error = FillFile(fd, place, data, size);
+  DWORD error = FillFile(fd, target, data, size);
   bool unsupported = false;
-  if (error == ERROR_SUCCESS) error = PublishUnnamed(fd, place, &unsupported);
-  close(fd);
-  if (unsupported) return WriteNamed(place, data, size);
-  if (error != ERROR_SUCCESS) return error;
-  return SyncFolder(place.Folder);
+  char temporary[32];
+  if (error == ERROR_SUCCESS) error = NameUnnamed(fd, target.Folder, temporary, &unsupported);
+  if (unsupported) {
+    close(fd);
+    return WriteNamed(target, data, size, made);
+  }
+  if (error == ERROR_SUCCESS) error = Publish(target, temporary, fd);
+  if (error == ERROR_SUCCESS) error = SyncFolder(target.Folder);
+  if (error == ERROR_SUCCESS) *made = fd;
+  else close(fd);
+  return error;
 }
 
 }  // namespace
@@ -366,70 +613,118 @@ bool UseUnnamedFiles(bool use) {
   return previous;
 }
 
+HeldFile::~HeldFile() { Close(); }
+
+void HeldFile::Close() {
+  portable::Close(&Folder);
+  portable::Close(&File);
+  Name[0] = '\0';
+}
+
+void HeldFile::Take(HeldFile& other) {
+  if (&other == this) return;
+  Close();
+  Folder = other.Folder;
+  File = other.File;
+  std::memcpy(Name, other.Name, sizeof Name);
+  other.Folder = other.File = -1;
+  other.Name[0] = '\0';
+}
+
 DWORD ReadWholeFile(const char* path, uint8_t* buffer, std::size_t capacity,
-                    std::size_t* size) {
+                    std::size_t* size, HeldFile* held) {
   *size = 0;
-  // Without O_NONBLOCK, opening a pipe would wait for a writer.
-  int fd = open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-  if (fd < 0) {
-    const int e = errno;
-    // A socket cannot be opened at all; it is refused for its kind all the same.
-    struct stat st;
-    if (stat(path, &st) == 0 && KindError(st.st_mode) != ERROR_SUCCESS)
-      return KindError(st.st_mode);
-    return ErrorFor(e, path);
-  }
-  struct stat st;
-  DWORD error = fstat(fd, &st) != 0 ? Win32ErrorFromErrno(errno) : KindError(st.st_mode);
-  if (error == ERROR_SUCCESS && fcntl(fd, F_SETFL, 0) != 0) error = Win32ErrorFromErrno(errno);
-  if (error != ERROR_SUCCESS) {
-    close(fd);
-    return error;
+  Place place;
+  int fd = -1;
+  DWORD error = ERROR_SHARING_VIOLATION;
+  // A name that changes between looking and opening (another save put its
+  // file in place) is looked up again.
+  for (int attempt = 0; attempt < kNameTries && error == ERROR_SHARING_VIOLATION; ++attempt) {
+    Close(&place.Folder);
+    error = FindPlace(path, &place);
+    if (error != ERROR_SUCCESS) return error;
+    error = place.Exists ? OpenFound(place, true, &fd) : ERROR_FILE_NOT_FOUND;
   }
   std::size_t used = 0;
-  for (;;) {
+  while (error == ERROR_SUCCESS) {
     if (used == capacity) {
       // Full: one more byte means the file is larger than we read.
       uint8_t extra;
-      ssize_t n = read(fd, &extra, 1);
-      close(fd);
-      if (n > 0) return ERROR_FILE_TOO_LARGE;
+      if (read(fd, &extra, 1) > 0) error = ERROR_FILE_TOO_LARGE;
       break;
     }
     ssize_t n = read(fd, buffer + used, capacity - used);
     if (n < 0) {
       if (errno == EINTR) continue;
-      DWORD e = Win32ErrorFromErrno(errno);
-      close(fd);
-      return e;
+      error = LastError();
     }
-    if (n == 0) {
-      close(fd);
-      break;
-    }
+    if (n <= 0) break;
     used += static_cast<std::size_t>(n);
   }
-  *size = used;
-  return ERROR_SUCCESS;
+  if (error == ERROR_SUCCESS) {
+    *size = used;
+    if (held != nullptr) {
+      held->Close();
+      held->Folder = place.Folder;
+      held->File = fd;
+      std::memcpy(held->Name, place.Name, sizeof held->Name);
+      return ERROR_SUCCESS;
+    }
+  }
+  Close(&fd);
+  Close(&place.Folder);
+  return error;
 }
 
-DWORD WriteFileReplacing(const char* path, const uint8_t* data,
-                         std::size_t size) {
-  Place place;
-  DWORD error = FindPlace(path, &place);
-  if (error != ERROR_SUCCESS) return error;
-  if (place.Exists) error = ReplaceError(place.Status);
-  if (error == ERROR_SUCCESS) {
-    // A write past the file size limit is an error like any other, not a
-    // signal that kills the process.
-    struct sigaction ignore = {};
-    struct sigaction previous;
-    ignore.sa_handler = SIG_IGN;
-    sigaction(SIGXFSZ, &ignore, &previous);
-    error = WriteNew(place, data, size);
-    sigaction(SIGXFSZ, &previous, nullptr);
+namespace {
+
+// One save into what file holds, or, where it holds nothing, into what path
+// names now.
+DWORD SaveOnce(const char* path, const uint8_t* data, std::size_t size, HeldFile& file) {
+  DWORD error = ERROR_SUCCESS;
+  if (!file.Holds()) {
+    Place place;
+    error = FindPlace(path, &place);
+    if (error != ERROR_SUCCESS) return error;
+    file.Folder = place.Folder;
+    std::memcpy(file.Name, place.Name, sizeof file.Name);
+    if (place.Exists) error = OpenFound(place, false, &file.File);
   }
-  close(place.Folder);
+  Target target;
+  target.Folder = file.Folder;
+  target.Name = file.Name;
+  target.Old = file.File;
+  if (error == ERROR_SUCCESS && target.Old >= 0) {
+    // As the file is now: its links and mode may have changed since.
+    if (fstat(target.Old, &target.Status) != 0) error = LastError();
+    else if (target.Status.st_nlink == 0) error = ERROR_SHARING_VIOLATION;
+    else error = ReplaceError(target.Status);
+  }
+  int made = -1;
+  if (error == ERROR_SUCCESS) error = WriteNew(target, data, size, &made);
+  if (error == ERROR_SUCCESS) {
+    // The name now holds the new file; a later save replaces that one.
+    Close(&file.File);
+    file.File = made;
+  }
+  return error;
+}
+
+}  // namespace
+
+DWORD WriteFileReplacing(const char* path, const uint8_t* data, std::size_t size,
+                         HeldFile* held) {
+  if (held != nullptr && held->Holds()) return SaveOnce(path, data, size, *held);
+  // Nothing was read: whatever file the name holds is replaced, but only
+  // the one looked at; another save that changes it meanwhile makes this
+  // one look again.
+  HeldFile found;
+  DWORD error = ERROR_SHARING_VIOLATION;
+  for (int attempt = 0; attempt < kNameTries && error == ERROR_SHARING_VIOLATION; ++attempt) {
+    found.Close();
+    error = SaveOnce(path, data, size, found);
+  }
+  if (error == ERROR_SUCCESS && held != nullptr) held->Take(found);
   return error;
 }
 

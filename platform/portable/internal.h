@@ -29,22 +29,46 @@ inline constexpr std::size_t kMaxLinkFileSize = 1024 * 1024;
 // The Win32 error number for an errno value.
 DWORD Win32ErrorFromErrno(int error);
 
+// A link file as a read found it: the folder that holds it and the file,
+// both open, and its name in that folder.  A save through it replaces that
+// folder entry only while the entry still holds that file.
+struct HeldFile {
+  HeldFile() = default;
+  HeldFile(const HeldFile&) = delete;
+  HeldFile& operator=(const HeldFile&) = delete;
+  ~HeldFile();
+  void Close();
+  // Holds what other held; other holds nothing.
+  void Take(HeldFile& other);
+  bool Holds() const { return Folder >= 0; }
+
+  int Folder = -1;
+  int File = -1;  // -1 where the name held no file yet
+  char Name[256] = {};
+};
+
 // Reads the whole regular file into buffer.  Returns 0 or a Win32 error
 // number: a file larger than the buffer is ERROR_FILE_TOO_LARGE, a folder
 // ERROR_ACCESS_DENIED, a device, pipe or socket ERROR_BAD_FILE_TYPE (found
-// without waiting on it).
+// without waiting on it), a symbolic link out of a shared sticky folder
+// that neither this user nor the folder's owner made ERROR_ACCESS_DENIED.
+// On success *held (when given) holds the file that was read.
 DWORD ReadWholeFile(const char* path, uint8_t* buffer, std::size_t capacity,
-                    std::size_t* size);
+                    std::size_t* size, HeldFile* held = nullptr);
 
-// Replaces (or creates) the file with data, following symbolic links to the
-// file they name: a new file in that file's folder, flushed, given the old
-// file's owner, group and mode, renamed over it, and the folder flushed.
-// Refuses what the read refuses, a file with more than one hard link
-// (ERROR_NOT_SUPPORTED) and a file this user may not write
-// (ERROR_ACCESS_DENIED).  On failure the old file is as it was and no new
-// file is left behind.  Returns 0 or a Win32 error number.
-DWORD WriteFileReplacing(const char* path, const uint8_t* data,
-                         std::size_t size);
+// Replaces (or creates) the file with data: the file *held holds, when it
+// holds one, else the one path names, resolved as a read resolves it.  The
+// new file is made in that file's folder, flushed, given the old file's
+// owner, group, mode and extended attributes, and put in its place only if
+// the entry still holds the old file (else ERROR_SHARING_VIOLATION); the
+// folder is flushed last.  Refuses what the read refuses, a file with more
+// than one hard link (ERROR_NOT_SUPPORTED), a file this user may not write
+// (ERROR_ACCESS_DENIED) and one whose attributes the new file cannot take
+// (ERROR_ACCESS_DENIED where it may not set them).  On failure the old file
+// is as it was and no new file is left behind.  On success *held holds the
+// new file.  Returns 0 or a Win32 error number.
+DWORD WriteFileReplacing(const char* path, const uint8_t* data, std::size_t size,
+                         HeldFile* held = nullptr);
 
 // Whether saves write an unnamed file first (O_TMPFILE) or, as on a file
 // system without unnamed files, a named one; returns the previous setting.

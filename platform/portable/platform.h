@@ -71,6 +71,7 @@ typedef struct HINSTANCE__* HMODULE;
 #define ERROR_PATH_NOT_FOUND 3
 #define ERROR_TOO_MANY_OPEN_FILES 4
 #define ERROR_ACCESS_DENIED 5
+#define ERROR_INVALID_HANDLE 6
 #define ERROR_NOT_ENOUGH_MEMORY 8
 #define ERROR_BAD_FORMAT 11
 #define ERROR_NOT_SAME_DEVICE 17
@@ -78,6 +79,7 @@ typedef struct HINSTANCE__* HMODULE;
 #define ERROR_SHARING_VIOLATION 32
 #define ERROR_NOT_SUPPORTED 50
 #define ERROR_INVALID_PARAMETER 87
+#define ERROR_BROKEN_PIPE 109
 #define ERROR_DISK_FULL 112
 #define ERROR_INSUFFICIENT_BUFFER 122
 #define ERROR_INVALID_NAME 123
@@ -233,6 +235,12 @@ DWORD WINAPI GetLastError();
 #define MAPVK_VK_TO_VSC 0
 UINT WINAPI MapVirtualKeyA(UINT uCode, UINT uMapType);
 int WINAPI GetKeyNameTextA(LONG lParam, LPSTR lpString, int cchSize);
+
+// ---------------------------------------------------------------- C runtime
+// The system's error number behind the C runtime's last failed call, as
+// msvcrt keeps it: here errno, turned into its Win32 number.
+unsigned long* __doserrno();
+#define _doserrno (*__doserrno())
 
 // ---------------------------------------------------------------- process
 // Ends the process with the given code.  The exit status of these systems

@@ -144,7 +144,10 @@ class LinkObject final : public IShellLinkA, public IPersistFile {
     return S_OK;
   }
   ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
-  ULONG STDMETHODCALLTYPE Release() override { return refs_ > 0 ? --refs_ : 0; }
+  ULONG STDMETHODCALLTYPE Release() override {
+    if (refs_ == 1) heldFile_.Close();
+    return refs_ > 0 ? --refs_ : 0;
+  }
 
   // ------------------------------------------------ IShellLinkA
   HRESULT STDMETHODCALLTYPE GetPath(LPSTR pszFile, int cch, WIN32_FIND_DATAA* pfd,
@@ -223,7 +226,10 @@ class LinkObject final : public IShellLinkA, public IPersistFile {
     if (FAILED(hr)) return hr;
     Held& spare = Spare();
     std::size_t size = 0;
-    DWORD error = portable::ReadWholeFile(name, spare.Data, sizeof spare.Data, &size);
+    // The file stays held for the save, which replaces it only while its
+    // name still holds it.
+    portable::HeldFile file;
+    DWORD error = portable::ReadWholeFile(name, spare.Data, sizeof spare.Data, &size, &file);
     if (error != ERROR_SUCCESS) return FromWin32(error);
 
     spare.File.Size = size;
@@ -236,6 +242,7 @@ class LinkObject final : public IShellLinkA, public IPersistFile {
     if (!TargetPath(spare.Model, path, sizeof path)) return FromWin32(ERROR_FILE_CORRUPT);
     (void)Took(shllink::EditResult::Ok);
     std::strcpy(currentFile_, name);
+    heldFile_.Take(file);
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE Save(LPCOLESTR pszFileName, BOOL fRemember) override {
@@ -247,10 +254,18 @@ class LinkObject final : public IShellLinkA, public IPersistFile {
       HRESULT hr = NativeName(pszFileName, name);
       if (FAILED(hr)) return hr;
     }
-    const shllink::Image& file = held_[current_].File;
-    DWORD error = portable::WriteFileReplacing(name, file.Data, file.Size);
+    // The loaded file's own name replaces the file held since Load;
+    // another name is resolved now.
+    portable::HeldFile other;
+    const bool loaded = heldFile_.Holds() && std::strcmp(name, currentFile_) == 0;
+    portable::HeldFile& file = loaded ? heldFile_ : other;
+    const shllink::Image& image = held_[current_].File;
+    DWORD error = portable::WriteFileReplacing(name, image.Data, image.Size, &file);
     if (error != ERROR_SUCCESS) return FromWin32(error);
-    if (fRemember) std::strcpy(currentFile_, name);
+    if (fRemember) {
+      std::strcpy(currentFile_, name);
+      heldFile_.Take(file);
+    }
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE SaveCompleted(LPCOLESTR) override { return S_OK; }
@@ -286,6 +301,7 @@ class LinkObject final : public IShellLinkA, public IPersistFile {
   Held held_[2];
   int current_ = 0;
   char currentFile_[kNameSize];
+  portable::HeldFile heldFile_;  // the file Load read, for Save
 };
 
 // A run works on one link at a time.

@@ -5,6 +5,7 @@
 #include <objbase.h>
 #include <shlobj.h>
 #include <shobjidl.h>
+#include <stdlib.h>  // _doserrno
 
 // TRUE when the ANSI command line, from which the C runtime makes argv, is
 // the program's UTF-16 command line exactly.  Windows makes the ANSI form

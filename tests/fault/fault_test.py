@@ -11,8 +11,10 @@ message where the test cannot have it.
 import argparse
 import os
 import random
+import resource
 import signal
 import stat
+import struct
 import subprocess
 import sys
 import tempfile
@@ -34,6 +36,12 @@ def run(folder, *args, user=None, timeout=10):
     p = subprocess.run([EXE, *args], cwd=folder, stdout=subprocess.PIPE,
                        stderr=subprocess.PIPE, timeout=timeout, **kw)
     return p.returncode, p.stdout.decode("utf-8", "replace")
+
+
+def run_as(folder, args, user=None, pass_fds=()):
+    kw = dict(user=user, group=user, extra_groups=[]) if user is not None else {}
+    return subprocess.run([EXE, *args], cwd=folder, stdout=subprocess.DEVNULL,
+                          pass_fds=pass_fds, timeout=10, **kw).returncode
 
 
 def fields(folder, name):
@@ -177,9 +185,9 @@ def read_only_mount(d):
 
 def kill_during_saves(d, rounds=300):
     """Saves killed at random moments: the link is always whole, old or
-    new; a save killed between naming its new file and the rename leaves
-    that (whole) file under the link's temporary name, and the next save
-    takes it over."""
+    new; a save killed between naming its new file and putting it in place
+    leaves a whole link under a hidden temporary name, which no save takes
+    for the link."""
     make(d, "app.lnk", "0")
     # Kills spread over the time an edit takes with this build.
     start = time.monotonic()
@@ -196,43 +204,238 @@ def kill_during_saves(d, rounds=300):
         now = fields(d, "app.lnk")["Description"]
         assert now in (str(i - 1), str(i)), now
         saved += now == str(i)
-        extra = [n for n in entries(d) if n != "app.lnk"]
-        if extra:
+        for extra in (n for n in entries(d) if n != "app.lnk"):
             leftovers += 1
-            assert len(extra) == 1 and extra[0].startswith(".lnk-"), extra
-            assert fields(d, extra[0])["Description"] == str(i)
+            assert extra.startswith(".lnk-") and extra.endswith(".tmp"), extra
+            assert fields(d, extra)["Description"] in (str(i - 1), str(i))
+            os.unlink(os.path.join(d, extra))
         make(d, "app.lnk", str(i))  # the next round starts from i
         assert entries(d) == ["app.lnk"], entries(d)
     return (f"{rounds} saves killed, {saved} after their rename; {leftovers} left "
-            "a whole new link for the next save")
+            "a whole link under a temporary name")
 
 
 def concurrent_editors(d, rounds=150):
     """Editors of one link at once, each changing its own field, and a
-    reader between them: every read finds the link whole, every edit
-    succeeds, and the link ends as some editor's last save left it."""
+    reader between them: every read finds the link whole, and an edit
+    either saves or, where another one saved since it read the link, is
+    refused (32) rather than undo that save."""
     make(d, "app.lnk", "old")
     switches = {"D": "Description", "P": "Arguments", "W": "WorkingDirectory",
                 "I": "IconLocation"}
     editors = [subprocess.Popen(
         ["sh", "-c", f'for i in $(seq {rounds}); do "$0" /F:app.lnk /A:E "/{sw}:$i" '
-                     '>/dev/null || exit 1; done', EXE], cwd=d)
+                     '>/dev/null; c=$?; [ $c = 0 ] && echo saved; '
+                     '[ $c = 0 ] || [ $c = 32 ] || exit 1; done', EXE], cwd=d,
+        stdout=subprocess.PIPE, text=True)
         for sw in switches]
     reads = 0
     while any(e.poll() is None for e in editors):
         fields(d, "app.lnk")
         reads += 1
-    assert all(e.returncode == 0 for e in editors), "an edit failed"
+    saves = sum(e.stdout.read().count("saved") for e in editors)
+    assert all(e.returncode == 0 for e in editors), "an edit failed otherwise"
     assert entries(d) == ["app.lnk"], entries(d)
     assert os.stat(os.path.join(d, "app.lnk")).st_nlink == 1
     f = fields(d, "app.lnk")
-    # IconLocation ends with its index.
-    assert any(f[key].split(",")[0] == str(rounds) for key in switches.values()), f
-    return f"{len(editors)} x {rounds} edits at once, {reads} reads between them, each whole"
+    assert saves > 0 and all(f[key] for key in ("Description", "Arguments")), f
+    return (f"{len(editors)} x {rounds} edits at once, {saves} saved, the rest refused; "
+            f"{reads} reads between them, each whole")
+
+
+# A POSIX access ACL (version 2) that also lets nobody read the file.
+ACL = struct.pack("<I", 2) + b"".join(
+    struct.pack("<HHI", tag, perm, uid) for tag, perm, uid in
+    [(1, 6, 0xFFFFFFFF), (2, 4, NOBODY), (4, 4, 0xFFFFFFFF), (0x10, 4, 0xFFFFFFFF),
+     (0x20, 0, 0xFFFFFFFF)])
+# What Samba and Linux keep beside a file: DOS attributes, a stream, the
+# NT ACL (root only), the POSIX ACL.
+ATTRIBUTES = [("user.DOSATTRIB", b"0x22"),
+              ("user.DosStream.Zone.Identifier:$DATA", b"[ZoneTransfer]\r\nZoneId=3\r\n"),
+              ("security.NTACL", b"\x04\x00nt-acl"),
+              ("system.posix_acl_access", ACL)]
+SAVES = (["/A:E", "/D:new"], ["/A:C", "/D:new"])
+
+
+def xattrs(path):
+    return {n: os.getxattr(path, n, follow_symlinks=False) for n in os.listxattr(path)}
+
+
+def attributes(d):
+    """Edit and Create carry every extended attribute of the link onto the
+    new file; where one cannot be carried (security.* for a user who is not
+    root), the save is refused and the link stays byte for byte."""
+    make(d, "app.lnk", "old")
+    path = os.path.join(d, "app.lnk")
+    missing = []
+    for name, value in ATTRIBUTES:
+        try:
+            os.setxattr(path, name, value)
+        except OSError as e:
+            missing.append(f"{name} ({e.strerror})")
+    kept = xattrs(path)
+    if not any(n.startswith("user.") for n in kept):
+        raise Skip("this file system keeps no user attributes")
+    for args in SAVES:
+        expect(d, "app.lnk", 0, *args, description="new")
+        assert xattrs(path) == kept, (args, xattrs(path))
+    if ROOT and "security.NTACL" in kept:
+        os.chown(d, NOBODY, NOBODY)
+        os.chown(path, NOBODY, NOBODY)
+        kept, before = xattrs(path), open(path, "rb").read()
+        for args in SAVES:
+            expect(d, "app.lnk", 5, *args, description="new", user=NOBODY)
+            assert xattrs(path) == kept and open(path, "rb").read() == before
+    else:
+        missing.append("the refusal (needs root)")
+    return f"{len(kept)} kept" + (f"; not tried: {', '.join(missing)}" if missing else "")
+
+
+def symlink_rule(d):
+    """A symbolic link in a sticky folder that all may write is followed
+    only when it belongs to this user or the folder's owner; otherwise
+    every action fails with 5 and nothing changes.  A name of /proc for a
+    file that has no name any more gets none."""
+    private, shared = os.path.join(d, "private"), os.path.join(d, "shared")
+    os.mkdir(private, 0o700)
+    os.mkdir(shared)
+    victim = os.path.join(private, "victim.lnk")
+    me = os.geteuid()
+    rows = [(0o1777, me, me, True), (0o1777, NOBODY, NOBODY, True), (0o777, me, NOBODY, True),
+            (0o1777, me, NOBODY, False)]  # folder mode and owner, link owner, followed
+    if not ROOT:
+        rows = rows[:1]
+    for mode, folder_owner, link_owner, followed in rows:
+        make(private, "victim.lnk", "old")
+        before = open(victim, "rb").read()
+        os.chown(shared, folder_owner, -1)
+        os.chmod(shared, mode)
+        os.symlink(victim, os.path.join(shared, "x.lnk"))
+        os.lchown(os.path.join(shared, "x.lnk"), link_owner, -1)
+        for args in (["/A:Q"],) + SAVES:
+            code = run_as(shared, ["/F:x.lnk", *args])
+            assert code == (0 if followed else 5), (mode, link_owner, args, code)
+        assert followed or open(victim, "rb").read() == before
+        assert entries(shared) == ["x.lnk"] and entries(private) == ["victim.lnk"]
+        os.unlink(os.path.join(shared, "x.lnk"))
+    make(d, "gone.lnk", "old")
+    fd = os.open(os.path.join(d, "gone.lnk"), os.O_RDONLY)
+    os.unlink(os.path.join(d, "gone.lnk"))
+    try:
+        for args in (["/A:Q"],) + SAVES:
+            assert run_as(d, [f"/F:/proc/self/fd/{fd}", *args], pass_fds=[fd]) == 2, args
+    finally:
+        os.close(fd)
+    assert entries(d) == ["private", "shared"], entries(d)
+    if not ROOT:
+        return "links of another owner need root; only this user's link was tried"
+
+
+SWAPPER = """
+import ctypes, sys
+libc = ctypes.CDLL(None, use_errno=True)
+while True:
+    libc.renameat2(-100, sys.argv[1].encode(), -100, sys.argv[2].encode(), 2)
+"""
+
+
+def swap_race(d, rounds=400):
+    """While root edits a link in a folder another user writes, that user
+    swaps the link's name with a symbolic link to a root-only link
+    (RENAME_EXCHANGE in a loop).  Each edit saves into the file it read or
+    is refused (32): the root-only link never takes the other's target."""
+    if not ROOT:
+        raise Skip("another user's swapper needs root")
+    private, shared = os.path.join(d, "private"), os.path.join(d, "shared")
+    os.mkdir(private, 0o700)
+    os.mkdir(shared)
+    os.chown(shared, NOBODY, NOBODY)
+    assert run_as(private, ["/F:secret.lnk", "/A:C", "/T:C:\\secret.exe", "/P:keep"]) == 0
+    assert run_as(shared, ["/F:app.lnk", "/A:C", "/T:C:\\evil.exe"], user=NOBODY) == 0
+    os.symlink(os.path.join(private, "secret.lnk"), os.path.join(shared, "swap.lnk"))
+    os.lchown(os.path.join(shared, "swap.lnk"), NOBODY, NOBODY)
+    swapper = subprocess.Popen(["/usr/bin/python3", "-c", SWAPPER, os.path.join(shared, "app.lnk"),
+                                os.path.join(shared, "swap.lnk")], user=NOBODY, group=NOBODY,
+                               extra_groups=[])
+    codes = {}
+    try:
+        for i in range(rounds):
+            code = run_as(shared, ["/F:app.lnk", "/A:E", f"/D:{i}"])
+            codes[code] = codes.get(code, 0) + 1
+    finally:
+        swapper.kill()
+        swapper.wait()
+    secret = fields(private, "secret.lnk")
+    assert (secret["TargetPath"], secret["Arguments"]) == ("C:\\secret.exe", "keep"), secret
+    assert entries(private) == ["secret.lnk"]
+    assert set(codes) <= {0, 32}, codes
+    st = os.stat(os.path.join(private, "secret.lnk"))
+    assert (st.st_uid, stat.S_IMODE(st.st_mode)) == (0, 0o644 & ~current_umask()), st
+    return f"{rounds} edits under the swapper: " + ", ".join(
+        f"{n} ended {c}" for c, n in sorted(codes.items()))
+
+
+def current_umask():
+    mask = os.umask(0)
+    os.umask(mask)
+    return mask
+
+
+def strangers_files(d):
+    """In a sticky folder all may write, another user's files under names a
+    save could pick (the fixed name older saves used, random ones) block
+    no save, and stay as they are."""
+    os.chmod(d, 0o1777)
+    make(d, "app.lnk", "old")
+    user = NOBODY if ROOT else None
+    if ROOT:
+        os.chown(os.path.join(d, "app.lnk"), NOBODY, NOBODY)
+    fnv = 0xcbf29ce484222325
+    for byte in b"app.lnk":
+        fnv = ((fnv ^ byte) * 0x100000001b3) % 2**64
+    for name in [f".lnk-{fnv:016x}.tmp"] + [f".lnk-{random.getrandbits(64):016x}.tmp"
+                                            for _ in range(3)]:
+        open(os.path.join(d, name), "w").close()  # root's, where the saves are nobody's
+    for args in SAVES:
+        expect(d, "app.lnk", 0, *args, description="new", user=user)
+    if not ROOT:
+        return "the files are this user's own: another owner needs root"
+
+
+
+def lost_output(d):
+    """Output that cannot be written fails a run that would have succeeded,
+    with the system's error; the edit itself is saved all the same."""
+    limit = os.path.join(d, "at-limit.txt")
+    with open(limit, "wb") as f:
+        f.write(b"x" * 4096)
+
+    def closed_pipe():
+        read, write = os.pipe()
+        os.close(read)
+        return write
+
+    def at_limit():
+        resource.setrlimit(resource.RLIMIT_FSIZE, (4096, resource.RLIM_INFINITY))
+
+    rows = [  # how standard output is set up, the exit code
+        (lambda: dict(stdout=open("/dev/full", "wb")), 112),
+        (lambda: dict(stdout=closed_pipe()), 109),
+        (lambda: dict(stdout=open(limit, "ab"), preexec_fn=at_limit), 223),
+        (lambda: dict(preexec_fn=lambda: os.close(1)), 6),
+    ]
+    make(d, "app.lnk", "old")
+    for i, (setup, code) in enumerate(rows):
+        for args in (["/A:Q"], ["/A:E", f"/D:{i}"]):
+            got = subprocess.run([EXE, "/F:app.lnk", *args], cwd=d, timeout=10,
+                                 **setup()).returncode
+            assert got == code, (code, args, got)
+        assert fields(d, "app.lnk")["Description"] == str(i)
 
 
 CASES = [special_files, symlink, read_only, read_only_folder, foreign_owner,
-         full_file_system, read_only_mount, kill_during_saves, concurrent_editors]
+         full_file_system, read_only_mount, kill_during_saves, concurrent_editors,
+         attributes, symlink_rule, swap_race, strangers_files, lost_output]
 
 
 def main():
