@@ -79,15 +79,26 @@ void SystemErrorText(DWORD errorNumber) {
   if (module != nullptr) FreeLibrary(module);
 }
 
+namespace {
+
+// The final message of a run: success, or the error and its system text.
+// Returns the code it was given.
+int32_t FinalMessage(int32_t resultCode) {
+  if (resultCode == 0) {
+    Print("\nThe command completed successfully.\n");
+  } else {
+    Print("\nSystem error %i has occurred.\n\n", resultCode);
+    SystemErrorText(static_cast<DWORD>(resultCode));
+  }
+  return resultCode;
+}
+
+}  // namespace
+
 int ShortcutMain(int argc, char* argv[]) {
   // Arguments the code page changed on their way in (a name it cannot hold,
   // turned into '?' or a look-alike) are not read at all.
-  if (!CheckCommandLineA()) {
-    const DWORD error = GetLastError();
-    Print("\nSystem error %i has occurred.\n\n", static_cast<int>(error));
-    SystemErrorText(error);
-    return static_cast<int>(error);
-  }
+  if (!CheckCommandLineA()) return FinalMessage(static_cast<int32_t>(GetLastError()));
 
   int exitCode = 0;
   if (!ReadArguments(argc, argv, &exitCode)) return exitCode;
@@ -137,11 +148,5 @@ int ShortcutMain(int argc, char* argv[]) {
   if (mapped) Trace("\nHRESULT_CODE(ResultCode): [%i]", resultCode);
   Trace("\nExiting with result code [%i]", resultCode);
 
-  if (resultCode == 0) {
-    Print("\nThe command completed successfully.\n");
-  } else {
-    Print("\nSystem error %i has occurred.\n\n", resultCode);
-    SystemErrorText(static_cast<DWORD>(resultCode));
-  }
-  return resultCode;
+  return FinalMessage(resultCode);
 }
