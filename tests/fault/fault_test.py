@@ -20,6 +20,10 @@ import sys
 import tempfile
 import time
 
+sys.dont_write_bytecode = True  # nothing written into the source tree
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
+from query_report import read_report  # noqa: E402
+
 EXE = None
 ROOT = os.geteuid() == 0
 NOBODY = 65534
@@ -48,7 +52,7 @@ def fields(folder, name):
     """The link's fields as Query gives them; fails unless it is whole."""
     code, out = run(folder, "/F:" + name, "/A:Q")
     assert code == 0, f"{name} cannot be read ({code}): {out}"
-    return dict(l.split("=", 1) for l in out.splitlines() if "=" in l)
+    return read_report(out)
 
 
 def entries(folder):
