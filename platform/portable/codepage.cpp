@@ -18,7 +18,7 @@ constexpr unsigned kDefaultCodePage = 1252;
 iconv_t toUtf8 = reinterpret_cast<iconv_t>(-1);
 iconv_t fromUtf16 = reinterpret_cast<iconv_t>(-1);
 
-bool Open(iconv_t handle) { return handle != reinterpret_cast<iconv_t>(-1); }
+bool IsOpen(iconv_t handle) { return handle != reinterpret_cast<iconv_t>(-1); }
 
 // Writes out what the converter holds back.  Those of code pages with
 // combining marks (1255, 1258) keep each character until they see that no
@@ -28,8 +28,8 @@ bool Flush(iconv_t handle, char** out, std::size_t* outLeft) {
 }
 
 void CloseConverters() {
-  if (Open(toUtf8)) iconv_close(toUtf8);
-  if (Open(fromUtf16)) iconv_close(fromUtf16);
+  if (IsOpen(toUtf8)) iconv_close(toUtf8);
+  if (IsOpen(fromUtf16)) iconv_close(fromUtf16);
   toUtf8 = fromUtf16 = reinterpret_cast<iconv_t>(-1);
 }
 
@@ -64,14 +64,14 @@ bool SelectAnsiCodePage() {
   IconvName(codePage, name);
   toUtf8 = iconv_open("UTF-8", name);
   fromUtf16 = iconv_open(name, "UTF-16LE");
-  if (Open(toUtf8) && Open(fromUtf16)) return true;
+  if (IsOpen(toUtf8) && IsOpen(fromUtf16)) return true;
   CloseConverters();
   return false;
 }
 
 std::size_t AnsiToUtf8(const uint8_t* src, std::size_t count, char* dst,
                        std::size_t capacity, bool* cut) {
-  if (!Open(toUtf8)) return Cp1252ToUtf8(src, count, dst, capacity, cut);
+  if (!IsOpen(toUtf8)) return Cp1252ToUtf8(src, count, dst, capacity, cut);
   if (cut != nullptr) *cut = false;
   if (capacity == 0) return 0;
   std::size_t length = 0;
@@ -113,7 +113,7 @@ std::size_t Utf16ToAnsi(const char16_t* src, std::size_t count, uint8_t* dst,
                         std::size_t capacity, bool* exact) {
   if (exact != nullptr) *exact = true;
   std::size_t used = 0;
-  if (!Open(fromUtf16)) {
+  if (!IsOpen(fromUtf16)) {
     for (std::size_t i = 0; i < count && used < capacity; ++i) {
       const uint8_t byte = Utf16ToCp1252(src[i]);
       if (byte == '?' && src[i] != u'?' && exact != nullptr) *exact = false;
