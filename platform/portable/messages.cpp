@@ -82,13 +82,22 @@ constexpr Message kSystemMessages[] = {
     {static_cast<DWORD>(CO_E_NOTINITIALIZED), "COM has not been set up for this thread.\n"},
 };
 
-// Network error numbers (2100 to 2999), the table of "netmsg.dll".
+// Network error numbers (2100 to 2999), as lmerr.h names them.
+enum : DWORD {
+  NERR_NetNotStarted = 2102,
+  NERR_RemoteOnly = 2106,
+  NERR_UserNotFound = 2221,
+  NERR_UseNotFound = 2250,
+  NERR_NetNameNotFound = 2310,
+};
+
+// The table of "netmsg.dll".
 constexpr Message kNetworkMessages[] = {
-    {2102, "The workstation service has not been started.\n"},
-    {2106, "This can only be done on a server.\n"},
-    {2221, "The user name cannot be found.\n"},
-    {2250, "This network connection does not exist.\n"},
-    {2310, "This shared resource does not exist.\n"},
+    {NERR_NetNotStarted, "No workstation driver is installed.\n"},
+    {NERR_RemoteOnly, "This can only be done on a server.\n"},
+    {NERR_UserNotFound, "The user name cannot be found.\n"},
+    {NERR_UseNotFound, "This network connection does not exist.\n"},
+    {NERR_NetNameNotFound, "This shared resource does not exist.\n"},
 };
 
 struct MessageTable {
