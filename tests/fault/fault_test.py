@@ -336,18 +336,25 @@ def symlink_rule(d):
 
 
 SWAPPER = """
-import ctypes, sys
+import ctypes, os, sys
 libc = ctypes.CDLL(None, use_errno=True)
+a, b, target = sys.argv[1], sys.argv[2], sys.argv[3]
 while True:
-    libc.renameat2(-100, sys.argv[1].encode(), -100, sys.argv[2].encode(), 2)
+    for _ in range(1000):
+        libc.renameat2(-100, a.encode(), -100, b.encode(), 2)
+    if not (os.path.islink(a) or os.path.islink(b)):  # a save took its place
+        os.unlink(b)
+        os.symlink(target, b)
 """
 
 
 def swap_race(d, rounds=400):
     """While root edits a link in a folder another user writes, that user
     swaps the link's name with a symbolic link to a root-only link
-    (RENAME_EXCHANGE in a loop).  Each edit saves into the file it read or
-    is refused (32): the root-only link never takes the other's target."""
+    (RENAME_EXCHANGE in a loop, and the symbolic link made again when a
+    save has put a file in its place).  Each edit saves into the file it
+    read or is refused (32): the root-only link never takes the other's
+    target, nor does the other's file take the root-only link's."""
     if not ROOT:
         raise Skip("another user's swapper needs root")
     private, shared = os.path.join(d, "private"), os.path.join(d, "shared")
@@ -359,7 +366,8 @@ def swap_race(d, rounds=400):
     os.symlink(os.path.join(private, "secret.lnk"), os.path.join(shared, "swap.lnk"))
     os.lchown(os.path.join(shared, "swap.lnk"), NOBODY, NOBODY)
     swapper = subprocess.Popen(["/usr/bin/python3", "-c", SWAPPER, os.path.join(shared, "app.lnk"),
-                                os.path.join(shared, "swap.lnk")], user=NOBODY, group=NOBODY,
+                                os.path.join(shared, "swap.lnk"),
+                                os.path.join(private, "secret.lnk")], user=NOBODY, group=NOBODY,
                                extra_groups=[])
     codes = {}
     try:
@@ -372,6 +380,10 @@ def swap_race(d, rounds=400):
     secret = fields(private, "secret.lnk")
     assert (secret["TargetPath"], secret["Arguments"]) == ("C:\\secret.exe", "keep"), secret
     assert entries(private) == ["secret.lnk"]
+    for name in entries(shared):  # nor did the root-only link leak into the other's
+        if not os.path.islink(os.path.join(shared, name)):
+            data = open(os.path.join(shared, name), "rb").read()
+            assert b"secret" not in data and "secret".encode("utf-16-le") not in data, name
     assert set(codes) <= {0, 32}, codes
     st = os.stat(os.path.join(private, "secret.lnk"))
     assert (st.st_uid, stat.S_IMODE(st.st_mode)) == (0, 0o644 & ~current_umask()), st
