@@ -48,6 +48,7 @@
 #include <climits>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <iterator>
 
 #include "internal.h"
@@ -466,20 +467,33 @@ bool NamesFd(int folder, const char* name, int fd) {
   return fstat(fd, &file) == 0 && Names(folder, name, file);
 }
 
-// Holds the folder's lock for saves (flock) while it lives; where the
-// file system has no such locks, saves go without.
+// Holds the folder's lock for saves (flock) while it lives.  A save holds
+// it for an instant, so a lock not had after kTurnWaits tries, a
+// millisecond apart, is held by another program, perhaps another user's
+// (anyone who can read a folder can lock it): the save goes on without
+// it, as where the file system has no such locks, rather than wait on it.
 class FolderTurn {
  public:
-  explicit FolderTurn(int folder) : folder_(folder) {
-    while (flock(folder_, LOCK_EX) != 0 && errno == EINTR) {
+  explicit FolderTurn(int folder) {
+    for (int tries = 0; tries < kTurnWaits; ++tries) {
+      if (flock(folder, LOCK_EX | LOCK_NB) == 0) {
+        folder_ = folder;
+        return;
+      }
+      if (errno != EWOULDBLOCK && errno != EINTR) return;
+      const struct timespec millisecond = {0, 1000 * 1000};
+      (void)nanosleep(&millisecond, nullptr);
     }
   }
-  ~FolderTurn() { (void)flock(folder_, LOCK_UN); }
+  ~FolderTurn() {
+    if (folder_ >= 0) (void)flock(folder_, LOCK_UN);
+  }
   FolderTurn(const FolderTurn&) = delete;
   FolderTurn& operator=(const FolderTurn&) = delete;
 
  private:
-  int folder_;
+  static constexpr int kTurnWaits = 1000;
+  int folder_ = -1;
 };
 
 // Puts the whole new file, named temporary, in the target's place.  An

@@ -9,6 +9,7 @@ message where the test cannot have it.
 """
 
 import argparse
+import fcntl
 import os
 import random
 import resource
@@ -400,7 +401,7 @@ def current_umask():
 def strangers_files(d):
     """In a sticky folder all may write, another user's files under names a
     save could pick (the fixed name older saves used, random ones) block
-    no save, and stay as they are."""
+    no save, and stay as they are; nor does a lock held on the folder."""
     os.chmod(d, 0o1777)
     make(d, "app.lnk", "old")
     user = NOBODY if ROOT else None
@@ -412,8 +413,13 @@ def strangers_files(d):
     for name in [f".lnk-{fnv:016x}.tmp"] + [f".lnk-{random.getrandbits(64):016x}.tmp"
                                             for _ in range(3)]:
         open(os.path.join(d, name), "w").close()  # root's, where the saves are nobody's
-    for args in SAVES:
-        expect(d, "app.lnk", 0, *args, description="new", user=user)
+    folder = os.open(d, os.O_RDONLY)
+    try:
+        fcntl.flock(folder, fcntl.LOCK_EX)  # a stranger holds the folder's lock
+        for args in SAVES:
+            expect(d, "app.lnk", 0, *args, description="new", user=user)
+    finally:
+        os.close(folder)
     if not ROOT:
         return "the files are this user's own: another owner needs root"
 
