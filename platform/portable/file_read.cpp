@@ -1,0 +1,74 @@
+// Reading a link file whole, and holding it for the save that may follow.
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "files.h"
+
+namespace portable {
+
+HeldFile::~HeldFile() { Close(); }
+
+void HeldFile::Close() {
+  portable::Close(&Folder);
+  portable::Close(&File);
+  Name[0] = '\0';
+}
+
+void HeldFile::Take(HeldFile& other) {
+  if (&other == this) return;
+  Close();
+  Folder = other.Folder;
+  File = other.File;
+  std::memcpy(Name, other.Name, sizeof Name);
+  other.Folder = other.File = -1;
+  other.Name[0] = '\0';
+}
+
+DWORD ReadWholeFile(const char* path, uint8_t* buffer, std::size_t capacity,
+                    std::size_t* size, HeldFile* held) {
+  *size = 0;
+  Place place;
+  int fd = -1;
+  DWORD error = ERROR_SHARING_VIOLATION;
+  // A name that changes between looking and opening (another save put its
+  // file in place) is looked up again.
+  for (int attempt = 0; attempt < kNameTries && error == ERROR_SHARING_VIOLATION; ++attempt) {
+    Close(&place.Folder);
+    error = FindPlace(path, &place);
+    if (error != ERROR_SUCCESS) return error;
+    error = place.Exists ? OpenFound(place, true, &fd) : ERROR_FILE_NOT_FOUND;
+  }
+  std::size_t used = 0;
+  while (error == ERROR_SUCCESS) {
+    if (used == capacity) {
+      // Full: one more byte means the file is larger than we read.
+      uint8_t extra;
+      if (read(fd, &extra, 1) > 0) error = ERROR_FILE_TOO_LARGE;
+      break;
+    }
+    ssize_t n = read(fd, buffer + used, capacity - used);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      error = LastError();
+    }
+    if (n <= 0) break;
+    used += static_cast<std::size_t>(n);
+  }
+  if (error == ERROR_SUCCESS) {
+    *size = used;
+    if (held != nullptr) {
+      held->Close();
+      held->Folder = place.Folder;
+      held->File = fd;
+      std::memcpy(held->Name, place.Name, sizeof held->Name);
+      return ERROR_SUCCESS;
+    }
+  }
+  Close(&fd);
+  Close(&place.Folder);
+  return error;
+}
+
+}  // namespace portable

@@ -1,0 +1,60 @@
+// Saves: the name resolved (or the file a read held), the checks of who
+// may replace it, and the new file put in its place.
+#include <cstring>
+
+#include "files.h"
+
+namespace portable {
+namespace {
+
+// One save into what file holds, or, where it holds nothing, into what path
+// names now.
+DWORD SaveOnce(const char* path, const uint8_t* data, std::size_t size, HeldFile& file) {
+  DWORD error = ERROR_SUCCESS;
+  if (!file.Holds()) {
+    Place place;
+    error = FindPlace(path, &place);
+    if (error != ERROR_SUCCESS) return error;
+    file.Folder = place.Folder;
+    std::memcpy(file.Name, place.Name, sizeof file.Name);
+    if (place.Exists) error = OpenFound(place, false, &file.File);
+  }
+  Target target;
+  target.Folder = file.Folder;
+  target.Name = file.Name;
+  target.Old = file.File;
+  if (error == ERROR_SUCCESS && target.Old >= 0) {
+    // As the file is now: its links and mode may have changed since.
+    if (fstat(target.Old, &target.Status) != 0) error = LastError();
+    else if (target.Status.st_nlink == 0) error = ERROR_SHARING_VIOLATION;
+    else error = ReplaceError(target.Status);
+  }
+  int made = -1;
+  if (error == ERROR_SUCCESS) error = WriteNew(target, data, size, &made);
+  if (error == ERROR_SUCCESS) {
+    // The name now holds the new file; a later save replaces that one.
+    Close(&file.File);
+    file.File = made;
+  }
+  return error;
+}
+
+}  // namespace
+
+DWORD WriteFileReplacing(const char* path, const uint8_t* data, std::size_t size,
+                         HeldFile* held) {
+  if (held != nullptr && held->Holds()) return SaveOnce(path, data, size, *held);
+  // Nothing was read: whatever file the name holds is replaced, but only
+  // the one looked at; another save that changes it meanwhile makes this
+  // one look again.
+  HeldFile found;
+  DWORD error = ERROR_SHARING_VIOLATION;
+  for (int attempt = 0; attempt < kNameTries && error == ERROR_SHARING_VIOLATION; ++attempt) {
+    found.Close();
+    error = SaveOnce(path, data, size, found);
+  }
+  if (error == ERROR_SUCCESS && held != nullptr) held->Take(found);
+  return error;
+}
+
+}  // namespace portable
