@@ -33,8 +33,9 @@ DWORD ReadWholeFile(const char* path, uint8_t* buffer, std::size_t capacity,
   int fd = -1;
   DWORD error = ERROR_SHARING_VIOLATION;
   // A name that changes between looking and opening (another save put its
-  // file in place) is looked up again.
-  for (int attempt = 0; attempt < kNameTries && error == ERROR_SHARING_VIOLATION; ++attempt) {
+  // file in place) is looked up again, while the run may still try.
+  for (int attempt = 0; attempt < kNameTries && error == ERROR_SHARING_VIOLATION && Patient();
+       ++attempt) {
     Close(&place.Folder);
     error = FindPlace(path, &place);
     if (error != ERROR_SUCCESS) return error;

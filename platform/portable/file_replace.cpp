@@ -20,7 +20,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <ctime>
 
 #include "files.h"
 
@@ -77,22 +76,20 @@ bool NamesFd(int folder, const char* name, int fd) {
 }
 
 // Holds the folder's lock for saves (flock) while it lives.  A save holds
-// it for an instant, so a lock not had after kTurnWaits tries, a
-// millisecond apart, is held by another program, perhaps another user's
-// (anyone who can read a folder can lock it): the save goes on without
-// it, as where the file system has no such locks, rather than wait on it.
+// it for an instant, so a lock not had at once is tried again a millisecond
+// later, while the run may still wait (Patient): a lock held longer is
+// another program's, perhaps another user's, and the save goes on without
+// it, as where the file system has no such locks.
 class FolderTurn {
  public:
   explicit FolderTurn(int folder) {
-    for (int tries = 0; tries < kTurnWaits; ++tries) {
+    do {
       if (flock(folder, LOCK_EX | LOCK_NB) == 0) {
         folder_ = folder;
         return;
       }
       if (errno != EWOULDBLOCK && errno != EINTR) return;
-      const struct timespec millisecond = {0, 1000 * 1000};
-      (void)nanosleep(&millisecond, nullptr);
-    }
+    } while (WaitAMoment());
   }
   ~FolderTurn() {
     if (folder_ >= 0) (void)flock(folder_, LOCK_UN);
@@ -101,7 +98,6 @@ class FolderTurn {
   FolderTurn& operator=(const FolderTurn&) = delete;
 
  private:
-  static constexpr int kTurnWaits = 1000;
   int folder_ = -1;
 };
 

@@ -46,10 +46,11 @@ DWORD WriteFileReplacing(const char* path, const uint8_t* data, std::size_t size
   if (held != nullptr && held->Holds()) return SaveOnce(path, data, size, *held);
   // Nothing was read: whatever file the name holds is replaced, but only
   // the one looked at; another save that changes it meanwhile makes this
-  // one look again.
+  // one look again, while the run may still try.
   HeldFile found;
   DWORD error = ERROR_SHARING_VIOLATION;
-  for (int attempt = 0; attempt < kNameTries && error == ERROR_SHARING_VIOLATION; ++attempt) {
+  for (int attempt = 0; attempt < kNameTries && error == ERROR_SHARING_VIOLATION && Patient();
+       ++attempt) {
     found.Close();
     error = SaveOnce(path, data, size, found);
   }
