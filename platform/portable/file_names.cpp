@@ -4,15 +4,26 @@
 // denied, as Windows refuses one; a device, pipe or socket as a file of the
 // wrong type, before anything could wait on it or write to it: the name is
 // looked at before anything is opened, and what is opened is looked at
-// again.
+// again.  So is a file of the kernel's own file systems (/proc, /sys and
+// their kind), whose reads may wait for ever or take what they read away
+// (/proc/kmsg).
 //
-// The symbolic links on the way are followed here, so that the rule the
-// kernel applies in shared folders holds whatever the system's setting: in
-// a folder that is sticky and writable by all, a symbolic link is followed
-// only when it belongs to this user or to the folder's owner.  A link
-// through /proc (/proc/self/fd/N) must still lead to the file it stands
-// for; one whose file has no name any more leads nowhere.
+// The symbolic links on the way are followed here, not by the kernel, so
+// that these rules hold whatever the system's settings:
+//   - in a folder that is sticky and writable by all, a symbolic link is
+//     followed only when it belongs to this user or to the folder's owner,
+//     as the kernel's protected_symlinks has it;
+//   - a symbolic link of another user leads only to what that user owns:
+//     what its text names in the end (the file, the folder, or for a name
+//     that does not exist yet the folder it would be made in) must belong
+//     to the link's owner.  Whoever may make a link in a folder could
+//     otherwise have this user's saves write, and its reads show, any file
+//     this user may reach.  The folders on the way do not count, nor do
+//     links of root, who could write the file anyway;
+//   - a link through /proc (/proc/self/fd/N) must still lead to the file it
+//     stands for; one whose file has no name any more leads nowhere.
 #include <fcntl.h>
+#include <linux/magic.h>
 #include <sys/vfs.h>
 #include <unistd.h>
 
@@ -28,8 +39,55 @@ namespace {
 // Symbolic links followed before the name counts as a loop, as the kernel
 // counts them.
 constexpr int kMaxLinkHops = 40;
-// The file system of /proc, whose links stand for open files.
-constexpr long kProcFileSystem = 0x9fa0;
+// The kernel's own file systems.  Their files say they are regular, but a
+// read of one may wait for ever, or change the system.
+constexpr unsigned long kKernelFileSystems[] = {
+    PROC_SUPER_MAGIC, SYSFS_MAGIC,      DEBUGFS_MAGIC,       TRACEFS_MAGIC,
+    SECURITYFS_MAGIC, SELINUX_MAGIC,    SMACK_MAGIC,         PSTOREFS_MAGIC,
+    EFIVARFS_MAGIC,   CGROUP_SUPER_MAGIC, CGROUP2_SUPER_MAGIC, BPF_FS_MAGIC,
+};
+
+bool OnKernelFileSystem(int fd) {
+  struct statfs fs;
+  if (fstatfs(fd, &fs) != 0) return true;
+  for (unsigned long type : kKernelFileSystems)
+    if (static_cast<unsigned long>(fs.f_type) == type) return true;
+  return false;
+}
+
+// The symbolic links of other users followed so far whose text is not yet
+// resolved to its end, each with its owner and the length of what followed
+// the link in the name.  The text ends where the rest of the name to
+// resolve is that long again: there, what was reached must be the owner's.
+struct Owed {
+  std::size_t Rest;
+  uid_t Owner;
+};
+
+struct Debts {
+  Owed Links[kMaxLinkHops + 1];
+  int Count = 0;
+
+  // Reached, with rest left to resolve, something of the given owner.
+  // False when that ends the text of a link of somebody else.
+  bool Settle(std::size_t rest, uid_t owner) {
+    for (; Count > 0 && Links[Count - 1].Rest == rest; --Count)
+      if (Links[Count - 1].Owner != owner) return false;
+    return true;
+  }
+};
+
+// The length of what is left of a name, without the slashes it starts with.
+std::size_t RestLength(const char* rest) {
+  while (*rest == '/') ++rest;
+  return std::strlen(rest);
+}
+
+uid_t OwnerOf(int fd) {
+  struct stat st;
+  // Nobody owns what cannot be looked at: no debt is settled by it.
+  return fstat(fd, &st) == 0 ? st.st_uid : static_cast<uid_t>(-1);
+}
 
 // Whether the symbolic link of the given owner may be followed out of the
 // folder: not out of a sticky folder that all may write, unless it is this
@@ -47,7 +105,7 @@ bool MayFollow(int folder, uid_t linkOwner) {
 // the name it leads to must be that file in the end (*expected).
 bool IsProcLink(int folder) {
   struct statfs fs;
-  return fstatfs(folder, &fs) == 0 && fs.f_type == kProcFileSystem;
+  return fstatfs(folder, &fs) == 0 && fs.f_type == PROC_SUPER_MAGIC;
 }
 
 DWORD ProcLinkFile(int folder, const char* name, struct stat* file) {
@@ -90,6 +148,8 @@ DWORD FindPlace(const char* path, Place* place) {
   if (folder < 0) return LastError();
   struct stat expected = {};  // the file a link of /proc stands for
   bool expecting = false;
+  Debts debts;
+  const uid_t user = geteuid();
   int hops = 0;
   char* at = pending;
   DWORD error = ERROR_SUCCESS;
@@ -115,6 +175,7 @@ DWORD FindPlace(const char* path, Place* place) {
       if (errno == ENOENT && last) {
         std::memcpy(place->Name, name, n + 1);
         place->Exists = false;
+        if (!debts.Settle(0, OwnerOf(folder))) error = ERROR_ACCESS_DENIED;
         break;
       }
       error = errno == ENOENT || errno == ENOTDIR ? ERROR_PATH_NOT_FOUND : LastError();
@@ -148,6 +209,8 @@ DWORD FindPlace(const char* path, Place* place) {
         break;
       }
       const std::size_t restLength = std::strlen(rest);
+      if (st.st_uid != user && st.st_uid != 0)
+        debts.Links[debts.Count++] = {RestLength(rest), st.st_uid};
       if (t == 0 || static_cast<std::size_t>(t) + restLength >= sizeof text) {
         error = t == 0 ? ERROR_FILE_NOT_FOUND : ERROR_FILENAME_EXCED_RANGE;
         break;
@@ -164,12 +227,18 @@ DWORD FindPlace(const char* path, Place* place) {
         close(folder);
         folder = root;
       }
+      // A text of slashes alone names the root.
+      if (!debts.Settle(RestLength(pending), OwnerOf(folder))) {
+        error = ERROR_ACCESS_DENIED;
+        break;
+      }
       continue;
     }
     if (last) {
       std::memcpy(place->Name, name, n + 1);
       place->Exists = true;
       place->Status = st;
+      if (!debts.Settle(0, st.st_uid)) error = ERROR_ACCESS_DENIED;
       break;
     }
     // A folder on the way; a file there leaves the path without its folder.
@@ -181,7 +250,12 @@ DWORD FindPlace(const char* path, Place* place) {
     close(folder);
     folder = next;
     at = rest;
+    if (!debts.Settle(RestLength(rest), OwnerOf(folder))) {
+      error = ERROR_ACCESS_DENIED;
+      break;
+    }
   }
+  if (error == ERROR_SUCCESS && debts.Count > 0) error = ERROR_ACCESS_DENIED;
   if (error == ERROR_SUCCESS && expecting &&
       !(place->Exists && SameFile(place->Status, expected)))
     error = ERROR_FILE_NOT_FOUND;
@@ -211,8 +285,8 @@ DWORD OpenFound(const Place& place, bool forReading, int* fd) {
     error = LastError();
   else if (!SameFile(st, place.Status))
     error = ERROR_SHARING_VIOLATION;  // changed between looking and opening
-  else
-    error = KindError(st.st_mode);
+  else if ((error = KindError(st.st_mode)) == ERROR_SUCCESS && OnKernelFileSystem(*fd))
+    error = ERROR_BAD_FILE_TYPE;
   if (error == ERROR_SUCCESS && forReading && fcntl(*fd, F_SETFL, 0) != 0) error = LastError();
   if (error != ERROR_SUCCESS) Close(fd);
   return error;

@@ -1,4 +1,5 @@
 // Reading a link file whole, and holding it for the save that may follow.
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -41,20 +42,18 @@ DWORD ReadWholeFile(const char* path, uint8_t* buffer, std::size_t capacity,
     if (error != ERROR_SUCCESS) return error;
     error = place.Exists ? OpenFound(place, true, &fd) : ERROR_FILE_NOT_FOUND;
   }
+  // No more is read than the file says it holds, so that no read waits
+  // for more; an empty file is not read at all.
+  struct stat st;
+  if (error == ERROR_SUCCESS && fstat(fd, &st) != 0) error = LastError();
+  const std::size_t wanted = error == ERROR_SUCCESS ? static_cast<std::size_t>(st.st_size) : 0;
+  if (error == ERROR_SUCCESS && wanted > capacity) error = ERROR_FILE_TOO_LARGE;
   std::size_t used = 0;
-  while (error == ERROR_SUCCESS) {
-    if (used == capacity) {
-      // Full: one more byte means the file is larger than we read.
-      uint8_t extra;
-      if (read(fd, &extra, 1) > 0) error = ERROR_FILE_TOO_LARGE;
-      break;
-    }
-    ssize_t n = read(fd, buffer + used, capacity - used);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      error = LastError();
-    }
-    if (n <= 0) break;
+  while (error == ERROR_SUCCESS && used < wanted) {
+    const ssize_t n = read(fd, buffer + used, wanted - used);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) error = LastError();
+    if (n <= 0) break;  // shorter than it said: what there was
     used += static_cast<std::size_t>(n);
   }
   if (error == ERROR_SUCCESS) {
