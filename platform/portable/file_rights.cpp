@@ -4,7 +4,11 @@
 //     read-only file.  Root passes every permission check, so for root the
 //     read-only file is the one without any write bit;
 //   - a file with other hard links: a new file would split it from its
-//     other names, and writing it in place could leave it torn.
+//     other names, and writing it in place could leave it torn;
+//   - in a folder that is sticky and writable by all, a file that belongs
+//     neither to this user nor to the folder's owner, as the kernel's
+//     protected_regular has it: whoever took the name first would own the
+//     link, and could change it after this user made it.
 #include <unistd.h>
 
 #include <iterator>
@@ -35,10 +39,14 @@ bool MayWrite(const struct stat& st) {
 
 }  // namespace
 
-DWORD ReplaceError(const struct stat& st) {
+DWORD ReplaceError(const struct stat& st, const struct stat& folder) {
   if (DWORD error = KindError(st.st_mode)) return error;
   if (st.st_nlink > 1) return ERROR_NOT_SUPPORTED;
   if (!MayWrite(st)) return ERROR_ACCESS_DENIED;
+  const mode_t shared = S_ISVTX | S_IWOTH;
+  if ((folder.st_mode & shared) == shared && st.st_uid != geteuid() &&
+      st.st_uid != folder.st_uid)
+    return ERROR_ACCESS_DENIED;
   return ERROR_SUCCESS;
 }
 

@@ -25,9 +25,13 @@ DWORD SaveOnce(const char* path, const uint8_t* data, std::size_t size, HeldFile
   target.Old = file.File;
   if (error == ERROR_SUCCESS && target.Old >= 0) {
     // As the file is now: its links and mode may have changed since.
-    if (fstat(target.Old, &target.Status) != 0) error = LastError();
-    else if (target.Status.st_nlink == 0) error = ERROR_SHARING_VIOLATION;
-    else error = ReplaceError(target.Status);
+    struct stat folder;
+    if (fstat(target.Old, &target.Status) != 0 || fstat(target.Folder, &folder) != 0)
+      error = LastError();
+    else if (target.Status.st_nlink == 0)
+      error = ERROR_SHARING_VIOLATION;
+    else
+      error = ReplaceError(target.Status, folder);
   }
   int made = -1;
   if (error == ERROR_SUCCESS) error = WriteNew(target, data, size, &made);

@@ -71,8 +71,8 @@ DWORD OpenFound(const Place& place, bool forReading, int* fd);
 // ---------------------------------------------------------------- rights
 // (file_rights.cpp)
 
-// Why an existing file may not be replaced, or 0.
-DWORD ReplaceError(const struct stat& st);
+// Why an existing file, in the given folder, may not be replaced, or 0.
+DWORD ReplaceError(const struct stat& st, const struct stat& folder);
 
 // ---------------------------------------------------------------- identity
 // (file_identity.cpp)
