@@ -101,6 +101,56 @@ class FolderTurn {
   int folder_ = -1;
 };
 
+// Puts the file named from in the entry to, which must be empty: false
+// (errno EEXIST) where it holds a file by then.  A file system that cannot
+// rename without replacing can still link; where it cannot link either,
+// the entry is looked at and then renamed over.
+bool PutInEmpty(int folder, const char* from, const char* to) {
+  if (renameat2(folder, from, folder, to, RENAME_NOREPLACE) == 0) return true;
+  if (errno != EINVAL && errno != ENOSYS) return false;
+  if (linkat(folder, from, folder, to, 0) == 0) {
+    (void)unlinkat(folder, from, 0);
+    return true;
+  }
+  if (errno != EPERM && errno != EOPNOTSUPP && errno != ENOSYS) return false;
+  struct stat st;
+  if (fstatat(folder, to, &st, AT_SYMLINK_NOFOLLOW) == 0) {
+    errno = EEXIST;
+    return false;
+  }
+  return renameat(folder, from, folder, to) == 0;
+}
+
+// For a file system that cannot exchange two entries (FUSE ones such as
+// ntfs-3g): the old entry is moved aside, under a random name, and looked
+// at there.  Only the file that was read is replaced: the new file goes
+// into the emptied name and the old one is removed.  Anything else goes
+// back to its name and the save is refused.  So whoever changes the name
+// in between finds it empty or holding their own file, never the new link
+// in place of a file that was not read.  Where someone takes the emptied
+// name first, the save is refused and the old link stays under the hidden
+// name.
+DWORD PublishAside(const Target& target, const char* temporary) {
+  const int folder = target.Folder;
+  char aside[32];
+  DWORD error = ERROR_SHARING_VIOLATION;
+  if (!RandomName(aside)) {
+    error = LastError();
+  } else if (renameat(folder, target.Name, folder, aside) != 0) {
+    if (errno != ENOENT) error = LastError();
+  } else if (!Names(folder, aside, target.Status)) {
+    (void)PutInEmpty(folder, aside, target.Name);
+  } else if (PutInEmpty(folder, temporary, target.Name)) {
+    (void)unlinkat(folder, aside, 0);
+    return ERROR_SUCCESS;
+  } else {
+    if (errno != EEXIST) error = LastError();
+    (void)PutInEmpty(folder, aside, target.Name);
+  }
+  (void)unlinkat(folder, temporary, 0);
+  return error;
+}
+
 // Puts the whole new file, named temporary, in the target's place.  An
 // entry that was empty must still be empty; an entry that held the old
 // file must still hold it: the two are exchanged at once, and the one that
@@ -108,17 +158,9 @@ class FolderTurn {
 DWORD Publish(const Target& target, const char* temporary, int fd) {
   const int folder = target.Folder;
   if (target.Old < 0) {
-    int e = 0;
-    if (renameat2(folder, temporary, folder, target.Name, RENAME_NOREPLACE) == 0) return ERROR_SUCCESS;
-    e = errno;
-    // A file system that cannot rename without replacing can still link.
-    if (e == EINVAL || e == ENOSYS) {
-      e = linkat(folder, temporary, folder, target.Name, 0) == 0 ? 0 : errno;
-      (void)unlinkat(folder, temporary, 0);
-      if (e == 0) return ERROR_SUCCESS;
-    } else {
-      (void)unlinkat(folder, temporary, 0);
-    }
+    if (PutInEmpty(folder, temporary, target.Name)) return ERROR_SUCCESS;
+    const int e = errno;
+    (void)unlinkat(folder, temporary, 0);
     return e == EEXIST ? ERROR_SHARING_VIOLATION : Win32ErrorFromErrno(e);
   }
   // Saves of this tool take turns at this step, so that their exchanges
@@ -136,17 +178,9 @@ DWORD Publish(const Target& target, const char* temporary, int fd) {
     return ERROR_SHARING_VIOLATION;
   }
   const int e = errno;
-  DWORD error = e == ENOENT ? ERROR_SHARING_VIOLATION : Win32ErrorFromErrno(e);
-  // A file system that cannot exchange: the entry is looked at, then
-  // replaced.
-  if ((e == EINVAL || e == ENOSYS) && Names(folder, target.Name, target.Status)) {
-    if (renameat(folder, temporary, folder, target.Name) == 0) return ERROR_SUCCESS;
-    error = LastError();
-  } else if (e == EINVAL || e == ENOSYS) {
-    error = ERROR_SHARING_VIOLATION;
-  }
+  if (e == EINVAL || e == ENOSYS) return PublishAside(target, temporary);
   (void)unlinkat(folder, temporary, 0);
-  return error;
+  return e == ENOENT ? ERROR_SHARING_VIOLATION : Win32ErrorFromErrno(e);
 }
 
 // Names the unnamed file fd at a random name of the folder.  Sets
