@@ -13,6 +13,7 @@ import fcntl
 import os
 import random
 import resource
+import shutil
 import signal
 import stat
 import struct
@@ -306,12 +307,13 @@ def symlink_rule(d):
     os.mkdir(shared)
     victim = os.path.join(private, "victim.lnk")
     me = os.geteuid()
-    rows = [(0o1777, me, me, True), (0o1777, NOBODY, NOBODY, True), (0o777, me, NOBODY, True),
+    rows = [(0o1777, me, me, True), (0o1777, NOBODY, NOBODY, True),
             (0o1777, me, NOBODY, False)]  # folder mode and owner, link owner, followed
     if not ROOT:
         rows = rows[:1]
     for mode, folder_owner, link_owner, followed in rows:
         make(private, "victim.lnk", "old")
+        os.chown(victim, link_owner if followed else me, -1)  # a link leads only to its owner's
         before = open(victim, "rb").read()
         os.chown(shared, folder_owner, -1)
         os.chmod(shared, mode)
@@ -385,7 +387,7 @@ def swap_race(d, rounds=400):
         if not os.path.islink(os.path.join(shared, name)):
             data = open(os.path.join(shared, name), "rb").read()
             assert b"secret" not in data and "secret".encode("utf-16-le") not in data, name
-    assert set(codes) <= {0, 32}, codes
+    assert set(codes) <= {0, 5, 32}, codes  # 5: the swapped-in link is not root's
     st = os.stat(os.path.join(private, "secret.lnk"))
     assert (st.st_uid, stat.S_IMODE(st.st_mode)) == (0, 0o644 & ~current_umask()), st
     return f"{rounds} edits under the swapper: " + ", ".join(
@@ -425,6 +427,197 @@ def strangers_files(d):
 
 
 
+def users_links(d):
+    """Root through a symbolic link another user made: followed only where
+    what it names in the end is that user's; otherwise 5 and nothing read
+    or touched.  A link root made, or none at all, works as before."""
+    if not ROOT:
+        raise Skip("links of another owner need root")
+    third = 1234  # a user other than root and the link's owner
+    home, links, other, locked = (os.path.join(d, n) for n in ("home", "home/links", "other", "locked"))
+    for folder, owner, mode in ((home, NOBODY, 0o755), (links, NOBODY, 0o755),
+                                (other, third, 0o755), (locked, 0, 0o700)):
+        os.mkdir(folder)
+        os.chown(folder, owner, owner)
+        os.chmod(folder, mode)
+    for folder, owner in ((links, NOBODY), (other, third), (locked, 0)):
+        make(folder, "x.lnk", "old")
+        os.chown(os.path.join(folder, "x.lnk"), owner, owner)
+    rows = [  # the link's text, its owner, who runs, /F:, the code of every action
+        ("../locked/x.lnk", NOBODY, 0, "via", 5),       # a root-only link
+        ("../other/x.lnk", NOBODY, 0, "via", 5),        # a third user's link
+        ("/etc/passwd", NOBODY, 0, "via", 5),
+        ("../locked/new.lnk", NOBODY, 0, "via", 5),     # a name to create in root's folder
+        ("../locked", NOBODY, 0, "via/x.lnk", 5),       # a folder of root's
+        ("links/x.lnk", NOBODY, 0, "via", 0),           # the link's owner's own link
+        ("links", NOBODY, 0, "via/x.lnk", 0),           # the owner's own folder
+        (os.path.join(links, "x.lnk"), 0, NOBODY, "via", 0),  # root's link to a user's file
+    ]
+    for text, owner, runner, name, code in rows:
+        entry = os.path.join(home, "via")
+        os.symlink(text, entry)
+        os.lchown(entry, owner, owner)
+        before = {p: open(p, "rb").read() for p in ("/etc/passwd", os.path.join(locked, "x.lnk"),
+                                                   os.path.join(other, "x.lnk"))}
+        for args in (["/A:Q"], ["/A:E", "/D:new"], ["/A:C", "/D:new"]):
+            got = run_as(home, ["/F:" + name, *args], user=runner or None)
+            assert got == code, (text, args, got)
+        assert all(open(p, "rb").read() == b for p, b in before.items()), text
+        assert entries(locked) == ["x.lnk"] and entries(other) == ["x.lnk"], text
+        os.unlink(entry)
+    expect(home, "links/x.lnk", 0, "/A:E", "/D:direct", description="direct")  # no link on the way
+    assert os.stat(os.path.join(links, "x.lnk")).st_uid == NOBODY
+
+
+def strangers_names(d):
+    """In a sticky folder all may write, a file that belongs neither to the
+    one who saves nor to the folder's owner is not taken over: Create and
+    Edit fail with 5 and leave it as it was."""
+    if not ROOT:
+        raise Skip("another user's file needs root")
+    rows = [  # folder owner, file owner, who saves, code
+        (0, NOBODY, 0, 5), (0, 1234, NOBODY, 5), (0, NOBODY, NOBODY, 0), (NOBODY, NOBODY, 0, 0),
+        (0, 0, 0, 0),
+    ]
+    for folder_owner, file_owner, runner, code in rows:
+        folder = tempfile.mkdtemp(dir=d)
+        os.chown(folder, folder_owner, folder_owner)
+        os.chmod(folder, 0o1777)
+        make(folder, "Zelvo ADSL.lnk", "old")
+        path = os.path.join(folder, "Zelvo ADSL.lnk")
+        os.chown(path, file_owner, file_owner)
+        os.chmod(path, 0o666)
+        for args in (["/A:E", "/D:new"], ["/A:C", "/D:new"]):
+            expect(folder, "Zelvo ADSL.lnk", code, *args, user=runner or None,
+                   description="new" if code == 0 else "old")
+        assert os.stat(path).st_uid == file_owner
+
+
+CHANGER = """
+import fcntl, os, sys
+folder = sys.argv[1]
+fd = os.open(folder, os.O_RDONLY)
+fcntl.flock(fd, fcntl.LOCK_EX)
+i = 0
+while True:
+    i += 1
+    tmp = os.path.join(folder, f"t{i % 2}")
+    with open(tmp, "wb") as f:
+        f.write(b"x")
+    os.rename(tmp, os.path.join(folder, "x.lnk"))
+"""
+
+
+def stall(d):
+    """A user who holds his folder's lock and keeps putting a new file under
+    the link's name delays root's Create and Edit by seconds, not minutes:
+    they end with 32, or save."""
+    if not ROOT:
+        raise Skip("another user's folder needs root")
+    os.chown(d, NOBODY, NOBODY)
+    changer = subprocess.Popen(["/usr/bin/python3", "-c", CHANGER, d], user=NOBODY,
+                               group=NOBODY, extra_groups=[])
+    worst = 0
+    try:
+        time.sleep(0.2)
+        for args in (["/A:C", "/T:C:\\app.exe"], ["/A:C", "/D:x"], ["/A:Q"]):
+            start = time.monotonic()
+            code = run_as(d, ["/F:x.lnk", *args])
+            worst = max(worst, time.monotonic() - start)
+            assert code in (0, 32, 11, 2), (args, code)
+    finally:
+        changer.kill()
+        changer.wait()
+    return f"the longest run took {worst:.2f} s"
+
+
+def kernel_files(d):
+    """Files of /proc and /sys are never read or written, whether named
+    directly or through a user's link: no run waits on /proc/kmsg."""
+    files = [f for f in ("/proc/kmsg", "/proc/self/status", "/sys/kernel/uevent_seqnum")
+             if os.access(f, os.R_OK)]
+    names = [(f, None) for f in files]
+    if ROOT:
+        os.chown(d, NOBODY, NOBODY)
+        for i, f in enumerate(files):
+            os.symlink(f, os.path.join(d, f"via{i}.lnk"))
+            os.lchown(os.path.join(d, f"via{i}.lnk"), NOBODY, NOBODY)
+            names.append((f"via{i}.lnk", 5))
+    for name, code in names:
+        for args in (["/A:Q"], ["/A:E", "/D:x"], ["/A:C", "/D:x"]):
+            got = run(d, "/F:" + name, *args, timeout=5)[0]
+            assert got == (code or 222), (name, args, got)
+    return f"{len(names)} names tried"
+
+
+NTFS_SWAPPER = """
+import os, sys
+a, b, t = sys.argv[1:4]
+while True:
+    for src, dst in ((a, t), (b, a), (t, b)):
+        try:
+            os.rename(src, dst)
+        except OSError:
+            pass
+"""
+
+
+def no_exchange(d, rounds=1000):
+    """On a file system without RENAME_EXCHANGE (ntfs-3g, through FUSE),
+    while the folder's owner swaps his two links by renaming, root's Edit
+    of one either saves into the file it read or fails with 32: never a
+    success that leaves the file it read as it was beside the new one."""
+    if not ROOT:
+        raise Skip("mounting a file system needs root")
+    if not (os.path.exists("/dev/fuse") and shutil.which("mkntfs") and shutil.which("ntfs-3g")):
+        raise Skip("needs /dev/fuse, mkntfs and ntfs-3g")
+    image, m = os.path.join(d, "ntfs.img"), os.path.join(d, "mnt")
+    os.mkdir(m)
+    with open(image, "wb") as f:
+        f.truncate(8 << 20)
+    subprocess.run(["mkntfs", "-F", "-q", "-f", image], check=True, stderr=subprocess.DEVNULL)
+    if subprocess.run(["ntfs-3g", "-o", f"uid={NOBODY},gid={NOBODY}", image, m]).returncode != 0:
+        raise Skip("this machine cannot mount ntfs-3g")
+    try:
+        links = {}
+        for t in "ab":
+            make(m, f"{t}.lnk", "old")
+            assert run(m, f"/F:{t}.lnk", "/A:E", f"/T:C:\\{t}.exe")[0] == 0
+            links[t] = open(os.path.join(m, f"{t}.lnk"), "rb").read()
+        swapper = subprocess.Popen(["/usr/bin/python3", "-c", NTFS_SWAPPER, *(
+            os.path.join(m, n) for n in ("a.lnk", "b.lnk", "t.lnk"))],
+            user=NOBODY, group=NOBODY, extra_groups=[])
+        codes = {}
+        try:
+            for i in range(rounds):
+                swapper.send_signal(signal.SIGSTOP)
+                for n in os.listdir(m):
+                    os.unlink(os.path.join(m, n))
+                for t, data in links.items():
+                    with open(os.path.join(m, f"{t}.lnk"), "wb") as f:
+                        f.write(data)
+                swapper.send_signal(signal.SIGCONT)
+                code = run_as(m, ["/F:a.lnk", "/A:E", f"/D:{i}"])
+                swapper.send_signal(signal.SIGSTOP)
+                codes[code] = codes.get(code, 0) + 1
+                found = [read_report(run(m, "/F:" + n, "/A:Q")[1]) for n in os.listdir(m)]
+                targets = [f["TargetPath"] for f in found if f]
+                assert code in (0, 2, 32), code
+                saved = [f["Description"] for f in found if f].count(str(i))
+                # Saved, the file read was replaced: no copy of it is left (the
+                # swapper may have renamed over the new one since).  Refused,
+                # nothing of the new link is anywhere.
+                assert saved <= (code == 0), (i, code, found)
+                assert code != 0 or len(targets) == len(set(targets)), (i, targets)
+        finally:
+            swapper.kill()
+            swapper.wait()
+    finally:
+        subprocess.run(["umount", m], check=True)
+    return f"{rounds} edits under the swapper: " + ", ".join(
+        f"{n} ended {c}" for c, n in sorted(codes.items()))
+
+
 def lost_output(d):
     """Output that cannot be written fails a run that would have succeeded,
     with the system's error; the edit itself is saved all the same."""
@@ -457,16 +650,19 @@ def lost_output(d):
 
 CASES = [special_files, symlink, read_only, read_only_folder, foreign_owner,
          full_file_system, read_only_mount, kill_during_saves, concurrent_editors,
-         attributes, symlink_rule, swap_race, strangers_files, lost_output]
+         attributes, symlink_rule, swap_race, strangers_files, users_links, strangers_names,
+         stall, kernel_files, no_exchange, lost_output]
 
 
 def main():
     global EXE
     ap = argparse.ArgumentParser()
     ap.add_argument("--exe", required=True)
-    EXE = os.path.abspath(ap.parse_args().exe)
+    ap.add_argument("cases", nargs="*", help="the cases to run (all by default)")
+    args = ap.parse_args()
+    EXE = os.path.abspath(args.exe)
     failed = 0
-    for case in CASES:
+    for case in [c for c in CASES if not args.cases or c.__name__ in args.cases]:
         with tempfile.TemporaryDirectory(prefix="fault-") as d:
             os.chmod(d, 0o755)
             try:
