@@ -47,11 +47,13 @@ struct HeldFile {
   char Name[256] = {};
 };
 
-// Reads the whole regular file into buffer.  Returns 0 or a Win32 error
-// number: a file larger than the buffer is ERROR_FILE_TOO_LARGE, a folder
-// ERROR_ACCESS_DENIED, a device, pipe or socket ERROR_BAD_FILE_TYPE (found
-// without waiting on it), a symbolic link out of a shared sticky folder
-// that neither this user nor the folder's owner made ERROR_ACCESS_DENIED.
+// Reads the whole regular file into buffer, no more than the size it gives.
+// Returns 0 or a Win32 error number: a file larger than the buffer is
+// ERROR_FILE_TOO_LARGE, a folder ERROR_ACCESS_DENIED, a device, pipe,
+// socket or file of /proc or /sys ERROR_BAD_FILE_TYPE (found without
+// waiting on it), a symbolic link that names what its owner does not own,
+// or one out of a shared sticky folder that neither this user nor the
+// folder's owner made, ERROR_ACCESS_DENIED (files.h and file_names.cpp).
 // On success *held (when given) holds the file that was read.
 DWORD ReadWholeFile(const char* path, uint8_t* buffer, std::size_t capacity,
                     std::size_t* size, HeldFile* held = nullptr);
@@ -63,8 +65,9 @@ DWORD ReadWholeFile(const char* path, uint8_t* buffer, std::size_t capacity,
 // the entry still holds the old file (else ERROR_SHARING_VIOLATION); the
 // folder is flushed last.  Refuses what the read refuses, a file with more
 // than one hard link (ERROR_NOT_SUPPORTED), a file this user may not write
-// (ERROR_ACCESS_DENIED) and one whose attributes the new file cannot take
-// (ERROR_ACCESS_DENIED where it may not set them).  On failure the old file
+// or a stranger's in a shared sticky folder (ERROR_ACCESS_DENIED), and one
+// whose attributes the new file cannot take (ERROR_ACCESS_DENIED where it
+// may not set them).  On failure the old file
 // is as it was and no new file is left behind.  On success *held holds the
 // new file.  Returns 0 or a Win32 error number.
 DWORD WriteFileReplacing(const char* path, const uint8_t* data, std::size_t size,
