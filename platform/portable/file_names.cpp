@@ -83,6 +83,23 @@ std::size_t RestLength(const char* rest) {
   return std::strlen(rest);
 }
 
+// The symbolic link name names in folder: what it is (*st) and its text,
+// read from one and the same link.
+DWORD ReadLink(int folder, const char* name, struct stat* st, char (&text)[PATH_MAX],
+               ssize_t* length) {
+  const int fd = openat(folder, name, O_PATH | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) return errno == ENOENT ? ERROR_SHARING_VIOLATION : LastError();
+  DWORD error = ERROR_SUCCESS;
+  if (fstat(fd, st) != 0)
+    error = LastError();
+  else if (!S_ISLNK(st->st_mode))
+    error = ERROR_SHARING_VIOLATION;  // no longer a link: the name changed
+  else if ((*length = readlinkat(fd, "", text, sizeof text)) < 0)
+    error = LastError();
+  close(fd);
+  return error;
+}
+
 uid_t OwnerOf(int fd) {
   struct stat st;
   // Nobody owns what cannot be looked at: no debt is settled by it.
@@ -182,6 +199,11 @@ DWORD FindPlace(const char* path, Place* place) {
       break;
     }
     if (S_ISLNK(st.st_mode)) {
+      // The owner is the owner of the very link whose text is read.
+      char text[PATH_MAX];
+      ssize_t t = 0;
+      error = ReadLink(folder, name, &st, text, &t);
+      if (error != ERROR_SUCCESS) break;
       if (++hops > kMaxLinkHops) {
         error = ERROR_CANT_RESOLVE_FILENAME;
         break;
@@ -201,13 +223,6 @@ DWORD FindPlace(const char* path, Place* place) {
       }
       // The link's text takes the place of its name; what followed it
       // stays.  A relative text is relative to the link's folder.
-      char text[PATH_MAX];
-      const ssize_t t = readlinkat(folder, name, text, sizeof text);
-      if (t < 0) {
-        // No longer a link: the name changed since it was looked at.
-        error = errno == EINVAL ? ERROR_SHARING_VIOLATION : LastError();
-        break;
-      }
       const std::size_t restLength = std::strlen(rest);
       if (st.st_uid != user && st.st_uid != 0)
         debts.Links[debts.Count++] = {RestLength(rest), st.st_uid};
