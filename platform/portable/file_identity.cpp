@@ -1,7 +1,8 @@
 // What a new file takes from the one it replaces: owner, group, mode and
-// extended attributes.  A file whose extended attributes the new one cannot
-// take (a user who is not root may not set security.*) is not replaced:
-// the save would drop them.
+// extended attributes.  Where this user cannot give the new file one of
+// them, the save keeps the old file instead (kKeepFileInstead): a new file
+// would drop it.  And the DOS attributes Samba keeps: a save sets the
+// archive attribute, as a write through SMB does.
 #include <sys/xattr.h>
 #include <unistd.h>
 
@@ -33,17 +34,11 @@ ssize_t ListAttributes(int fd, char* list, std::size_t size) {
   return n;
 }
 
-ssize_t GetAttribute(int fd, const char* name, void* value, std::size_t size) {
-  ssize_t n = fgetxattr(fd, name, value, size);
-  if (n < 0 && errno == EBADF) {
-    char self[32];
-    SelfPath(fd, self);
-    n = getxattr(self, name, value, size);
-  }
-  return n;
-}
-
 bool Unsupported(int error) { return error == ENOTSUP || error == ENOSYS; }
+
+// Whether the refusal of an attribute, or an owner, means that a new file
+// of this user's cannot take it.
+bool CannotGive(int error) { return error == EPERM || error == EACCES || Unsupported(error); }
 
 // Gives the file to the extended attributes of from, each one that it does
 // not have already with the same value.  An access ACL that from lacks is
@@ -66,29 +61,51 @@ DWORD CarryAttributes(int from, int to) {
         std::memcmp(presentValue, attributeValue, static_cast<std::size_t>(size)) == 0)
       continue;
     if (fsetxattr(to, name, attributeValue, static_cast<std::size_t>(size), 0) != 0)
-      return LastError();
+      return CannotGive(errno) ? kKeepFileInstead : LastError();
   }
   if (!hasAccessAcl && fremovexattr(to, kAccessAcl) != 0 && errno != ENODATA &&
       !Unsupported(errno))
-    return LastError();
+    return CannotGive(errno) ? kKeepFileInstead : LastError();
   return ERROR_SUCCESS;
 }
 
 }  // namespace
 
-// The new file takes the old one's owner, group, extended attributes and
-// mode.  A user who is not root keeps the group when a member of it, and
-// the owner only when it is the user; set-user and set-group bits go with
-// the owner they belong to.  The mode comes last, as an ACL sets it too.
+ssize_t GetAttribute(int fd, const char* name, void* value, std::size_t size) {
+  ssize_t n = fgetxattr(fd, name, value, size);
+  if (n < 0 && errno == EBADF) {
+    char self[32];
+    SelfPath(fd, self);
+    n = getxattr(self, name, value, size);
+  }
+  return n;
+}
+
+// The new file takes the old one's owner and group, its extended attributes
+// and its mode, the mode last, as an ACL sets it too.
 DWORD KeepIdentity(int fd, const Target& target) {
   const struct stat& old = target.Status;
-  mode_t mode = old.st_mode & 07777;
-  if (fchown(fd, old.st_uid, old.st_gid) != 0) {
-    mode &= 0777;
-    (void)fchown(fd, static_cast<uid_t>(-1), old.st_gid);
-  }
+  if (fchown(fd, old.st_uid, old.st_gid) != 0)
+    return CannotGive(errno) ? kKeepFileInstead : LastError();
   if (DWORD error = CarryAttributes(target.Old, fd)) return error;
-  if (fchmod(fd, mode) != 0) return LastError();
+  if (fchmod(fd, old.st_mode & 07777) != 0) return LastError();
+  return ERROR_SUCCESS;
+}
+
+DWORD MarkArchive(int fd) {
+  uint8_t record[1024];
+  uint8_t marked[sizeof record + 16];
+  const ssize_t size = GetAttribute(fd, kDosAttributesName, record, sizeof record);
+  if (size < 0)  // none, or larger than any record Samba writes: left as it is
+    return errno == ENODATA || errno == ERANGE || Unsupported(errno) ? ERROR_SUCCESS : LastError();
+  uint32_t attributes = 0;
+  if (!ReadDosAttributes(record, static_cast<std::size_t>(size), &attributes) ||
+      (attributes & kDosArchive) != 0)
+    return ERROR_SUCCESS;  // a record this code does not know stays as it is
+  const std::size_t n = AddDosAttributes(record, static_cast<std::size_t>(size), kDosArchive,
+                                         marked, sizeof marked);
+  if (n == 0) return ERROR_SUCCESS;
+  if (fsetxattr(fd, kDosAttributesName, marked, n, 0) != 0) return LastError();
   return ERROR_SUCCESS;
 }
 

@@ -24,11 +24,13 @@
 //     stands for; one whose file has no name any more leads nowhere.
 #include <fcntl.h>
 #include <linux/magic.h>
+#include <sys/random.h>
 #include <sys/vfs.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstring>
 
 #include "files.h"
@@ -151,6 +153,19 @@ bool SameFile(const struct stat& a, const struct stat& b) {
 void Close(int* fd) {
   if (*fd >= 0) close(*fd);
   *fd = -1;
+}
+
+bool RandomName(char (&name)[32], const char* suffix) {
+  uint64_t value = 0;
+  if (getrandom(&value, sizeof value, 0) != static_cast<ssize_t>(sizeof value)) return false;
+  std::snprintf(name, sizeof name, ".lnk-%016llx%s", static_cast<unsigned long long>(value),
+                suffix);
+  return true;
+}
+
+bool Names(int folder, const char* name, const struct stat& file) {
+  struct stat entry;
+  return fstatat(folder, name, &entry, AT_SYMLINK_NOFOLLOW) == 0 && SameFile(entry, file);
 }
 
 // Resolves path to the folder of its last component and that component's

@@ -1,4 +1,9 @@
-// How long one run waits for others, in all.
+// How long one run waits for others, in all, and what it waits for: a
+// folder's lock, and a file someone holds.
+#include <fcntl.h>
+#include <sys/file.h>
+
+#include <cerrno>
 #include <ctime>
 
 #include "files.h"
@@ -29,6 +34,32 @@ bool WaitAMoment() {
   const struct timespec millisecond = {0, 1000 * 1000};
   (void)nanosleep(&millisecond, nullptr);
   return true;
+}
+
+int OpenWaiting(int folder, const char* name, int flags) {
+  for (;;) {
+    const int fd = openat(folder, name, flags);
+    if (fd >= 0 || (errno != EWOULDBLOCK && errno != ETXTBSY)) return fd;
+    const int error = errno;
+    if (!WaitAMoment()) {
+      errno = error;
+      return -1;
+    }
+  }
+}
+
+FolderTurn::FolderTurn(int folder) {
+  do {
+    if (flock(folder, LOCK_EX | LOCK_NB) == 0) {
+      folder_ = folder;
+      return;
+    }
+    if (errno != EWOULDBLOCK && errno != EINTR) return;
+  } while (WaitAMoment());
+}
+
+FolderTurn::~FolderTurn() {
+  if (folder_ >= 0) (void)flock(folder_, LOCK_UN);
 }
 
 }  // namespace portable

@@ -23,6 +23,7 @@ void HeldFile::Take(HeldFile& other) {
   Folder = other.Folder;
   File = other.File;
   std::memcpy(Name, other.Name, sizeof Name);
+  Read = other.Read;
   other.Folder = other.File = -1;
   other.Name[0] = '\0';
 }
@@ -62,6 +63,7 @@ DWORD ReadWholeFile(const char* path, uint8_t* buffer, std::size_t capacity,
       held->Close();
       held->Folder = place.Folder;
       held->File = fd;
+      held->Read = st;
       std::memcpy(held->Name, place.Name, sizeof held->Name);
       return ERROR_SUCCESS;
     }

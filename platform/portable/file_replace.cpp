@@ -13,8 +13,6 @@
 // link under a hidden name of the form .lnk-<16 hex digits>.tmp; one killed
 // just after the exchange leaves the old link under that name.
 #include <fcntl.h>
-#include <sys/file.h>
-#include <sys/random.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -42,64 +40,30 @@ bool WriteAll(int fd, const uint8_t* data, std::size_t size) {
   return true;
 }
 
-DWORD FillFile(int fd, const Target& target, const uint8_t* data, std::size_t size) {
-  if (!WriteAll(fd, data, size)) return LastError();
-  if (target.Old >= 0)
+// What a new link file is made of.
+struct NewContents {
+  const Target& To;
+  const uint8_t* Data;
+  std::size_t Size;
+};
+
+DWORD FillFile(int fd, const void* context) {
+  const NewContents& contents = *static_cast<const NewContents*>(context);
+  const Target& target = contents.To;
+  if (!WriteAll(fd, contents.Data, contents.Size)) return LastError();
+  if (target.Old >= 0) {
     if (DWORD error = KeepIdentity(fd, target)) return error;
+    if (DWORD error = MarkArchive(fd)) return error;
+  }
   if (fsync(fd) != 0) return LastError();
   return ERROR_SUCCESS;
 }
 
-DWORD SyncFolder(int folder) {
-  // A file system that cannot flush a folder says EINVAL; the rename stands.
-  if (fsync(folder) != 0 && errno != EINVAL) return LastError();
-  return ERROR_SUCCESS;
-}
-
-// A hidden name nobody can foresee: .lnk-, 16 hex digits, .tmp.  One
-// length, whatever the link's name, so any name that fits a folder saves.
-bool RandomName(char (&name)[32]) {
-  uint64_t value = 0;
-  if (getrandom(&value, sizeof value, 0) != static_cast<ssize_t>(sizeof value)) return false;
-  std::snprintf(name, sizeof name, ".lnk-%016llx.tmp", static_cast<unsigned long long>(value));
-  return true;
-}
-
-bool Names(int folder, const char* name, const struct stat& file) {
-  struct stat entry;
-  return fstatat(folder, name, &entry, AT_SYMLINK_NOFOLLOW) == 0 && SameFile(entry, file);
-}
 
 bool NamesFd(int folder, const char* name, int fd) {
   struct stat file;
   return fstat(fd, &file) == 0 && Names(folder, name, file);
 }
-
-// Holds the folder's lock for saves (flock) while it lives.  A save holds
-// it for an instant, so a lock not had at once is tried again a millisecond
-// later, while the run may still wait (Patient): a lock held longer is
-// another program's, perhaps another user's, and the save goes on without
-// it, as where the file system has no such locks.
-class FolderTurn {
- public:
-  explicit FolderTurn(int folder) {
-    do {
-      if (flock(folder, LOCK_EX | LOCK_NB) == 0) {
-        folder_ = folder;
-        return;
-      }
-      if (errno != EWOULDBLOCK && errno != EINTR) return;
-    } while (WaitAMoment());
-  }
-  ~FolderTurn() {
-    if (folder_ >= 0) (void)flock(folder_, LOCK_UN);
-  }
-  FolderTurn(const FolderTurn&) = delete;
-  FolderTurn& operator=(const FolderTurn&) = delete;
-
- private:
-  int folder_ = -1;
-};
 
 // Puts the file named from in the entry to, which must be empty: false
 // (errno EEXIST) where it holds a file by then.  A file system that cannot
@@ -134,7 +98,7 @@ DWORD PublishAside(const Target& target, const char* temporary) {
   const int folder = target.Folder;
   char aside[32];
   DWORD error = ERROR_SHARING_VIOLATION;
-  if (!RandomName(aside)) {
+  if (!RandomName(aside, ".tmp")) {
     error = LastError();
   } else if (renameat(folder, target.Name, folder, aside) != 0) {
     if (errno != ENOENT) error = LastError();
@@ -185,15 +149,14 @@ DWORD Publish(const Target& target, const char* temporary, int fd) {
 
 // Names the unnamed file fd at a random name of the folder.  Sets
 // *unsupported where the system cannot do it at all.
-DWORD NameUnnamed(int fd, int folder, char (&temporary)[32], bool* unsupported) {
+DWORD NameUnnamed(int fd, int folder, const char* suffix, char (&name)[32], bool* unsupported) {
   char self[32];
   SelfPath(fd, self);
   for (int attempt = 0; attempt < kNameTries; ++attempt) {
-    if (!RandomName(temporary)) return LastError();
-    if (linkat(AT_FDCWD, self, folder, temporary, AT_SYMLINK_FOLLOW) == 0) return ERROR_SUCCESS;
+    if (!RandomName(name, suffix)) return LastError();
+    if (linkat(AT_FDCWD, self, folder, name, AT_SYMLINK_FOLLOW) == 0) return ERROR_SUCCESS;
     // Without /proc, root can link the descriptor itself.
-    if (errno == ENOENT && linkat(fd, "", folder, temporary, AT_EMPTY_PATH) == 0)
-      return ERROR_SUCCESS;
+    if (errno == ENOENT && linkat(fd, "", folder, name, AT_EMPTY_PATH) == 0) return ERROR_SUCCESS;
     if (errno == EEXIST) continue;  // someone's file: another name
     *unsupported = errno == ENOENT || errno == EPERM || errno == EOPNOTSUPP;
     return LastError();
@@ -201,24 +164,39 @@ DWORD NameUnnamed(int fd, int folder, char (&temporary)[32], bool* unsupported) 
   return ERROR_ALREADY_EXISTS;
 }
 
-// For file systems without unnamed files: a new file, named at random from
-// the start, which only a save killed before its exchange leaves behind.
-DWORD WriteNamed(const Target& target, const uint8_t* data, std::size_t size, int* made) {
+// For file systems without unnamed files: the file is made under a random
+// .tmp name, which only a run killed before it is whole leaves behind, and
+// given a name with the suffix once it is.
+DWORD MakeNamed(int folder, mode_t mode, const Filler& fill, const char* suffix, char (&name)[32],
+                int* made) {
   char temporary[32];
   for (int attempt = 0; attempt < kNameTries; ++attempt) {
-    if (!RandomName(temporary)) return LastError();
-    int fd = openat(target.Folder, temporary, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                    target.Old >= 0 ? 0600 : 0666);
+    if (!RandomName(temporary, ".tmp")) return LastError();
+    const int fd =
+        openat(folder, temporary, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
     if (fd < 0) {
       if (errno == EEXIST) continue;
       return LastError();
     }
-    DWORD error = FillFile(fd, target, data, size);
-    if (error == ERROR_SUCCESS) error = Publish(target, temporary, fd);
-    else (void)unlinkat(target.Folder, temporary, 0);
-    if (error == ERROR_SUCCESS) error = SyncFolder(target.Folder);
-    if (error == ERROR_SUCCESS) *made = fd;
-    else close(fd);
+    DWORD error = fill(fd);
+    if (error == ERROR_SUCCESS) {
+      std::memcpy(name, temporary, sizeof name);
+      for (int tries = 0; tries < kNameTries && std::strcmp(suffix, ".tmp") != 0; ++tries) {
+        if (!RandomName(name, suffix)) {
+          error = LastError();
+        } else if (!PutInEmpty(folder, temporary, name)) {
+          if (errno == EEXIST) continue;
+          error = LastError();
+        }
+        break;
+      }
+    }
+    if (error == ERROR_SUCCESS) {
+      *made = fd;
+      return ERROR_SUCCESS;
+    }
+    (void)unlinkat(folder, temporary, 0);
+    close(fd);
     return error;
   }
   return ERROR_ALREADY_EXISTS;
@@ -226,35 +204,59 @@ DWORD WriteNamed(const Target& target, const uint8_t* data, std::size_t size, in
 
 }  // namespace
 
+DWORD SyncFolder(int folder) {
+  // A file system that cannot flush a folder says EINVAL; the rename stands.
+  if (fsync(folder) != 0 && errno != EINVAL) return LastError();
+  return ERROR_SUCCESS;
+}
+
+DWORD MakeWholeFile(int folder, mode_t mode, const Filler& fill, const char* suffix,
+                    char (&name)[32], int* made) {
+  if (!unnamedFiles) return MakeNamed(folder, mode, fill, suffix, name, made);
+  const int fd = openat(folder, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, mode);
+  if (fd < 0) {
+    if (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL)
+      return MakeNamed(folder, mode, fill, suffix, name, made);
+    return LastError();
+  }
+  DWORD error = fill(fd);
+  bool unsupported = false;
+  if (error == ERROR_SUCCESS) error = NameUnnamed(fd, folder, suffix, name, &unsupported);
+  if (error == ERROR_SUCCESS) {
+    *made = fd;
+    return ERROR_SUCCESS;
+  }
+  close(fd);
+  return unsupported ? MakeNamed(folder, mode, fill, suffix, name, made) : error;
+}
+
 DWORD WriteNew(const Target& target, const uint8_t* data, std::size_t size, int* made) {
   // The mode is the old file's, set before the file has a name; a new link
   // gets what the umask leaves of 0666.
-  if (!unnamedFiles) return WriteNamed(target, data, size, made);
-  int fd = openat(target.Folder, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC,
-                  target.Old >= 0 ? 0600 : 0666);
-  if (fd < 0) {
-    if (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL)
-      return WriteNamed(target, data, size, made);
-    return LastError();
-  }
-  DWORD error = FillFile(fd, target, data, size);
-  bool unsupported = false;
+  const NewContents contents = {target, data, size};
   char temporary[32];
-  if (error == ERROR_SUCCESS) error = NameUnnamed(fd, target.Folder, temporary, &unsupported);
-  if (unsupported) {
-    close(fd);
-    return WriteNamed(target, data, size, made);
-  }
-  if (error == ERROR_SUCCESS) error = Publish(target, temporary, fd);
+  int fd = -1;
+  DWORD error = MakeWholeFile(target.Folder, target.Old >= 0 ? 0600 : 0666,
+                              Filler{FillFile, &contents}, ".tmp", temporary, &fd);
+  if (error != ERROR_SUCCESS) return error;
+  error = Publish(target, temporary, fd);
   if (error == ERROR_SUCCESS) error = SyncFolder(target.Folder);
   if (error == ERROR_SUCCESS) *made = fd;
   else close(fd);
   return error;
 }
 
-bool UseUnnamedFiles(bool use) {
-  const bool previous = unnamedFiles;
-  unnamedFiles = use;
+// Set by tests alone.
+bool keepAll = false;
+
+bool KeepsFile(const Target& target) {
+  return keepAll || geteuid() != 0 || target.Status.st_nlink > 1;
+}
+
+SaveWay UseSaveWay(SaveWay way) {
+  const SaveWay previous = keepAll ? SaveWay::InPlace : unnamedFiles ? SaveWay::Unnamed : SaveWay::Named;
+  keepAll = way == SaveWay::InPlace;
+  unnamedFiles = way != SaveWay::Named;
   return previous;
 }
 

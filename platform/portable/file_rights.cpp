@@ -1,53 +1,74 @@
 // Who may replace what.
 //
 //   - a file this user may not write: Windows refuses to replace a
-//     read-only file.  Root passes every permission check, so for root the
-//     read-only file is the one without any write bit;
-//   - a file with other hard links: a new file would split it from its
-//     other names, and writing it in place could leave it torn;
+//     read-only file.  Whether this user may write it is the kernel's
+//     answer (mode, ACLs, a read-only mount), asked by opening it for
+//     writing.  Root passes every permission check, so for root the
+//     read-only file is also the one without any write bit;
+//   - a file Windows marks read-only, which Samba keeps in user.DOSATTRIB
+//     and not in the mode: refused to everyone, root included, as Windows
+//     refuses it;
 //   - in a folder that is sticky and writable by all, a file that belongs
 //     neither to this user nor to the folder's owner, as the kernel's
 //     protected_regular has it: whoever took the name first would own the
-//     link, and could change it after this user made it.
+//     link, and could change it after this user made it;
+//   - a file with other hard links that does not belong to the owner of the
+//     folder it was found in: rewriting it would write what another name
+//     stands for, perhaps one its owner never meant to be reached from
+//     here, as the kernel's protected_hardlinks has it.
+#include <fcntl.h>
 #include <unistd.h>
 
-#include <iterator>
+#include <cerrno>
 
 #include "files.h"
 
 namespace portable {
 namespace {
 
-bool InGroup(gid_t group) {
-  if (getegid() == group) return true;
-  static gid_t groups[1024];
-  const int n = getgroups(static_cast<int>(std::size(groups)), groups);
-  if (n < 0) return true;  // more groups than we hold: let the kernel judge
-  for (int i = 0; i < n; ++i)
-    if (groups[i] == group) return true;
-  return false;
+bool DosReadOnly(int fd) {
+  uint8_t record[1024];
+  const ssize_t size = GetAttribute(fd, kDosAttributesName, record, sizeof record);
+  uint32_t attributes = 0;
+  return size > 0 && ReadDosAttributes(record, static_cast<std::size_t>(size), &attributes) &&
+         (attributes & kDosReadOnly) != 0;
 }
 
-// Whether this user may write the file, by its mode bits.
-bool MayWrite(const struct stat& st) {
-  const uid_t user = geteuid();
-  if (user == 0) return (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) != 0;
-  if (st.st_uid == user) return (st.st_mode & S_IWUSR) != 0;
-  if (InGroup(st.st_gid)) return (st.st_mode & S_IWGRP) != 0;
-  return (st.st_mode & S_IWOTH) != 0;
+DWORD OpenError(int error) {
+  if (error == EWOULDBLOCK || error == ETXTBSY) return ERROR_SHARING_VIOLATION;
+  return Win32ErrorFromErrno(error);
 }
 
 }  // namespace
 
-DWORD ReplaceError(const struct stat& st, const struct stat& folder) {
+DWORD ReplaceError(const Target& target, const struct stat& folder) {
+  const struct stat& st = target.Status;
   if (DWORD error = KindError(st.st_mode)) return error;
-  if (st.st_nlink > 1) return ERROR_NOT_SUPPORTED;
-  if (!MayWrite(st)) return ERROR_ACCESS_DENIED;
+  const uid_t user = geteuid();
+  if (user == 0 && (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) return ERROR_ACCESS_DENIED;
   const mode_t shared = S_ISVTX | S_IWOTH;
-  if ((folder.st_mode & shared) == shared && st.st_uid != geteuid() &&
-      st.st_uid != folder.st_uid)
+  if ((folder.st_mode & shared) == shared && st.st_uid != user && st.st_uid != folder.st_uid)
     return ERROR_ACCESS_DENIED;
+  if (st.st_nlink > 1 && st.st_uid != folder.st_uid) return ERROR_NOT_SUPPORTED;
+  if (DosReadOnly(target.Old)) return ERROR_ACCESS_DENIED;
   return ERROR_SUCCESS;
+}
+
+DWORD OpenForWriting(const Target& target, int* fd) {
+  constexpr int kFlags = O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+  char self[32];
+  SelfPath(target.Old, self);
+  *fd = OpenWaiting(AT_FDCWD, self, kFlags);
+  if (*fd < 0 && errno == ENOENT) {
+    // Without /proc: by its name, which must still hold it.
+    *fd = OpenWaiting(target.Folder, target.Name, kFlags | O_NOFOLLOW);
+    struct stat st;
+    if (*fd >= 0 && (fstat(*fd, &st) != 0 || !SameFile(st, target.Status))) {
+      Close(fd);
+      return ERROR_SHARING_VIOLATION;
+    }
+  }
+  return *fd < 0 ? OpenError(errno) : ERROR_SUCCESS;
 }
 
 }  // namespace portable

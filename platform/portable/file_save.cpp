@@ -1,11 +1,28 @@
 // Saves: the name resolved (or the file a read held), the checks of who
-// may replace it, and the new file put in its place.
+// may replace it, and the new contents put in its place: in a new file
+// that takes the old one's place (file_replace.cpp) where a new file can
+// take everything the old one has, else in the old file itself
+// (file_rewrite.cpp).
+#include <unistd.h>
+
 #include <cstring>
 
 #include "files.h"
 
 namespace portable {
 namespace {
+
+// Puts data in the place of target's existing file; *made is the new file,
+// or -1 where the old one was kept and holds the new contents.
+DWORD SaveExisting(const Target& target, const uint8_t* data, std::size_t size, int* made) {
+  int writable = -1;
+  DWORD error = OpenForWriting(target, &writable);
+  if (error != ERROR_SUCCESS) return error;
+  error = KeepsFile(target) ? kKeepFileInstead : WriteNew(target, data, size, made);
+  if (error == kKeepFileInstead) error = RewriteInPlace(target, writable, data, size);
+  Close(&writable);
+  return error;
+}
 
 // One save into what file holds, or, where it holds nothing, into what path
 // names now.
@@ -18,11 +35,15 @@ DWORD SaveOnce(const char* path, const uint8_t* data, std::size_t size, HeldFile
     file.Folder = place.Folder;
     std::memcpy(file.Name, place.Name, sizeof file.Name);
     if (place.Exists) error = OpenFound(place, false, &file.File);
+    if (error == ERROR_SUCCESS && file.File >= 0 && fstat(file.File, &file.Read) != 0)
+      error = LastError();
   }
   Target target;
   target.Folder = file.Folder;
   target.Name = file.Name;
   target.Old = file.File;
+  target.Read = file.Read;
+  int made = -1;
   if (error == ERROR_SUCCESS && target.Old >= 0) {
     // As the file is now: its links and mode may have changed since.
     struct stat folder;
@@ -31,15 +52,18 @@ DWORD SaveOnce(const char* path, const uint8_t* data, std::size_t size, HeldFile
     else if (target.Status.st_nlink == 0)
       error = ERROR_SHARING_VIOLATION;
     else
-      error = ReplaceError(target.Status, folder);
+      error = ReplaceError(target, folder);
+    if (error == ERROR_SUCCESS) error = SaveExisting(target, data, size, &made);
+  } else if (error == ERROR_SUCCESS) {
+    error = WriteNew(target, data, size, &made);
   }
-  int made = -1;
-  if (error == ERROR_SUCCESS) error = WriteNew(target, data, size, &made);
-  if (error == ERROR_SUCCESS) {
+  if (error == ERROR_SUCCESS && made >= 0) {
     // The name now holds the new file; a later save replaces that one.
     Close(&file.File);
     file.File = made;
   }
+  // What a later save must find.
+  if (error == ERROR_SUCCESS && fstat(file.File, &file.Read) != 0) error = LastError();
   return error;
 }
 

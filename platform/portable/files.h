@@ -1,7 +1,7 @@
 // What the parts of the file code share: how a name is resolved and what it
-// found, who may replace what, and how a new file takes an old one's place.
-// The tool reaches all of it through ReadWholeFile and WriteFileReplacing
-// (internal.h).
+// found, who may replace what, how a new file takes an old one's place, and
+// how a file is rewritten where a new one could not.  The tool reaches all
+// of it through ReadWholeFile and WriteFileReplacing (internal.h).
 #pragma once
 
 #include <sys/stat.h>
@@ -31,6 +31,15 @@ void Close(int* fd);
 // 0 for a regular file; else the error that refuses a file of this kind.
 DWORD KindError(mode_t mode);
 
+// A hidden name nobody can foresee: .lnk-, 16 hex digits and the suffix
+// (".tmp" for new files, ".bak" for copies of old ones).  One length,
+// whatever the link's name, so any name that fits a folder saves.
+bool RandomName(char (&name)[32], const char* suffix);
+// Whether the entry name of folder is the file.
+bool Names(int folder, const char* name, const struct stat& file);
+// Flushes the folder's entries.  (file_replace.cpp)
+DWORD SyncFolder(int folder);
+
 // ---------------------------------------------------------------- patience
 // (file_patience.cpp)
 
@@ -46,6 +55,28 @@ inline constexpr long long kPatienceMs = 2000;
 bool Patient();
 // Waits a millisecond where the run may still wait; false where not.
 bool WaitAMoment();
+
+// openat, tried again while the file is held by someone (a lease, as Samba
+// takes for a client with kernel oplocks, or a running program) and the
+// run may still wait.  flags must hold O_NONBLOCK, so that an open never
+// waits on the holder itself; one still refused is EWOULDBLOCK or ETXTBSY.
+int OpenWaiting(int folder, const char* name, int flags);
+
+// Holds the folder's lock for saves (flock) while it lives, so that saves
+// of this tool take turns.  A save holds it for an instant, so a lock not
+// had at once is tried again a millisecond later, while the run may still
+// wait: a lock held longer is another program's, perhaps another user's,
+// and the save goes on without it, as where the file system has no locks.
+class FolderTurn {
+ public:
+  explicit FolderTurn(int folder);
+  ~FolderTurn();
+  FolderTurn(const FolderTurn&) = delete;
+  FolderTurn& operator=(const FolderTurn&) = delete;
+
+ private:
+  int folder_ = -1;
+};
 
 // ---------------------------------------------------------------- names
 // (file_names.cpp)
@@ -71,30 +102,102 @@ DWORD OpenFound(const Place& place, bool forReading, int* fd);
 // ---------------------------------------------------------------- rights
 // (file_rights.cpp)
 
-// Why an existing file, in the given folder, may not be replaced, or 0.
-DWORD ReplaceError(const struct stat& st, const struct stat& folder);
-
-// ---------------------------------------------------------------- identity
-// (file_identity.cpp)
-
 // What a save replaces: the folder entry and, when there is one, the file
-// it holds (open) and what that file was.
+// it holds (open), what that file is now, and what it was when it was read.
 struct Target {
   int Folder = -1;
   const char* Name = nullptr;
   int Old = -1;
   struct stat Status;
+  struct stat Read;
 };
 
+// Why the existing file of target may not be replaced, or 0.  folder is
+// what holds it.
+DWORD ReplaceError(const Target& target, const struct stat& folder);
+
+// Opens the existing file of target for writing, as the kernel allows this
+// user (mode, ACLs, a read-only mount), waiting a while for one who holds
+// it.  Returns 0 or the error: ERROR_ACCESS_DENIED where this user may not
+// write it, ERROR_SHARING_VIOLATION where it is still held.
+DWORD OpenForWriting(const Target& target, int* fd);
+
+
+// ---------------------------------------------------------------- identity
+// (file_identity.cpp)
+
+// What KeepIdentity answers where this user cannot give the new file all
+// the old one has: the save keeps the file instead.
+inline constexpr DWORD kKeepFileInstead = 0xFFFFFFFF;
+
 // The new file fd takes the old one's owner, group, extended attributes
-// and mode, as far as this user may give them.
+// and mode.  Returns 0, kKeepFileInstead, or another error.
 DWORD KeepIdentity(int fd, const Target& target);
+
+// fgetxattr, also for a descriptor that only refers to its file (O_PATH).
+ssize_t GetAttribute(int fd, const char* name, void* value, std::size_t size);
+
+// Marks the file fd as changed for Windows, where Samba keeps its DOS
+// attributes (user.DOSATTRIB): sets the archive attribute, as a write
+// through SMB does, and keeps the rest of the record.
+DWORD MarkArchive(int fd);
+
+// ---------------------------------------------------------------- DOS attributes
+// (dos_attributes.cpp)
+
+inline constexpr uint32_t kDosReadOnly = 0x01;  // FILE_ATTRIBUTE_READONLY
+inline constexpr uint32_t kDosArchive = 0x20;   // FILE_ATTRIBUTE_ARCHIVE
+inline constexpr char kDosAttributesName[] = "user.DOSATTRIB";
+
+// The attributes of a user.DOSATTRIB record, in any format Samba writes;
+// false where the record is not one of them.
+bool ReadDosAttributes(const uint8_t* data, std::size_t size, uint32_t* attributes);
+
+// The record with the attributes add set as well, and every other field as
+// it was, written to out; its size, or 0 where the record is not one this
+// code reads or out is too small.
+std::size_t AddDosAttributes(const uint8_t* data, std::size_t size, uint32_t add, uint8_t* out,
+                             std::size_t capacity);
 
 // ---------------------------------------------------------------- replacement
 // (file_replace.cpp)
 
+// Fills a new file, open for writing, and flushes it: Fill(fd, Context)
+// gives 0 or an error.
+struct Filler {
+  DWORD (*Fill)(int fd, const void* context);
+  const void* Context;
+  DWORD operator()(int fd) const { return Fill(fd, Context); }
+};
+
+// Makes a new file in folder, with the mode, filled by fill, and gives it a
+// random hidden name with the suffix (RandomName) only once it is whole:
+// it is written unnamed (O_TMPFILE) and named then, or, on a file system
+// without unnamed files, written under a .tmp name and renamed.  *made is
+// the file, open for writing, and name its name.
+DWORD MakeWholeFile(int folder, mode_t mode, const Filler& fill, const char* suffix,
+                    char (&name)[32], int* made);
+
 // Writes the new file and puts it in the target's place; *made is the new
-// file, open, on success.
+// file, open, on success.  kKeepFileInstead where the new file could not
+// take all the old one has; nothing has changed then.
 DWORD WriteNew(const Target& target, const uint8_t* data, std::size_t size, int* made);
+
+// ---------------------------------------------------------------- rewriting
+// (file_rewrite.cpp)
+
+// Whether a save must keep the file itself rather than put a new one in its
+// place: a new file of this user's could not take everything the old one
+// has.  A user who is not root cannot give it another owner, nor set every
+// attribute, nor even see every one (trusted.*); nor can anyone give a new
+// file the old one's other hard links.  (In file_replace.cpp, beside the
+// way tests may set.)
+bool KeepsFile(const Target& target);
+
+// Writes data into the existing file of target itself, open for writing as
+// writable, keeping a copy of the old contents beside it until the new ones
+// are on disk.  ERROR_SHARING_VIOLATION where the file changed since it was
+// read, or its name no longer holds it.
+DWORD RewriteInPlace(const Target& target, int writable, const uint8_t* data, std::size_t size);
 
 }  // namespace portable

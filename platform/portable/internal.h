@@ -2,6 +2,8 @@
 // its tests use.  The tool itself never includes this.
 #pragma once
 
+#include <sys/stat.h>
+
 #include <cstddef>
 #include <cstdint>
 
@@ -45,6 +47,7 @@ struct HeldFile {
   int Folder = -1;
   int File = -1;  // -1 where the name held no file yet
   char Name[256] = {};
+  struct stat Read = {};  // the file as it was read, or last saved
 };
 
 // Reads the whole regular file into buffer, no more than the size it gives.
@@ -73,9 +76,12 @@ DWORD ReadWholeFile(const char* path, uint8_t* buffer, std::size_t capacity,
 DWORD WriteFileReplacing(const char* path, const uint8_t* data, std::size_t size,
                          HeldFile* held = nullptr);
 
-// Whether saves write an unnamed file first (O_TMPFILE) or, as on a file
-// system without unnamed files, a named one; returns the previous setting.
-// For tests.
-bool UseUnnamedFiles(bool use);
+// How saves put their contents in place, for tests: a new file that is
+// unnamed at first (O_TMPFILE, the way where the system has them) or named
+// from the start (as on a file system without unnamed files), or the old
+// file rewritten (always, as for a user who is not root).  Returns the way
+// before.
+enum class SaveWay { Unnamed, Named, InPlace };
+SaveWay UseSaveWay(SaveWay way);
 
 }  // namespace portable

@@ -190,35 +190,55 @@ def read_only_mount(d):
 
 
 def kill_during_saves(d, rounds=300):
-    """Saves killed at random moments: the link is always whole, old or
-    new; a save killed between naming its new file and putting it in place
-    leaves a whole link under a hidden temporary name, which no save takes
-    for the link."""
-    make(d, "app.lnk", "0")
-    # Kills spread over the time an edit takes with this build.
-    start = time.monotonic()
-    for _ in range(5):
-        run(d, "/F:app.lnk", "/A:E", "/D:0")
-    span = (time.monotonic() - start) / 5 * 1.2
-    leftovers = saved = 0
-    for i in range(1, rounds + 1):
-        p = subprocess.Popen([EXE, "/F:app.lnk", "/A:E", f"/D:{i}"], cwd=d,
-                             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        time.sleep(random.uniform(0, span))
-        p.send_signal(signal.SIGKILL)
-        p.wait()
-        now = fields(d, "app.lnk")["Description"]
-        assert now in (str(i - 1), str(i)), now
-        saved += now == str(i)
-        for extra in (n for n in entries(d) if n != "app.lnk"):
-            leftovers += 1
-            assert extra.startswith(".lnk-") and extra.endswith(".tmp"), extra
-            assert fields(d, extra)["Description"] in (str(i - 1), str(i))
-            os.unlink(os.path.join(d, extra))
-        make(d, "app.lnk", str(i))  # the next round starts from i
-        assert entries(d) == ["app.lnk"], entries(d)
-    return (f"{rounds} saves killed, {saved} after their rename; {leftovers} left "
-            "a whole link under a temporary name")
+    """Saves killed at random moments, both ways a save goes: with a new
+    file, the link is always whole, old or new, and one killed between
+    naming its new file and putting it in place leaves a whole link under a
+    hidden temporary name (.tmp), which no save takes for the link.  In
+    place (a link with a second name, which is rewritten rather than
+    replaced), one killed while writing leaves the link as it was, whole,
+    in a hidden copy beside it (.bak)."""
+    notes = []
+    for way, suffix in (("new file", ".tmp"), ("in place", ".bak")):
+        folder = tempfile.mkdtemp(dir=d)
+        make(folder, "app.lnk", "0")
+        if suffix == ".bak":
+            os.link(os.path.join(folder, "app.lnk"), os.path.join(d, "second-name"))
+        # Kills spread over the time an edit takes with this build.
+        start = time.monotonic()
+        for _ in range(5):
+            run(folder, "/F:app.lnk", "/A:E", "/D:0")
+        span = (time.monotonic() - start) / 5 * 1.2
+        leftovers = saved = torn = 0
+        for i in range(1, rounds + 1):
+            p = subprocess.Popen([EXE, "/F:app.lnk", "/A:E", f"/D:{i}"], cwd=folder,
+                                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            time.sleep(random.uniform(0, span))
+            p.send_signal(signal.SIGKILL)
+            p.wait()
+            copies = {}
+            for extra in (n for n in entries(folder) if n != "app.lnk"):
+                leftovers += 1
+                assert extra.startswith(".lnk-") and extra.endswith(suffix), (way, extra)
+                copies[fields(folder, extra)["Description"]] = extra
+            code, out = run(folder, "/F:app.lnk", "/A:Q")
+            if code != 0:  # torn while rewritten: the copy puts it back
+                torn += 1
+                with open(os.path.join(folder, copies[str(i - 1)]), "rb") as f:
+                    old = f.read()
+                with open(os.path.join(folder, "app.lnk"), "r+b") as f:
+                    f.write(old)
+                    f.truncate()
+                out = run(folder, "/F:app.lnk", "/A:Q")[1]
+            now = read_report(out)["Description"]
+            assert now in (str(i - 1), str(i)) and set(copies) <= {str(i - 1), str(i)}, now
+            saved += now == str(i)
+            for extra in copies.values():
+                os.unlink(os.path.join(folder, extra))
+            make(folder, "app.lnk", str(i))  # the next round starts from i
+            assert entries(folder) == ["app.lnk"], entries(folder)
+        notes.append(f"{way}: {rounds} saves killed, {saved} after they took effect, "
+                     f"{leftovers} left a whole link under a hidden name, {torn} a torn one")
+    return "; ".join(notes)
 
 
 def concurrent_editors(d, rounds=150):
@@ -249,10 +269,11 @@ def concurrent_editors(d, rounds=150):
             f"{reads} reads between them, each whole")
 
 
-# A POSIX access ACL (version 2) that also lets nobody read the file.
+# A POSIX access ACL (version 2) that also lets nobody write the file, as
+# Samba gives a user "Change" from Windows.
 ACL = struct.pack("<I", 2) + b"".join(
     struct.pack("<HHI", tag, perm, uid) for tag, perm, uid in
-    [(1, 6, 0xFFFFFFFF), (2, 4, NOBODY), (4, 4, 0xFFFFFFFF), (0x10, 4, 0xFFFFFFFF),
+    [(1, 6, 0xFFFFFFFF), (2, 6, NOBODY), (4, 4, 0xFFFFFFFF), (0x10, 6, 0xFFFFFFFF),
      (0x20, 0, 0xFFFFFFFF)])
 # What Samba and Linux keep beside a file: DOS attributes, a stream, the
 # NT ACL (root only), the POSIX ACL.
@@ -268,13 +289,13 @@ def xattrs(path):
 
 
 def attributes(d):
-    """Edit and Create carry every extended attribute of the link onto the
-    new file; where one cannot be carried (security.* for a user who is not
-    root), the save is refused and the link stays byte for byte."""
+    """Edit and Create keep every extended attribute of the link: root's new
+    file carries them; the save of a user who cannot set them all (security.*)
+    nor see them all (trusted.*) keeps the file itself, with its owner."""
     make(d, "app.lnk", "old")
     path = os.path.join(d, "app.lnk")
     missing = []
-    for name, value in ATTRIBUTES:
+    for name, value in ATTRIBUTES + [("trusted.zelvo", b"unseen")]:
         try:
             os.setxattr(path, name, value)
         except OSError as e:
@@ -282,18 +303,20 @@ def attributes(d):
     kept = xattrs(path)
     if not any(n.startswith("user.") for n in kept):
         raise Skip("this file system keeps no user attributes")
+    kept["user.DOSATTRIB"] = b"0x22"  # a save sets the archive bit, as SMB does
     for args in SAVES:
         expect(d, "app.lnk", 0, *args, description="new")
         assert xattrs(path) == kept, (args, xattrs(path))
-    if ROOT and "security.NTACL" in kept:
+    if ROOT:
         os.chown(d, NOBODY, NOBODY)
-        os.chown(path, NOBODY, NOBODY)
-        kept, before = xattrs(path), open(path, "rb").read()
-        for args in SAVES:
-            expect(d, "app.lnk", 5, *args, description="new", user=NOBODY)
-            assert xattrs(path) == kept and open(path, "rb").read() == before
+        os.chown(path, 0, 0)  # root's, with write only through the ACL entry
+        inode = os.stat(path).st_ino
+        for i, args in enumerate(SAVES):
+            expect(d, "app.lnk", 0, *args[:-1], f"/D:{i}", description=str(i), user=NOBODY)
+            assert xattrs(path) == kept, (args, xattrs(path))
+            assert (os.stat(path).st_uid, os.stat(path).st_ino) == (0, inode)
     else:
-        missing.append("the refusal (needs root)")
+        missing.append("a user's save (needs root)")
     return f"{len(kept)} kept" + (f"; not tried: {', '.join(missing)}" if missing else "")
 
 

@@ -1,7 +1,8 @@
 // Reading and replacing link files on Linux: which files are used, what a
 // save keeps of the file it replaces, and that it leaves nothing behind.
-// Every save case runs twice: with unnamed new files (O_TMPFILE) and with
-// named ones, the way of file systems that lack them.
+// Every save case runs three ways: with unnamed new files (O_TMPFILE), with
+// named ones (the way of file systems that lack them), and rewriting the old
+// file in place (the way of users who are not root).
 #include <gtest/gtest.h>
 #include <dirent.h>
 #include <sys/resource.h>
@@ -23,16 +24,16 @@ namespace {
 
 using Names = std::vector<std::string>;
 
-class FileIo : public testing::TestWithParam<bool> {
+class FileIo : public testing::TestWithParam<portable::SaveWay> {
  protected:
   void SetUp() override {
     char tmpl[] = "/tmp/shortcut-fileio-XXXXXX";
     ASSERT_NE(mkdtemp(tmpl), nullptr);
     dir_ = tmpl;
-    previous_ = portable::UseUnnamedFiles(GetParam());
+    previous_ = portable::UseSaveWay(GetParam());
   }
   void TearDown() override {
-    portable::UseUnnamedFiles(previous_);
+    portable::UseSaveWay(previous_);
     ASSERT_EQ(std::system(("chmod -R u+w '" + dir_ + "'; rm -rf '" + dir_ + "'").c_str()), 0);
   }
   std::string At(const std::string& name) { return dir_ + "/" + name; }
@@ -70,7 +71,7 @@ class FileIo : public testing::TestWithParam<bool> {
   }
 
   std::string dir_;
-  bool previous_ = true;
+  portable::SaveWay previous_ = portable::SaveWay::Unnamed;
 };
 
 void MakeSocket(const std::string& path) {
@@ -164,7 +165,8 @@ TEST_P(FileIo, ASaveKeepsOwnerGroupAndModeOrIsRefused) {
       {"write-only.lnk", 0200, false, false, 0},
       {"read-only.lnk", 0444, false, false, ERROR_ACCESS_DENIED},
       {"owner-read-only.lnk", 0464, false, false, root ? 0u : ERROR_ACCESS_DENIED},
-      {"two-names.lnk", 0644, false, true, ERROR_NOT_SUPPORTED},
+      {"two-names.lnk", 0644, false, true, 0},  // rewritten, so both names see it
+      {"theirs-two-names.lnk", 0644, root, true, root ? ERROR_NOT_SUPPORTED : 0u},
   };
   for (const Case& c : cases) {
     ASSERT_EQ(Save(c.Name, "old"), 0u);
@@ -173,7 +175,7 @@ TEST_P(FileIo, ASaveKeepsOwnerGroupAndModeOrIsRefused) {
     }
     ASSERT_EQ(chmod(At(c.Name).c_str(), c.Mode), 0);
     if (c.HardLink) {
-      ASSERT_EQ(link(At(c.Name).c_str(), At("other-name").c_str()), 0);
+      ASSERT_EQ(link(At(c.Name).c_str(), At(std::string(c.Name) + ".other").c_str()), 0);
     }
   }
   const Names before = Entries();
@@ -222,7 +224,8 @@ TEST_P(FileIo, FailedSavesLeaveTheOldFileAndNothingElse) {
   EXPECT_EQ(Entries(), (Names{"keep.lnk", longest + ".lnk"}));
 }
 
-INSTANTIATE_TEST_SUITE_P(Unnamed, FileIo, testing::Values(true));
-INSTANTIATE_TEST_SUITE_P(Named, FileIo, testing::Values(false));
+INSTANTIATE_TEST_SUITE_P(Unnamed, FileIo, testing::Values(portable::SaveWay::Unnamed));
+INSTANTIATE_TEST_SUITE_P(Named, FileIo, testing::Values(portable::SaveWay::Named));
+INSTANTIATE_TEST_SUITE_P(InPlace, FileIo, testing::Values(portable::SaveWay::InPlace));
 
 }  // namespace

@@ -1,0 +1,142 @@
+// Rewriting a link file in place, for the saves whose new file could not
+// take everything the old one has (KeepsFile): the file keeps its inode,
+// and with it its owner, group, mode, ACLs, hard links and every extended
+// attribute, seen or not.
+//
+// As editors that keep their files do it (vim's backupcopy, Emacs'
+// backup-by-copying): the old contents are first copied to a hidden file
+// beside the link, .lnk-<16 hex digits>.bak, which is flushed with its
+// folder; then the link is written and flushed; then the copy is removed.
+// A save killed in between leaves the copy, whole; a write that fails puts
+// the old contents back from it.  The copy is this user's, readable by
+// this user alone.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "files.h"
+
+namespace portable {
+namespace {
+
+// What a copy moves at a time where the kernel cannot copy by itself.
+uint8_t chunk[64 * 1024];
+
+bool WriteAllAt(int fd, const uint8_t* data, std::size_t size) {
+  off_t at = 0;
+  while (size > 0) {
+    const ssize_t n = pwrite(fd, data, size, at);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    data += n;
+    at += n;
+    size -= static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+// Copies the size bytes of from, from its start, to the start of to.
+bool CopyContents(int from, int to, std::size_t size) {
+  off_t in = 0, out = 0;
+  while (size > 0) {
+    const ssize_t n = copy_file_range(from, &in, to, &out, size, 0);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    size -= static_cast<std::size_t>(n);
+  }
+  while (size > 0) {  // where the kernel cannot copy: by hand
+    const ssize_t n = pread(from, chunk, size < sizeof chunk ? size : sizeof chunk, in);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    if (pwrite(to, chunk, static_cast<std::size_t>(n), out) != n) return false;
+    in += n;
+    out += n;
+    size -= static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+// The contents, readable: the old file as Load held it may be open only to
+// refer to it.
+int OpenToRead(const Target& target) {
+  char self[32];
+  SelfPath(target.Old, self);
+  return OpenWaiting(AT_FDCWD, self, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+}
+
+// What a copy is made from.
+struct Original {
+  int From;
+  std::size_t Size;
+};
+
+DWORD FillCopy(int fd, const void* context) {
+  const Original& original = *static_cast<const Original*>(context);
+  if (!CopyContents(original.From, fd, original.Size) || fsync(fd) != 0) return LastError();
+  return ERROR_SUCCESS;
+}
+
+// A copy of the old contents under a hidden name, which it gets only once
+// it is whole; flushed with the folder.
+DWORD MakeCopy(const Target& target, char (&copy)[32]) {
+  const Original original = {OpenToRead(target), static_cast<std::size_t>(target.Status.st_size)};
+  if (original.From < 0) return LastError();
+  int fd = -1;
+  DWORD error = MakeWholeFile(target.Folder, 0600, Filler{FillCopy, &original}, ".bak", copy, &fd);
+  close(original.From);
+  if (error != ERROR_SUCCESS) return error;
+  close(fd);
+  error = SyncFolder(target.Folder);
+  if (error != ERROR_SUCCESS) (void)unlinkat(target.Folder, copy, 0);
+  return error;
+}
+
+// Writes data over the file's contents and flushes them.
+DWORD Overwrite(int fd, const uint8_t* data, std::size_t size) {
+  if (!WriteAllAt(fd, data, size) || ftruncate(fd, static_cast<off_t>(size)) != 0 ||
+      fsync(fd) != 0)
+    return LastError();
+  return ERROR_SUCCESS;
+}
+
+// Puts the copy's contents back; true when they are back and on disk.
+bool PutBack(const Target& target, int writable, const char* copy) {
+  const int fd = openat(target.Folder, copy, O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) return false;
+  const std::size_t size = static_cast<std::size_t>(target.Status.st_size);
+  const bool back = CopyContents(fd, writable, size) &&
+                    ftruncate(writable, static_cast<off_t>(size)) == 0 && fsync(writable) == 0;
+  close(fd);
+  return back;
+}
+
+bool Unchanged(const struct stat& now, const struct stat& read) {
+  return SameFile(now, read) && now.st_size == read.st_size &&
+         now.st_mtim.tv_sec == read.st_mtim.tv_sec && now.st_mtim.tv_nsec == read.st_mtim.tv_nsec;
+}
+
+}  // namespace
+
+DWORD RewriteInPlace(const Target& target, int writable, const uint8_t* data, std::size_t size) {
+  FolderTurn turn(target.Folder);
+  // The file as it is now must still be the one read, under its name.
+  struct stat now;
+  if (fstat(writable, &now) != 0) return LastError();
+  if (!Unchanged(now, target.Read) || !Names(target.Folder, target.Name, now))
+    return ERROR_SHARING_VIOLATION;
+  char copy[32];
+  if (DWORD error = MakeCopy(target, copy)) return error;
+  DWORD error = MarkArchive(writable);
+  if (error == ERROR_SUCCESS) {
+    error = Overwrite(writable, data, size);
+    // A write that failed leaves the copy only where it could not be put
+    // back.
+    if (error != ERROR_SUCCESS && !PutBack(target, writable, copy)) return error;
+  }
+  (void)unlinkat(target.Folder, copy, 0);
+  const DWORD synced = SyncFolder(target.Folder);
+  return error != ERROR_SUCCESS ? error : synced;
+}
+
+}  // namespace portable
