@@ -11,6 +11,9 @@ struct ErrnoMapping {
   DWORD Win32;
 };
 
+// Each errno a file operation can give, by the Win32 number that says the
+// same.  One that is not here is a general failure (ERROR_GEN_FAILURE),
+// never a refusal of access.
 constexpr ErrnoMapping kErrnoMappings[] = {
     {ENOENT, ERROR_FILE_NOT_FOUND},
     {ENOTDIR, ERROR_PATH_NOT_FOUND},
@@ -28,12 +31,48 @@ constexpr ErrnoMapping kErrnoMappings[] = {
     {ENOMEM, ERROR_NOT_ENOUGH_MEMORY},
     {EBUSY, ERROR_BUSY},
     {ETXTBSY, ERROR_SHARING_VIOLATION},
+    {EWOULDBLOCK, ERROR_SHARING_VIOLATION},  // held: a lease, as Samba's for a client
     {EXDEV, ERROR_NOT_SAME_DEVICE},
     {EIO, ERROR_IO_DEVICE},
     {EEXIST, ERROR_ALREADY_EXISTS},
     {EINVAL, ERROR_INVALID_PARAMETER},
     {EBADF, ERROR_INVALID_HANDLE},
     {EPIPE, ERROR_BROKEN_PIPE},
+    {ENOTSUP, ERROR_NOT_SUPPORTED},
+    {ENOSYS, ERROR_CALL_NOT_IMPLEMENTED},
+    {ESTALE, ERROR_FILE_INVALID},  // NFS: the file went on the server
+    {ETIMEDOUT, ERROR_TIMEOUT},
+    {EOVERFLOW, ERROR_ARITHMETIC_OVERFLOW},
+    {EINTR, ERROR_OPERATION_ABORTED},
+    {EFAULT, ERROR_NOACCESS},
+    {ERANGE, ERROR_INSUFFICIENT_BUFFER},
+    {EMLINK, ERROR_TOO_MANY_LINKS},
+    {ENOTEMPTY, ERROR_DIR_NOT_EMPTY},
+    {ENOLCK, ERROR_LOCK_FAILED},
+    {EDEADLK, ERROR_POSSIBLE_DEADLOCK},
+    {ENXIO, ERROR_DEV_NOT_EXIST},
+    {ENODEV, ERROR_BAD_UNIT},
+    {ENOMEDIUM, ERROR_NOT_READY},
+    {ESPIPE, ERROR_INVALID_FUNCTION},
+    {ENOTTY, ERROR_INVALID_FUNCTION},
+    {EUCLEAN, ERROR_DISK_CORRUPT},  // a damaged file system
+    {EBADMSG, ERROR_CRC},           // data that fails its checksum
+    {ENOKEY, ERROR_FILE_ENCRYPTED},
+    {EKEYEXPIRED, ERROR_FILE_ENCRYPTED},
+    {EKEYREVOKED, ERROR_FILE_ENCRYPTED},
+    // The network under a network file system.
+    {ENOTCONN, ERROR_UNEXP_NET_ERR},
+    {ECONNRESET, ERROR_UNEXP_NET_ERR},
+    {ECONNABORTED, ERROR_UNEXP_NET_ERR},
+    {ECONNREFUSED, ERROR_UNEXP_NET_ERR},
+    {EHOSTDOWN, ERROR_UNEXP_NET_ERR},
+    {EHOSTUNREACH, ERROR_UNEXP_NET_ERR},
+    {ENETDOWN, ERROR_UNEXP_NET_ERR},
+    {ENETUNREACH, ERROR_UNEXP_NET_ERR},
+    {ENETRESET, ERROR_UNEXP_NET_ERR},
+    {ENOLINK, ERROR_UNEXP_NET_ERR},
+    {EREMOTEIO, ERROR_UNEXP_NET_ERR},
+    {ECOMM, ERROR_UNEXP_NET_ERR},
 };
 
 }  // namespace
@@ -41,7 +80,7 @@ constexpr ErrnoMapping kErrnoMappings[] = {
 DWORD Win32ErrorFromErrno(int error) {
   for (const ErrnoMapping& m : kErrnoMappings)
     if (m.Errno == error) return m.Win32;
-  return ERROR_ACCESS_DENIED;
+  return ERROR_GEN_FAILURE;
 }
 
 DWORD LastError() { return Win32ErrorFromErrno(errno); }
