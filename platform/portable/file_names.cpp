@@ -303,9 +303,10 @@ DWORD FindPlace(const char* path, Place* place) {
 // it (O_PATH): a write-only file can be replaced all the same.
 DWORD OpenFound(const Place& place, bool forReading, int* fd) {
   if (DWORD error = KindError(place.Status.st_mode)) return error;
-  // Without O_NONBLOCK, opening a pipe would wait for a writer.
-  *fd = openat(place.Folder, place.Name,
-               O_RDONLY | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW | O_CLOEXEC);
+  // Without O_NONBLOCK, opening a pipe would wait for a writer, and a file
+  // someone holds (a lease) for its holder.
+  *fd = OpenWaiting(place.Folder, place.Name,
+                    O_RDONLY | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW | O_CLOEXEC);
   if (*fd < 0 && errno == EACCES && !forReading)
     *fd = openat(place.Folder, place.Name, O_PATH | O_NOFOLLOW | O_CLOEXEC);
   if (*fd < 0) return errno == ELOOP ? ERROR_SHARING_VIOLATION : LastError();

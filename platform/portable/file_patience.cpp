@@ -11,8 +11,8 @@
 namespace portable {
 namespace {
 
-// When the run first waited or tried again, on the monotonic clock; 0 while
-// it has not.
+// When the read or save under way first waited or tried again, on the
+// monotonic clock; 0 while it has not.
 long long startedMs = 0;
 
 long long NowMs() {
@@ -22,6 +22,8 @@ long long NowMs() {
 }
 
 }  // namespace
+
+void StartPatience() { startedMs = 0; }
 
 bool Patient() {
   const long long now = NowMs();

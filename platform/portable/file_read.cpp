@@ -33,16 +33,17 @@ DWORD ReadWholeFile(const char* path, uint8_t* buffer, std::size_t capacity,
   *size = 0;
   Place place;
   int fd = -1;
-  DWORD error = ERROR_SHARING_VIOLATION;
+  DWORD error = ERROR_SUCCESS;
+  StartPatience();
   // A name that changes between looking and opening (another save put its
-  // file in place) is looked up again, while the run may still try.
-  for (int attempt = 0; attempt < kNameTries && error == ERROR_SHARING_VIOLATION && Patient();
-       ++attempt) {
+  // file in place) is looked up again, while the read may still try.
+  int attempt = 0;
+  do {
     Close(&place.Folder);
     error = FindPlace(path, &place);
     if (error != ERROR_SUCCESS) return error;
     error = place.Exists ? OpenFound(place, true, &fd) : ERROR_FILE_NOT_FOUND;
-  }
+  } while (error == ERROR_SHARING_VIOLATION && ++attempt < kNameTries && Patient());
   // No more is read than the file says it holds, so that no read waits
   // for more; an empty file is not read at all.
   struct stat st;

@@ -71,17 +71,18 @@ DWORD SaveOnce(const char* path, const uint8_t* data, std::size_t size, HeldFile
 
 DWORD WriteFileReplacing(const char* path, const uint8_t* data, std::size_t size,
                          HeldFile* held) {
+  StartPatience();
   if (held != nullptr && held->Holds()) return SaveOnce(path, data, size, *held);
   // Nothing was read: whatever file the name holds is replaced, but only
   // the one looked at; another save that changes it meanwhile makes this
-  // one look again, while the run may still try.
+  // one look again, while it may still try.
   HeldFile found;
-  DWORD error = ERROR_SHARING_VIOLATION;
-  for (int attempt = 0; attempt < kNameTries && error == ERROR_SHARING_VIOLATION && Patient();
-       ++attempt) {
+  DWORD error = ERROR_SUCCESS;
+  int attempt = 0;
+  do {
     found.Close();
     error = SaveOnce(path, data, size, found);
-  }
+  } while (error == ERROR_SHARING_VIOLATION && ++attempt < kNameTries && Patient());
   if (error == ERROR_SUCCESS && held != nullptr) held->Take(found);
   return error;
 }

@@ -43,15 +43,17 @@ DWORD SyncFolder(int folder);
 // ---------------------------------------------------------------- patience
 // (file_patience.cpp)
 
-// What one run spends in all on others: waiting for a folder's lock that
-// another program holds, and trying again on names that others keep
-// changing.  Anyone who can read a folder can hold its lock, and anyone who
-// can write it can change its names, so nothing of theirs may keep a run
-// waiting longer.
+// What one read, or one save, spends in all on others: waiting for a
+// folder's lock that another program holds, for a file someone holds, and
+// trying again on names that others keep changing.  Anyone who can read a
+// folder can hold its lock, and anyone who can write it can change its
+// names, so nothing of theirs may keep a run waiting longer.
 inline constexpr long long kPatienceMs = 2000;
 
-// Whether the run may still wait or try again; its first call starts the
-// clock.
+// A read or a save begins: the time it may wait is whole again.
+void StartPatience();
+// Whether the read or save may still wait or try again; its first call
+// starts the clock.
 bool Patient();
 // Waits a millisecond where the run may still wait; false where not.
 bool WaitAMoment();
