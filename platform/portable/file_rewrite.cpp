@@ -9,7 +9,8 @@
 // folder; then the link is written and flushed; then the copy is removed.
 // A save killed in between leaves the copy, whole; a write that fails puts
 // the old contents back from it.  The copy is this user's, readable by
-// this user alone.
+// this user alone.  Where this user may write the link but not its folder
+// (Windows' "Change" on a file alone), the copy goes into /tmp.
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -77,18 +78,34 @@ DWORD FillCopy(int fd, const void* context) {
   return ERROR_SUCCESS;
 }
 
+// Where the copy of the old contents is.
+struct Copy {
+  int Folder = -1;  // the link's folder, or the temporary one
+  char Name[32];
+};
+
 // A copy of the old contents under a hidden name, which it gets only once
-// it is whole; flushed with the folder.
-DWORD MakeCopy(const Target& target, char (&copy)[32]) {
+// it is whole; flushed with its folder.  It goes beside the link, or, where
+// this user may write the link but not its folder, into /tmp.
+DWORD MakeCopy(const Target& target, Copy* copy) {
   const Original original = {OpenToRead(target), static_cast<std::size_t>(target.Status.st_size)};
   if (original.From < 0) return LastError();
+  const Filler fill{FillCopy, &original};
   int fd = -1;
-  DWORD error = MakeWholeFile(target.Folder, 0600, Filler{FillCopy, &original}, ".bak", copy, &fd);
+  copy->Folder = target.Folder;
+  DWORD error = MakeWholeFile(copy->Folder, 0600, fill, ".bak", copy->Name, &fd);
+  if (error == ERROR_ACCESS_DENIED) {
+    copy->Folder = open("/tmp", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    error = copy->Folder < 0 ? LastError()
+                             : MakeWholeFile(copy->Folder, 0600, fill, ".bak", copy->Name, &fd);
+  }
   close(original.From);
-  if (error != ERROR_SUCCESS) return error;
-  close(fd);
-  error = SyncFolder(target.Folder);
-  if (error != ERROR_SUCCESS) (void)unlinkat(target.Folder, copy, 0);
+  if (error == ERROR_SUCCESS) {
+    close(fd);
+    error = SyncFolder(copy->Folder);
+    if (error != ERROR_SUCCESS) (void)unlinkat(copy->Folder, copy->Name, 0);
+  }
+  if (error != ERROR_SUCCESS && copy->Folder != target.Folder) Close(&copy->Folder);
   return error;
 }
 
@@ -101,8 +118,8 @@ DWORD Overwrite(int fd, const uint8_t* data, std::size_t size) {
 }
 
 // Puts the copy's contents back; true when they are back and on disk.
-bool PutBack(const Target& target, int writable, const char* copy) {
-  const int fd = openat(target.Folder, copy, O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+bool PutBack(const Target& target, int writable, const Copy& copy) {
+  const int fd = openat(copy.Folder, copy.Name, O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
   if (fd < 0) return false;
   const std::size_t size = static_cast<std::size_t>(target.Status.st_size);
   const bool back = CopyContents(fd, writable, size) &&
@@ -125,17 +142,15 @@ DWORD RewriteInPlace(const Target& target, int writable, const uint8_t* data, st
   if (fstat(writable, &now) != 0) return LastError();
   if (!Unchanged(now, target.Read) || !Names(target.Folder, target.Name, now))
     return ERROR_SHARING_VIOLATION;
-  char copy[32];
-  if (DWORD error = MakeCopy(target, copy)) return error;
+  Copy copy;
+  if (DWORD error = MakeCopy(target, &copy)) return error;
   DWORD error = MarkArchive(writable);
-  if (error == ERROR_SUCCESS) {
-    error = Overwrite(writable, data, size);
-    // A write that failed leaves the copy only where it could not be put
-    // back.
-    if (error != ERROR_SUCCESS && !PutBack(target, writable, copy)) return error;
-  }
-  (void)unlinkat(target.Folder, copy, 0);
-  const DWORD synced = SyncFolder(target.Folder);
+  // A write that failed leaves the copy only where it could not be put back.
+  if (error == ERROR_SUCCESS) error = Overwrite(writable, data, size);
+  const bool copyNeeded = error != ERROR_SUCCESS && !PutBack(target, writable, copy);
+  if (!copyNeeded) (void)unlinkat(copy.Folder, copy.Name, 0);
+  const DWORD synced = copyNeeded ? ERROR_SUCCESS : SyncFolder(copy.Folder);
+  if (copy.Folder != target.Folder) close(copy.Folder);
   return error != ERROR_SUCCESS ? error : synced;
 }
 
