@@ -8,9 +8,11 @@ set -euo pipefail
 
 # libclang-rt-14-dev: libFuzzer; dpkg-dev and file: CPack's Debian package
 # (dpkg-shlibdeps); groff-base: the manual page check; lintian: the package
-# check; ntfs-3g: the fault test's file system without exchanges.
+# check; ntfs-3g: the fault test's file system without exchanges; samba,
+# smbclient and samba-testsuite (smbtorture): the Samba share test's server
+# and clients.
 packages=(cmake make g++ clang libclang-rt-14-dev libgtest-dev python3 liblnk-utils
-          dpkg-dev file groff-base lintian ntfs-3g)
+          dpkg-dev file groff-base lintian ntfs-3g samba smbclient samba-testsuite)
 windows=0
 [ "${1:-}" = "--windows" ] && windows=1
 if [ "$windows" = 1 ]; then
