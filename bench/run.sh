@@ -2,8 +2,10 @@
 # The start-up and memory cost of the Linux shortcut, measured against two
 # C floor programs linked as it is (with the shared C library) and lnkinfo,
 # in one run on this machine:
-#   - hyperfine: Query and Create of the kit's link, the floors, lnkinfo on
-#     the same link; each median and the ratios;
+#   - hyperfine: Query, Create and Edit of the kit's link (Edit both ways a
+#     save goes: a new file put in the old one's place, and the link
+#     rewritten in place, as for a link with a second name), the floors,
+#     lnkinfo on the same link; each median and the ratios;
 #   - /usr/bin/time -v: the peak memory of one Query;
 #   - Query of links of growing size, up to the 1 MiB limit.
 # Not a test: it prints figures and fails only when something cannot run.
@@ -12,7 +14,8 @@
 # commands runs in several rounds, one after another in each round, and
 # each median is over the runs of all rounds.
 #
-#   bench/run.sh            (BENCH_RUNS=N for another number of runs)
+#   bench/run.sh            (BENCH_RUNS=N for another number of runs;
+#                            BENCH_SHORTCUT=PATH to measure another build)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -37,9 +40,13 @@ if [ ${#missing[@]} -gt 0 ]; then
   apt-get install -y -qq "${missing[@]}" >/dev/null
 fi
 
-cmake --preset linux >/dev/null
-cmake --build --preset linux --target shortcut >/dev/null
-shortcut=$root/build/linux/shortcut/shortcut
+if [ -n "${BENCH_SHORTCUT:-}" ]; then
+  shortcut=$(realpath "$BENCH_SHORTCUT")
+else
+  cmake --preset linux >/dev/null
+  cmake --build --preset linux --target shortcut >/dev/null
+  shortcut=$root/build/linux/shortcut/shortcut
+fi
 bin=$root/build/bench
 mkdir -p "$bin"
 # The floors link the C library as shortcut does: shared.
@@ -59,6 +66,14 @@ size=$(stat -c %s kit.lnk)
 # For hyperfine, which splits each command as a shell would.
 create="$shortcut /F:create.lnk"
 for a in "${kit[@]}"; do create+=" '$a'"; done
+# Edits: of a link with one name, and of one with two, which is rewritten.
+cp kit.lnk edit.lnk
+cp kit.lnk in-place.lnk
+ln in-place.lnk in-place-2nd.lnk
+edits=(-n edit "$shortcut /F:edit.lnk /A:E /D:Dial")
+if "$shortcut" /F:in-place.lnk /A:E /D:Dial >/dev/null; then
+  edits+=(-n edit_in_place "$shortcut /F:in-place.lnk /A:E /D:Dial")
+fi
 
 rounds=5
 # measure NAME RUNS ARGS...: hyperfine ARGS in rounds, into NAME.*.json.
@@ -77,7 +92,8 @@ measure times "$runs" \
   -n query "$shortcut /F:kit.lnk /A:Q" \
   -n lnkinfo "lnkinfo kit.lnk" \
   -n floor_write "$bin/floor_write floor.bin $size" \
-  -n create "$create"
+  -n create "$create" \
+  "${edits[@]}"
 
 peak() {  # the maximum resident set size of one run, in KiB
   /usr/bin/time -v "$@" 2>&1 >/dev/null | sed -n 's/.*Maximum resident set size (kbytes): //p'
@@ -132,7 +148,10 @@ rows = [
     ("lnkinfo", "lnkinfo", ratio("lnkinfo", "floor_print")),
     ("floor: write, rename, 2 fsyncs", "floor_write", ""),
     ("shortcut Create", "create", ratio("create", "floor_write")),
+    ("shortcut Edit", "edit", ratio("edit", "floor_write")),
 ]
+if "edit_in_place" in m:
+    rows.append(("shortcut Edit, in place", "edit_in_place", ratio("edit_in_place", "edit")))
 print(f"{'':30}{'median':>10}{'cpu':>10}   ratio")
 for label, key, ratio in rows:
     print(f"{label:30}{m[key]:>7.3f} ms{cpu[key]:>7.3f} ms   {ratio}".rstrip())
