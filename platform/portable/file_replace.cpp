@@ -59,7 +59,6 @@ DWORD FillFile(int fd, const void* context) {
   return ERROR_SUCCESS;
 }
 
-
 bool NamesFd(int folder, const char* name, int fd) {
   struct stat file;
   return fstat(fd, &file) == 0 && Names(folder, name, file);
