@@ -16,6 +16,10 @@ A case file holds one group of cases.  Its lines:
     @file NAME CONTENT             writes a file into the folder before the
                                    commands run; \xHH in CONTENT is a byte
     @fifo NAME                     makes a named pipe there (natively only)
+    @size NAME BYTES               makes the file NAME that long (sparse, its
+                                   content followed by zeros; natively only)
+    @mtime NAME SECONDS            sets its modification time, in seconds
+                                   since 1970 (natively only)
     === title                      starts a case
     $ shortcut ARG ...             a command; quoting as in a POSIX shell,
                                    but a backslash is an ordinary character
@@ -46,6 +50,10 @@ A case may hold several commands, each with its own "?" and "|" lines.  The
 commands of one file run one after another in one fresh folder, which is
 their current directory, so that a later case can read a link an earlier
 one wrote.
+
+With --qemu (a qemu-user command, such as "qemu-aarch64 -L /") a program
+built for another processor runs natively through it, with argument 0
+still "shortcut".
 
 With --wine the program runs through the emulator given by --prefix; line
 feeds in the expected output become CR LF, as the Windows stream writes
@@ -101,6 +109,7 @@ def unescape(text):
 def parse(path):
     env = {}
     files = {}
+    stats = []  # (what, name, number): @size and @mtime
     codepage = ("utf-8", None, None)
     file_replacements = []
     cases = []
@@ -128,6 +137,9 @@ def parse(path):
                 files[name] = content.encode("latin-1").decode("unicode_escape").encode("latin-1")
             elif line.startswith("@fifo "):
                 files[line[6:].strip()] = None
+            elif line.startswith(("@size ", "@mtime ")):
+                what, name, number = line[1:].split()
+                stats.append((what, name, int(number)))
             elif line.startswith("=== "):
                 case = Case(line[4:].strip())
                 cases.append(case)
@@ -181,7 +193,7 @@ def parse(path):
     for case in cases:
         for step in case.steps:
             step.wine_replacements = file_replacements + step.wine_replacements
-    return env, files, cases, codepage
+    return env, files, stats, cases, codepage
 
 
 def read_bytes(path):
@@ -192,9 +204,13 @@ def read_bytes(path):
         return None
 
 
-def run_native(exe, args, cwd, env):
+def run_native(exe, args, cwd, env, qemu=None):
     # Argument 0 is the bare name, as a user on the PATH would start it.
-    proc = subprocess.run(["shortcut"] + args, executable=exe, cwd=cwd, env=env,
+    if qemu:
+        command, exe = qemu + ["-0", "shortcut", exe] + args, None
+    else:
+        command = ["shortcut"] + args
+    proc = subprocess.run(command, executable=exe, cwd=cwd, env=env,
                           stdout=subprocess.PIPE, stderr=subprocess.PIPE,
                           timeout=60)
     return proc.stdout, proc.returncode, proc.stderr
@@ -281,6 +297,8 @@ def main():
     ap.add_argument("--exe", required=True)
     ap.add_argument("--wine", action="store_true")
     ap.add_argument("--prefix", default="wine")
+    ap.add_argument("--qemu", default="",
+                    help="run the program natively through this qemu-user command")
     ap.add_argument("--update", action="store_true",
                     help="rewrite the expected output and codes from this run")
     ap.add_argument("files", nargs="+")
@@ -290,7 +308,7 @@ def main():
 
     failed = passed = skipped = 0
     for path in opts.files:
-        file_env, files, cases, codepage = parse(path)
+        file_env, files, stats, cases, codepage = parse(path)
         env = dict(os.environ)
         env.update(file_env)
         codec = batch_codec = "utf-8"
@@ -305,6 +323,11 @@ def main():
                     continue
                 with open(os.path.join(work, name), "wb") as f:
                     f.write(content)
+            for what, name, number in stats:
+                if what == "size":
+                    os.truncate(os.path.join(work, name), number)
+                else:
+                    os.utime(os.path.join(work, name), (number, number))
             for case in cases:
                 if not opts.wine and any(step.raw for step in case.steps):
                     print(f"SKIP {os.path.basename(path)}: {case.title} (a raw Windows command line)")
@@ -342,7 +365,8 @@ def main():
                                                   step.command if step.raw else None,
                                                   batch_codec)
                     else:
-                        out, code, err = run_native(opts.exe, args[1:], work, env)
+                        out, code, err = run_native(opts.exe, args[1:], work, env,
+                                                   shlex.split(opts.qemu))
                         expected_code &= 0xFF
                         if step.code != 0 and expected_code == 0:
                             expected_code = 255
