@@ -26,6 +26,18 @@ string(JOIN "\n" CPACK_PACKAGE_DESCRIPTION
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+# The architecture is the one the program is built for: CPack would name
+# the machine's own.  A cross build (cmake/linux-*.cmake) asks dpkg for the
+# Debian name of its target's multiarch triplet (aarch64-linux-gnu: arm64).
+if(CMAKE_CROSSCOMPILING)
+  execute_process(COMMAND dpkg-architecture -t ${CMAKE_LIBRARY_ARCHITECTURE} -qDEB_HOST_ARCH
+                  OUTPUT_VARIABLE CPACK_DEBIAN_PACKAGE_ARCHITECTURE
+                  OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
+  if(NOT CPACK_DEBIAN_PACKAGE_ARCHITECTURE)
+    message(FATAL_ERROR "dpkg-architecture knows no Debian architecture for "
+                        "'${CMAKE_LIBRARY_ARCHITECTURE}'")
+  endif()
+endif()
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # Depends is what dpkg-shlibdeps finds the program needs: the C library,

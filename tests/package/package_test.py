@@ -3,9 +3,10 @@
 
 Builds the package with `cpack -G DEB` from the build folder into a
 temporary folder and checks that
+- its Architecture is the one of the program in it;
 - its Depends names only the C library, with no upper bound and a release
   no later than the oldest one the package is for (glibc 2.35, Ubuntu
-  22.04);
+  22.04), and the program asks for no newer symbol version of it;
 - lintian, where it is installed, finds no error and no warning in it;
 - it holds the program, the manual page, the copyright file and the
   changelog where a Debian system looks for them;
@@ -13,6 +14,9 @@ temporary folder and checks that
 - the program needs no shared library but the C library's;
 - the unpacked program creates a link and reads it back, also with a code
   page that the C library's iconv converts with the system's modules.
+A cross build's package (arm64, armhf, ...) is checked the same way, its
+program run through the qemu-user command given by --qemu, with the
+target's C library that multiarch installed.
 Prints 'N passed, N failed'.
 """
 
@@ -21,6 +25,7 @@ import glob
 import gzip
 import os
 import re
+import shlex
 import shutil
 import subprocess
 import sys
@@ -31,6 +36,17 @@ import tempfile
 ALLOWED_DEPENDS = {"libc6"}
 OLDEST_LIBC = (2, 35)
 ALLOWED_NEEDED = {"libc.so.6"}
+# The Debian architecture of a program, by its ELF class and machine as
+# readelf names them (and, for 32-bit ARM, its floating-point calling
+# convention).
+ARCHITECTURES = {
+    ("ELF64", "Advanced Micro Devices X86-64"): "amd64",
+    ("ELF32", "Intel 80386"): "i386",
+    ("ELF64", "AArch64"): "arm64",
+    ("ELF32", "ARM", "hard-float"): "armhf",
+    ("ELF32", "ARM", "soft-float"): "armel",
+    ("ELF64", "IBM S/390"): "s390x",
+}
 FILES = ["usr/bin/shortcut", "usr/share/man/man1/shortcut.1.gz",
          "usr/share/doc/shortcut/copyright", "usr/share/doc/shortcut/changelog.gz"]
 
@@ -60,6 +76,23 @@ def run(cmd, **kw):
     return subprocess.run(cmd, stdout=subprocess.PIPE, stderr=subprocess.PIPE, **kw)
 
 
+def elf_architecture(exe):
+    """The Debian architecture of the program, or what readelf says of it."""
+    header = run(["readelf", "-h", exe]).stdout.decode(errors="replace")
+    fields = dict(re.findall(r"^\s*(\w[\w ]*?):\s+(.*?)\s*$", header, re.M))
+    key = (fields.get("Class"), fields.get("Machine"))
+    if key[1] == "ARM":
+        key += ("hard-float" if "hard-float" in fields.get("Flags", "") else "soft-float",)
+    return ARCHITECTURES.get(key, f"{key}, unknown here")
+
+
+def newest_glibc(exe):
+    """The newest GLIBC_ symbol version the program asks for, as numbers."""
+    symbols = run(["readelf", "--dyn-syms", "-W", exe]).stdout.decode(errors="replace")
+    versions = {tuple(map(int, v.split("."))) for v in re.findall(r"@GLIBC_([\d.]+)", symbols)}
+    return max(versions, default=None)
+
+
 def depends_ok(relation):
     """One relation of Depends: an allowed package, at most (>= VERSION)."""
     m = re.fullmatch(r"([a-z0-9.+-]+)(?:\s*\(>=\s*(\d+)\.(\d+)[^)]*\))?", relation)
@@ -71,7 +104,12 @@ def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--cpack", required=True)
     ap.add_argument("--build-dir", required=True)
+    ap.add_argument("--qemu", default="",
+                    help="the qemu-user command that runs a cross build's program")
     opts = ap.parse_args()
+    qemu = shlex.split(opts.qemu)
+    if qemu and shutil.which(qemu[0]):
+        qemu[0] = shutil.which(qemu[0])
     results = []
 
     def check(name, problem):
@@ -121,6 +159,14 @@ def main():
                    ("" if lint.returncode == 0 else f"exit status {lint.returncode}")))
 
         exe = os.path.join(root, FILES[0])
+        architecture = run(["dpkg-deb", "-f", deb, "Architecture"]).stdout.decode().strip()
+        built_for = elf_architecture(exe)
+        check(f"Architecture: {architecture}",
+              "" if architecture == built_for else f"the program is for {built_for}")
+        newest = newest_glibc(exe)
+        check(f"newest C library symbol version: {'.'.join(map(str, newest or ()))}",
+              f"newer than {oldest}" if newest and newest > OLDEST_LIBC else "")
+
         dynamic = run(["readelf", "-d", exe]).stdout.decode()
         needed = set(re.findall(r"\(NEEDED\).*\[(.+?)\]", dynamic))
         check(f"shared libraries needed: {sorted(needed) or '(none)'}",
@@ -129,11 +175,11 @@ def main():
         folder = os.path.join(work, "links")
         os.mkdir(folder)
         env = {"PATH": "/usr/bin:/bin"}
-        created = run([exe] + CREATE, cwd=folder, env=env)
+        created = run(qemu + [exe] + CREATE, cwd=folder, env=env)
         check("unpacked shortcut: Create",
               "" if created.returncode == 0 else f"exit status {created.returncode}")
         for codepage in ("", "1251"):
-            queried = run([exe, "/F:" + LINK, "/A:Q"], cwd=folder,
+            queried = run(qemu + [exe, "/F:" + LINK, "/A:Q"], cwd=folder,
                           env=dict(env, SHORTCUT_CODEPAGE=codepage))
             report = queried.stdout.decode(errors="replace")
             check(f"unpacked shortcut: Query, SHORTCUT_CODEPAGE={codepage}",
