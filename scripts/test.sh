@@ -3,6 +3,11 @@
 #   - the Linux build with g++ and with clang++, warnings as errors;
 #   - the Linux build under AddressSanitizer and UndefinedBehaviorSanitizer;
 #   - each fuzz target of tests/fuzz for 30 s (scripts/fuzz.sh);
+#   - the Linux build for arm64 and for s390x (big-endian), cross-compiled
+#     and run under qemu-user, and the program alone for armhf: their
+#     command-line cases and packages, and on arm64 and s390x the unit
+#     tests; skipped, in one line that says why, where the cross tools are
+#     missing and cannot be installed;
 #   - the Windows builds: the 32-bit programs that ship, checked as files
 #     (resources, imports, no debug sections), and the same sources built
 #     for 64-bit Windows, run under Wine (wine64) in throwaway prefixes.
@@ -22,6 +27,32 @@ for preset in linux linux-clang linux-sanitize; do
   run ctest --preset "$preset"
 done
 run scripts/fuzz.sh 30
+
+# Linux on other processors, with the targets' own C library from
+# multiarch.  armhf builds only the program: its command-line cases, links
+# read back by lnkinfo and its package (CPack then builds nothing more).
+cross_start=$SECONDS
+if cross_log=$(scripts/install-deps.sh --cross 2>&1); then
+  [ -z "$cross_log" ] || echo "$cross_log"
+  for arch in arm64 s390x; do
+    run cmake --preset "linux-$arch" >/dev/null
+    run cmake --build --preset "linux-$arch"
+    run ctest --preset "linux-$arch" -j2
+  done
+  run cmake --preset linux-armhf -DCMAKE_SKIP_INSTALL_ALL_DEPENDENCY=ON >/dev/null
+  run cmake --build --preset linux-armhf --target shortcut
+  run ctest --preset linux-armhf -j2 -R '^(cli_|interop_|package_)'
+  echo
+  echo "The Linux builds for arm64, s390x and armhf took $((SECONDS - cross_start)) s."
+else
+  echo
+  if [ "$(id -u)" != 0 ]; then
+    why="the cross tools are missing and only root can install them (scripts/install-deps.sh --cross)"
+  else
+    why="the cross tools could not be installed: $(echo "$cross_log" | tail -n 1)"
+  fi
+  echo "skipped: the Linux builds for arm64, armhf and s390x under qemu-user: $why"
+fi
 
 # The Wine tests make their own throwaway prefixes (a CTest fixture for the
 # shared one, and one for each system the kit's end-to-end test tries), so
