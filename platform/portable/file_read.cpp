@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 
 #include "files.h"
@@ -48,8 +49,11 @@ DWORD ReadWholeFile(const char* path, uint8_t* buffer, std::size_t capacity,
   // for more; an empty file is not read at all.
   struct stat st;
   if (error == ERROR_SUCCESS && fstat(fd, &st) != 0) error = LastError();
+  // The size is compared whole: on a 32-bit system one of 4 GiB and more
+  // would not fit the reader's count.
+  if (error == ERROR_SUCCESS && static_cast<uintmax_t>(st.st_size) > capacity)
+    error = ERROR_FILE_TOO_LARGE;
   const std::size_t wanted = error == ERROR_SUCCESS ? static_cast<std::size_t>(st.st_size) : 0;
-  if (error == ERROR_SUCCESS && wanted > capacity) error = ERROR_FILE_TOO_LARGE;
   std::size_t used = 0;
   while (error == ERROR_SUCCESS && used < wanted) {
     const ssize_t n = read(fd, buffer + used, wanted - used);
