@@ -37,23 +37,27 @@ bool WriteAllAt(int fd, const uint8_t* data, std::size_t size) {
   return true;
 }
 
-// Copies the size bytes of from, from its start, to the start of to.
-bool CopyContents(int from, int to, std::size_t size) {
+// Copies the size bytes of from, from its start, to the start of to.  The
+// size is a file's, which on a 32-bit system may not fit a size_t.
+bool CopyContents(int from, int to, off_t size) {
   off_t in = 0, out = 0;
   while (size > 0) {
-    const ssize_t n = copy_file_range(from, &in, to, &out, size, 0);
+    const std::size_t step = size < off_t{1 << 30} ? static_cast<std::size_t>(size) : 1u << 30;
+    const ssize_t n = copy_file_range(from, &in, to, &out, step, 0);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) break;
-    size -= static_cast<std::size_t>(n);
+    size -= n;
   }
   while (size > 0) {  // where the kernel cannot copy: by hand
-    const ssize_t n = pread(from, chunk, size < sizeof chunk ? size : sizeof chunk, in);
+    const std::size_t step =
+        size < off_t{sizeof chunk} ? static_cast<std::size_t>(size) : sizeof chunk;
+    const ssize_t n = pread(from, chunk, step, in);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return false;
     if (pwrite(to, chunk, static_cast<std::size_t>(n), out) != n) return false;
     in += n;
     out += n;
-    size -= static_cast<std::size_t>(n);
+    size -= n;
   }
   return true;
 }
@@ -69,7 +73,7 @@ int OpenToRead(const Target& target) {
 // What a copy is made from.
 struct Original {
   int From;
-  std::size_t Size;
+  off_t Size;
 };
 
 DWORD FillCopy(int fd, const void* context) {
@@ -88,7 +92,7 @@ struct Copy {
 // it is whole; flushed with its folder.  It goes beside the link, or, where
 // this user may write the link but not its folder, into /tmp.
 DWORD MakeCopy(const Target& target, Copy* copy) {
-  const Original original = {OpenToRead(target), static_cast<std::size_t>(target.Status.st_size)};
+  const Original original = {OpenToRead(target), target.Status.st_size};
   if (original.From < 0) return LastError();
   const Filler fill{FillCopy, &original};
   int fd = -1;
@@ -121,9 +125,9 @@ DWORD Overwrite(int fd, const uint8_t* data, std::size_t size) {
 bool PutBack(const Target& target, int writable, const Copy& copy) {
   const int fd = openat(copy.Folder, copy.Name, O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
   if (fd < 0) return false;
-  const std::size_t size = static_cast<std::size_t>(target.Status.st_size);
-  const bool back = CopyContents(fd, writable, size) &&
-                    ftruncate(writable, static_cast<off_t>(size)) == 0 && fsync(writable) == 0;
+  const off_t size = target.Status.st_size;
+  const bool back = CopyContents(fd, writable, size) && ftruncate(writable, size) == 0 &&
+                    fsync(writable) == 0;
   close(fd);
   return back;
 }

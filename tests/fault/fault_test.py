@@ -585,7 +585,17 @@ while True:
 """
 
 
-def no_exchange(d, rounds=1000):
+def pause(process):
+    """Stops the process, and returns once it has stopped."""
+    process.send_signal(signal.SIGSTOP)
+    while True:
+        with open(f"/proc/{process.pid}/stat") as f:
+            if f.read().rsplit(")", 1)[1].split()[0] == "T":
+                return
+        time.sleep(0.0005)
+
+
+def no_exchange(d, rounds=500):
     """On a file system without RENAME_EXCHANGE (ntfs-3g, through FUSE),
     while the folder's owner swaps his two links by renaming, root's Edit
     of one either saves into the file it read or fails with 32: never a
@@ -613,7 +623,7 @@ def no_exchange(d, rounds=1000):
         codes = {}
         try:
             for i in range(rounds):
-                swapper.send_signal(signal.SIGSTOP)
+                pause(swapper)
                 for n in os.listdir(m):
                     os.unlink(os.path.join(m, n))
                 for t, data in links.items():
@@ -621,12 +631,16 @@ def no_exchange(d, rounds=1000):
                         f.write(data)
                 swapper.send_signal(signal.SIGCONT)
                 code = run_as(m, ["/F:a.lnk", "/A:E", f"/D:{i}"])
-                swapper.send_signal(signal.SIGSTOP)
+                pause(swapper)
                 codes[code] = codes.get(code, 0) + 1
-                found = [read_report(run(m, "/F:" + n, "/A:Q")[1]) for n in os.listdir(m)]
-                targets = [f["TargetPath"] for f in found if f]
+                # Which link each file is, and whether it holds this round's
+                # description (a counted UTF-16 string), from its bytes.
+                datas = [open(os.path.join(m, n), "rb").read() for n in os.listdir(m)]
+                targets = [t for data in datas for t in "ab" if f"{t}.exe".encode() in data]
+                mark = struct.pack("<H", len(str(i))) + str(i).encode("utf-16-le")
+                found = [data for data in datas if mark in data]
                 assert code in (0, 2, 32), code
-                saved = [f["Description"] for f in found if f].count(str(i))
+                saved = len(found)
                 # Saved, the file read was replaced: no copy of it is left (the
                 # swapper may have renamed over the new one since).  Refused,
                 # nothing of the new link is anywhere.
