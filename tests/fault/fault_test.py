@@ -595,7 +595,7 @@ def pause(process):
         time.sleep(0.0005)
 
 
-def no_exchange(d, rounds=500):
+def no_exchange(d, rounds=300):
     """On a file system without RENAME_EXCHANGE (ntfs-3g, through FUSE),
     while the folder's owner swaps his two links by renaming, root's Edit
     of one either saves into the file it read or fails with 32: never a
