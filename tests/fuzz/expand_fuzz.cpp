@@ -4,10 +4,15 @@
 // and the scan goes on after it; a percent sign without a partner stays.
 // The result counts the whole expansion and its terminator; the buffer
 // gets as much as fits, terminated, and nothing past its size.
+// ExpandEnvironmentStringsW does the same in UTF-16: of the text in UTF-16,
+// the UTF-16 of the expansion (bytes that are not UTF-8 travel as U+DCxx
+// both ways), counted in units.
 //
 // Input: the buffer size (one byte, times three), then NAME=VALUE lines of
 // the environment, then the text, after the last line feed.
+#include <algorithm>
 #include <cstring>
+#include <iterator>
 #include <string>
 
 #include "fuzz_support.h"
@@ -81,11 +86,35 @@ int FuzzExpand(const uint8_t* data, std::size_t size) {
 
   static char buffer[1024];
   std::memset(buffer, 0x7F, sizeof buffer);
+  // Names of up to 1000 bytes, which the wide form looks up.
+  const bool wideToo = rest.size() < 1000;
+  static WCHAR wideText[1024], wideExpected[4096], wideBuffer[1024];
+  DWORD wideN = 0;
   char** saved = environ;
   environ = environment;
   const DWORD n = ExpandEnvironmentStringsA(rest.c_str(), bufferSize == 0 ? nullptr : buffer,
                                             bufferSize);
+  if (wideToo) {
+    FUZZ_CHECK(MultiByteToWideChar(CP_ACP, 0, rest.c_str(), -1, wideText, 1024) > 0);
+    FUZZ_CHECK(MultiByteToWideChar(CP_ACP, 0, expected.c_str(), -1, wideExpected, 4096) > 0 ||
+               expected.size() >= 4096);
+    std::fill(std::begin(wideBuffer), std::end(wideBuffer), WCHAR{0x7F});
+    wideN = ExpandEnvironmentStringsW(wideText, bufferSize == 0 ? nullptr : wideBuffer,
+                                      bufferSize);
+  }
   environ = saved;
+
+  if (wideToo && expected.size() < 4096) {
+    std::size_t units = 0;
+    while (wideExpected[units] != 0) ++units;
+    FUZZ_CHECK(wideN == units + 1);
+    if (bufferSize != 0) {
+      FUZZ_CHECK(wideBuffer[bufferSize] == 0x7F);
+      const std::size_t kept = std::min<std::size_t>(units, bufferSize - 1);
+      FUZZ_CHECK(std::equal(wideBuffer, wideBuffer + kept, wideExpected));
+      FUZZ_CHECK(wideBuffer[kept] == 0);
+    }
+  }
 
   FUZZ_CHECK(n == expected.size() + 1);
   if (bufferSize == 0) return 0;
