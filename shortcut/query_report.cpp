@@ -42,39 +42,58 @@ constexpr CodePointRange kShownAsQuestionMark[] = {
 // The longest character of an ANSI code page, in bytes (UTF-8 included).
 constexpr std::size_t kCharBytes = 8;
 
-// Whether the character of width bytes at c prints as itself: it is one
-// character of the code page (not a byte that starts none) and none of
-// those above.
-bool Printable(const char* c, std::size_t width) {
+// The code point of the width bytes at c when they are one character of
+// the code page; false for a byte that starts none.
+bool OneCodePoint(const char* c, std::size_t width, uint32_t* codePoint) {
   char one[kCharBytes + 1] = {};
   if (width > kCharBytes) return false;
   std::memcpy(one, c, width);
   WCHAR wide[4];
   const int n = MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, one, -1, wide, 4);
-  uint32_t codePoint;
-  if (n == 2 && (wide[0] < 0xD800 || wide[0] > 0xDFFF))
-    codePoint = wide[0];
-  else if (n == 3 && wide[0] >= 0xD800 && wide[0] <= 0xDBFF && wide[1] >= 0xDC00 &&
-           wide[1] <= 0xDFFF)
-    codePoint = 0x10000 + ((static_cast<uint32_t>(wide[0]) - 0xD800) << 10) +
-                (static_cast<uint32_t>(wide[1]) - 0xDC00);
-  else
-    return false;
+  if (n == 2 && (wide[0] < 0xD800 || wide[0] > 0xDFFF)) {
+    *codePoint = wide[0];
+    return true;
+  }
+  if (n == 3 && wide[0] >= 0xD800 && wide[0] <= 0xDBFF && wide[1] >= 0xDC00 &&
+      wide[1] <= 0xDFFF) {
+    *codePoint = 0x10000 + ((static_cast<uint32_t>(wide[0]) - 0xD800) << 10) +
+                 (static_cast<uint32_t>(wide[1]) - 0xDC00);
+    return true;
+  }
+  return false;
+}
+
+// The character at p: its width in bytes, and whether it prints as itself
+// (it is a character of the code page, and none of kShownAsQuestionMark).
+// CharNextA gives the width; where that is no character, as in UTF-8 taken
+// for the ANSI code page on Windows, whose CharNextA walks bytes, the
+// shortest longer run that is one character.
+std::size_t NextCharacter(const char* p, bool* printable) {
+  std::size_t width = static_cast<std::size_t>(CharNextA(p) - p);
+  uint32_t codePoint = 0;
+  bool whole = OneCodePoint(p, width, &codePoint);
+  for (std::size_t longer = width + 1; !whole && longer <= 4 && p[longer - 1] != '\0'; ++longer)
+    if (OneCodePoint(p, longer, &codePoint)) {
+      whole = true;
+      width = longer;
+    }
+  *printable = whole;
   for (const CodePointRange& range : kShownAsQuestionMark)
-    if (codePoint >= range.First && codePoint <= range.Last) return false;
-  return true;
+    if (codePoint >= range.First && codePoint <= range.Last) *printable = false;
+  return width;
 }
 
 // A value as it goes into the report: on one line, every character of
-// kShownAsQuestionMark shown as one '?'.  The link keeps the value as it is.
+// kShownAsQuestionMark, and every byte that starts no character, shown as
+// one '?'.  The link keeps the value as it is.
 class OneLine {
  public:
   explicit OneLine(const char* value) {
     std::size_t used = 0;
     for (const char* p = value; *p != '\0' && used < kTextSize - 1;) {
-      const char* next = CharNextA(p);
-      const std::size_t width = static_cast<std::size_t>(next - p);
-      if (!Printable(p, width)) {
+      bool printable = false;
+      const std::size_t width = NextCharacter(p, &printable);
+      if (!printable) {
         line_[used++] = '?';
       } else if (used + width <= kTextSize - 1) {
         std::memcpy(line_ + used, p, width);
@@ -82,7 +101,7 @@ class OneLine {
       } else {
         break;
       }
-      p = next;
+      p += width;
     }
     line_[used] = '\0';
   }
