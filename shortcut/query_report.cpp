@@ -69,6 +69,13 @@ bool OneCodePoint(const char* c, std::size_t width, uint32_t* codePoint) {
 // for the ANSI code page on Windows, whose CharNextA walks bytes, the
 // shortest longer run that is one character.
 std::size_t NextCharacter(const char* p, bool* printable) {
+  // ASCII is itself in every ANSI code page, and a byte below 0x80 where a
+  // character starts is one.
+  const unsigned char first = static_cast<unsigned char>(*p);
+  if (first < 0x80) {
+    *printable = first == '\t' || (first >= 0x20 && first < 0x7F);
+    return 1;
+  }
   std::size_t width = static_cast<std::size_t>(CharNextA(p) - p);
   uint32_t codePoint = 0;
   bool whole = OneCodePoint(p, width, &codePoint);

@@ -54,7 +54,11 @@ std::size_t WideToText(const WCHAR* src, std::span<char> dst, bool* exact) {
   while (src[i] != 0) {
     const int units = IsHighSurrogate(src[i]) && IsLowSurrogate(src[i + 1]) ? 2 : 1;
     char bytes[kCharBytes];
-    int n = CharToAnsi(src + i, units, bytes);
+    int n = 1;
+    if (src[i] < 0x80)
+      bytes[0] = static_cast<char>(src[i]);  // ASCII is itself in every ANSI code page
+    else
+      n = CharToAnsi(src + i, units, bytes);
     const bool held = n > 0;
     if (!held) {
       bytes[0] = '?';
