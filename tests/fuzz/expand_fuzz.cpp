@@ -4,9 +4,10 @@
 // and the scan goes on after it; a percent sign without a partner stays.
 // The result counts the whole expansion and its terminator; the buffer
 // gets as much as fits, terminated, and nothing past its size.
-// ExpandEnvironmentStringsW does the same in UTF-16: of the text in UTF-16,
-// the UTF-16 of the expansion (bytes that are not UTF-8 travel as U+DCxx
-// both ways), counted in units.
+// ExpandEnvironmentStringsW does the same in UTF-16: of a text in UTF-16,
+// the UTF-16 of the expansion, counted in units (checked where the text
+// and the values are UTF-8: bytes that are not could make a character
+// with their neighbours across a reference only once joined).
 //
 // Input: the buffer size (one byte, times three), then NAME=VALUE lines of
 // the environment, then the text, after the last line feed.
@@ -31,6 +32,12 @@ bool SameName(const std::string& a, const std::string& b) {
   for (std::size_t i = 0; i < a.size(); ++i)
     if (Fold(a[i]) != Fold(b[i])) return false;
   return true;
+}
+
+bool Utf8(const std::string& text) {
+  static WCHAR wide[4096];
+  return text.empty() ||
+         MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, text.c_str(), -1, wide, 4096) > 0;
 }
 
 struct Variable {
@@ -87,7 +94,8 @@ int FuzzExpand(const uint8_t* data, std::size_t size) {
   static char buffer[1024];
   std::memset(buffer, 0x7F, sizeof buffer);
   // Names of up to 1000 bytes, which the wide form looks up.
-  const bool wideToo = rest.size() < 1000;
+  bool wideToo = rest.size() < 1000 && Utf8(rest);
+  for (std::size_t v = 0; v < count; ++v) wideToo = wideToo && Utf8(variables[v].Value);
   static WCHAR wideText[1024], wideExpected[4096], wideBuffer[1024];
   DWORD wideN = 0;
   char** saved = environ;
