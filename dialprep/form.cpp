@@ -1,5 +1,6 @@
 // dialprep on Windows: the form frm_Main with its timer Timer1, over the
-// Win32 API.  The setup run itself is in setup_run.cpp.
+// Win32 API.  The setup run itself is in setup_run.cpp, the file operations
+// in win32_files.cpp.
 //
 // Timer1 is a thread timer, not a window's: the program ends 2000 ms after
 // its load event also where no window can be made.
@@ -7,6 +8,7 @@
 #include <shlobj.h>
 
 #include "setup_run.h"
+#include "win32_files.h"
 
 namespace {
 
@@ -31,11 +33,12 @@ Fn Kernel32Procedure(const char* name) {
 class Win32Runtime final : public dialprep::Runtime {
  public:
   bool CurrentDirectory(char* buffer, std::size_t size) override {
-    DWORD n = GetCurrentDirectoryA(static_cast<DWORD>(size), buffer);
-    return n != 0 && n < size;
+    WCHAR wide[dialprep::kWidePathSize];
+    const DWORD n = GetCurrentDirectoryW(dialprep::kWidePathSize, wide);
+    return n != 0 && n < dialprep::kWidePathSize && dialprep::ToUtf8(wide, buffer, size);
   }
   bool FileCopy(const char* source, const char* destination) override {
-    return CopyFileA(source, destination, FALSE) != 0;
+    return dialprep::CopyOver(source, destination);
   }
   bool FileRedirectionOff() override {
     auto disable = Kernel32Procedure<Wow64DisableFn>("Wow64DisableWow64FsRedirection");
@@ -46,39 +49,46 @@ class Win32Runtime final : public dialprep::Runtime {
     if (revert != nullptr) (void)revert(redirection_);
   }
   bool FolderExists(const char* path) override {
-    const DWORD attributes = GetFileAttributesA(path);
+    WCHAR wide[dialprep::kWidePathSize];
+    if (!dialprep::ToWide(path, wide)) return false;
+    const DWORD attributes = GetFileAttributesW(wide);
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
   }
   bool CommonDesktopFolder(char* buffer, std::size_t size) override {
-    char folder[MAX_PATH] = {};
+    WCHAR folder[MAX_PATH] = {};
     // S_OK only: S_FALSE says the folder does not exist.
-    if (SHGetFolderPathA(nullptr, CSIDL_COMMON_DESKTOPDIRECTORY, nullptr, SHGFP_TYPE_CURRENT,
-                         folder) != S_OK)
-      return false;
-    if (lstrlenA(folder) + 1 > static_cast<int>(size)) return false;
-    lstrcpynA(buffer, folder, static_cast<int>(size));
-    return true;
+    return SHGetFolderPathW(nullptr, CSIDL_COMMON_DESKTOPDIRECTORY, nullptr, SHGFP_TYPE_CURRENT,
+                            folder) == S_OK &&
+           dialprep::ToUtf8(folder, buffer, size);
   }
+  bool AnsiCodePageHolds(const char* text) override { return dialprep::AnsiCodePageHolds(text); }
   int32_t UserDefaultLocale() override { return static_cast<int32_t>(::GetUserDefaultLCID()); }
   int LocaleInfo(int32_t locale, int32_t type, char* buffer, int size) override {
     return ::GetLocaleInfoA(static_cast<LCID>(locale), static_cast<LCTYPE>(type), buffer, size);
   }
+  bool HoldProgram(const char* path, const char* original) override {
+    return program_.Hold(path, original);
+  }
+  void ReleaseProgram() override { program_.Release(); }
   bool StartProgram(const char* commandLine, int windowStyle) override {
-    STARTUPINFOA startup = {};
+    STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESHOWWINDOW;
     startup.wShowWindow = static_cast<WORD>(windowStyle);
     PROCESS_INFORMATION process = {};
-    char line[1024];
-    lstrcpynA(line, commandLine, sizeof line);
-    if (!CreateProcessA(nullptr, line, nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                        &startup, &process))
+    WCHAR line[dialprep::kWidePathSize];  // CreateProcessW may write to it
+    if (!dialprep::ToWide(commandLine, line) ||
+        !CreateProcessW(nullptr, line, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                        &process))
       return false;
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
     return true;
   }
-  bool FileDelete(const char* path) override { return DeleteFileA(path) != 0; }
+  bool FileDelete(const char* path) override {
+    WCHAR wide[dialprep::kWidePathSize];
+    return dialprep::ToWide(path, wide) && DeleteFileW(wide) != 0;
+  }
   void SetTimerInterval(int milliseconds) override {
     interval_ = static_cast<UINT>(milliseconds);
     if (timer_ != 0) Arm();
@@ -91,10 +101,14 @@ class Win32Runtime final : public dialprep::Runtime {
       timer_ = 0;
     }
   }
-  void EndProgram() override { ExitProcess(0); }
+  void EndProgram(int exitCode) override { ExitProcess(static_cast<UINT>(exitCode)); }
+
+  // The exit code of the setup run, for the tick.
+  int result = dialprep::kSetupDone;
 
  private:
   void Arm();
+  dialprep::HeldProgram program_;
   PVOID redirection_ = nullptr;
   UINT interval_ = 0;
   UINT_PTR timer_ = 0;
@@ -102,7 +116,9 @@ class Win32Runtime final : public dialprep::Runtime {
 
 Win32Runtime runtime;
 
-void CALLBACK Timer1Tick(HWND, UINT, UINT_PTR, DWORD) { dialprep::TimerTick(runtime); }
+void CALLBACK Timer1Tick(HWND, UINT, UINT_PTR, DWORD) {
+  dialprep::TimerTick(runtime, runtime.result);
+}
 
 void Win32Runtime::Arm() {
   if (timer_ != 0) KillTimer(nullptr, timer_);
@@ -113,7 +129,7 @@ LRESULT CALLBACK FormProc(HWND window, UINT message, WPARAM wParam, LPARAM lPara
   switch (message) {
     case WM_CLOSE:
       // Closing the form before the tick ends the program as the tick does.
-      dialprep::TimerTick(runtime);
+      dialprep::TimerTick(runtime, runtime.result);
       return 0;
     default:
       return DefWindowProcA(window, message, wParam, lParam);
@@ -141,7 +157,7 @@ HWND CreateForm(HINSTANCE instance) {
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
   HWND form = CreateForm(instance);  // may fail where there is no display
-  dialprep::SetupRun(runtime);       // the load event
+  runtime.result = dialprep::SetupRun(runtime);  // the load event
   if (form != nullptr) ShowWindow(form, showCommand);
 
   MSG message;
@@ -149,5 +165,5 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
     TranslateMessage(&message);
     DispatchMessageA(&message);
   }
-  return 0;
+  return runtime.result;
 }

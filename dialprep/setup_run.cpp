@@ -28,22 +28,31 @@ void SourcePath(Runtime& runtime, const char* name, char (&path)[kPathSize]) {
   (void)Join(path, directory, name);
 }
 
-void Copy(Runtime& runtime, const char* source, const char* destination) {
-  (void)runtime.FileCopy(source, destination);
+// Copies source to the destination a followed by b.
+bool Install(Runtime& runtime, const char* source, const char* a, const char* b = "") {
+  char destination[kPathSize];
+  return Join(destination, a, b) && runtime.FileCopy(source, destination);
 }
 
-// The command to start: the language's own while its folder exists; else
-// the same command in the all users' desktop folder the shell reports, when
-// that exists; else the language's own, which then makes no link.
-const char* ChooseCommand(Runtime& runtime, const char* languageCode,
-                          char (&fallback)[kCommandSize]) {
-  const char* command = CommandForLanguage(languageCode);
-  if (runtime.FolderExists(FolderForLanguage(languageCode))) return command;
+// The command to start, in *command: the language's own while its folder
+// exists; else the same command in the all users' desktop folder the shell
+// reports, when that exists and can go on the command line (else nothing:
+// kDesktopNotOnCommandLine); else the language's own, which then makes no
+// link (kNoDesktopFolder).
+SetupResult ChooseCommand(Runtime& runtime, const char* languageCode,
+                          char (&fallback)[kCommandSize], const char** command) {
+  *command = CommandForLanguage(languageCode);
+  if (runtime.FolderExists(FolderForLanguage(languageCode))) return kSetupDone;
   char folder[kPathSize];
-  if (!runtime.CommonDesktopFolder(folder, sizeof folder)) return command;
+  if (!runtime.CommonDesktopFolder(folder, sizeof folder)) return kNoDesktopFolder;
   folder[sizeof folder - 1] = '\0';
-  if (folder[0] == '\0' || !runtime.FolderExists(folder)) return command;
-  return CommandForFolder(folder, fallback) ? fallback : command;
+  if (folder[0] == '\0' || !runtime.FolderExists(folder)) return kNoDesktopFolder;
+  if (!runtime.AnsiCodePageHolds(folder) || !CommandForFolder(folder, fallback)) {
+    *command = nullptr;
+    return kDesktopNotOnCommandLine;
+  }
+  *command = fallback;
+  return kSetupDone;
 }
 
 }  // namespace
@@ -77,7 +86,7 @@ void GetLocaleText(Runtime& runtime, int32_t locale, int32_t infoType,
   result[n - 1] = '\0';
 }
 
-void SetupRun(Runtime& runtime) {
+int SetupRun(Runtime& runtime) {
   runtime.EnableTimer(false);
   runtime.SetTimerInterval(kTimerInterval);
 
@@ -86,30 +95,52 @@ void SetupRun(Runtime& runtime) {
   SourcePath(runtime, kToolName, tool);
   SourcePath(runtime, kIconName, icon);
 
+  // Each step goes on whatever failed before it; the first failure is the
+  // exit code.
+  SetupResult result = kSetupDone;
+  const auto failed = [&result](SetupResult step) {
+    if (result == kSetupDone) result = step;
+  };
+
   // The copies go to the real system folders also for a 32-bit program on
   // 64-bit Windows; the redirection is off for these three calls only.
   const bool redirectionOff = runtime.FileRedirectionOff();
-  char destination[kPathSize];
-  if (Join(destination, kPhonebookDestination, kPhonebookName))
-    Copy(runtime, phonebook, destination);
-  if (Join(destination, kToolDestination, kToolName)) Copy(runtime, tool, destination);
-  Copy(runtime, icon, kIconDestination);
+  if (!Install(runtime, phonebook, kPhonebookDestination, kPhonebookName))
+    failed(kPhonebookNotInstalled);
+  if (!Install(runtime, tool, kToolDestination, kToolName)) failed(kToolNotInstalled);
+  if (!Install(runtime, icon, kIconDestination)) failed(kIconNotInstalled);
   if (redirectionOff) runtime.FileRedirectionOn();
+  // No link to a file that was not installed, and no program but the tool
+  // just copied.
+  const bool installed = result == kSetupDone;
 
   const int32_t locale = runtime.UserDefaultLocale();
   char languageCode[kLocaleBufferSize];
   GetLocaleText(runtime, locale, kLocaleDefaultLanguage, languageCode);
 
   char fallback[kCommandSize];
-  (void)runtime.StartProgram(ChooseCommand(runtime, languageCode, fallback),
-                             kWindowStyleMinimized);
+  const char* command = nullptr;
+  const SetupResult choice = ChooseCommand(runtime, languageCode, fallback, &command);
+  if (choice != kSetupDone) failed(choice);
+
+  if (installed && command != nullptr) {
+    // From the comparison to the start, nobody can change the copy.
+    char toolCopy[kPathSize];
+    if (!Join(toolCopy, kToolDestination, kToolName) || !runtime.HoldProgram(toolCopy, tool)) {
+      failed(kToolCopyNotTheKits);
+    } else {
+      if (!runtime.StartProgram(command, kWindowStyleMinimized)) failed(kToolNotStarted);
+      runtime.ReleaseProgram();
+    }
+  }
   runtime.EnableTimer(true);
+  return result;
 }
 
-void TimerTick(Runtime& runtime) {
+void TimerTick(Runtime& runtime, int exitCode) {
   char tool[kPathSize];
   if (Join(tool, kToolDestination, kToolName)) (void)runtime.FileDelete(tool);
-  runtime.EndProgram();
+  runtime.EndProgram(exitCode);
 }
 
 }  // namespace dialprep

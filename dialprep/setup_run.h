@@ -13,6 +13,12 @@
 //     when the folder the language picks is missing, the link goes to the
 //     all users' desktop folder that the shell reports.
 //
+// The run is elevated, and the tool copy lies in a folder where anyone may
+// make files: it starts the tool only when all three files were installed,
+// and only while it holds the copy so that nobody can change it, after
+// comparing it with the kit's tool byte for byte.  Its exit code says
+// whether the setup worked (SetupResult).
+//
 // The logic is plain code over the runtime operations it needs, so that it
 // runs the same against Windows (form.cpp) and against a test's recording.
 #pragma once
@@ -23,13 +29,17 @@
 namespace dialprep {
 
 // The operations of the program's runtime the run uses.  Each reports
-// failure by its result; the run never looks further.
+// failure by its result; the run never looks further.  Texts are UTF-8, so
+// that a folder of any name works; the Windows runtime hands them to the
+// wide-character API.
 class Runtime {
  public:
   // The current directory of the current drive; a drive root ends in a
   // backslash ("D:\"), any other folder does not.
   virtual bool CurrentDirectory(char* buffer, std::size_t size) = 0;
-  // Copies source to destination, replacing a file of that name.
+  // Copies source to destination, replacing a file of that name, a
+  // read-only one included.  A destination that is a folder or a link (a
+  // symbolic link, a junction) fails: the copy never writes through one.
   virtual bool FileCopy(const char* source, const char* destination) = 0;
   // Switches off the redirection of the system folders that 64-bit Windows
   // applies to a 32-bit program; false where there is none to switch off
@@ -42,18 +52,28 @@ class Runtime {
   // The all users' desktop folder as the shell reports it; false when it
   // reports none.
   virtual bool CommonDesktopFolder(char* buffer, std::size_t size) = 0;
+  // Whether the ANSI code page holds the text exactly: the tool reads its
+  // command line in that code page, and refuses one that it does not.
+  virtual bool AnsiCodePageHolds(const char* text) = 0;
   virtual int32_t UserDefaultLocale() = 0;
   // Writes the text and its NUL; returns the characters written, NUL
   // included, or 0 on failure.
   virtual int LocaleInfo(int32_t locale, int32_t type, char* buffer, int size) = 0;
+  // Opens the program file so that, until ReleaseProgram, nobody can write,
+  // rename or delete it, and compares it with original byte for byte.
+  // false, and nothing held, when it cannot be opened so, is not a plain
+  // file (a folder, a link), or differs.
+  virtual bool HoldProgram(const char* path, const char* original) = 0;
+  virtual void ReleaseProgram() = 0;
   // Starts the program the command line names, with the given window
   // style, without waiting for it.
   virtual bool StartProgram(const char* commandLine, int windowStyle) = 0;
   virtual bool FileDelete(const char* path) = 0;
   virtual void SetTimerInterval(int milliseconds) = 0;
   virtual void EnableTimer(bool enabled) = 0;
-  // Ends the program at once: no event of the form or the timer follows.
-  virtual void EndProgram() = 0;
+  // Ends the program at once with the exit code: no event of the form or
+  // the timer follows.
+  virtual void EndProgram(int exitCode) = 0;
 
  protected:
   ~Runtime() = default;
@@ -110,11 +130,33 @@ bool CommandForFolder(const char* folder, char (&command)[kCommandSize]);
 void GetLocaleText(Runtime& runtime, int32_t locale, int32_t infoType,
                    char (&result)[kLocaleBufferSize]);
 
-// The load event of the form: the whole setup run.
-void SetupRun(Runtime& runtime);
+// The exit code of the program: 0 when the three files were installed and
+// the tool was started to make the link in a desktop folder that exists;
+// else the first step of the run that failed.  The README lists them.
+enum SetupResult : int {
+  kSetupDone = 0,
+  kPhonebookNotInstalled = 1,
+  kToolNotInstalled = 2,
+  kIconNotInstalled = 3,
+  // Neither the language's desktop folder nor the shell's exists: the
+  // language's command is started all the same, and makes no link.
+  kNoDesktopFolder = 4,
+  // The shell's desktop folder cannot go on the tool's command line (the
+  // ANSI code page lacks a character of it, or it is too long): no link is
+  // made anywhere else, and nothing is started.
+  kDesktopNotOnCommandLine = 5,
+  // The tool copy could not be held, or is not the kit's tool byte for byte.
+  kToolCopyNotTheKits = 6,
+  kToolNotStarted = 7,
+};
 
-// The tick of the timer: delete the tool copy and end.  Closing the form
-// before the tick ends the program the same way.
-void TimerTick(Runtime& runtime);
+// The load event of the form: the whole setup run.  Nothing is started
+// unless all three files were installed.  Returns the exit code the
+// program is to end with.
+int SetupRun(Runtime& runtime);
+
+// The tick of the timer: delete the tool copy and end with the run's exit
+// code.  Closing the form before the tick ends the program the same way.
+void TimerTick(Runtime& runtime, int exitCode);
 
 }  // namespace dialprep

@@ -55,7 +55,9 @@ echo "Making the Wine prefix (a new Windows system in $WINEPREFIX; 20 s or so) .
 desktop="$WINEPREFIX/drive_c/Documents and Settings/All Users/Desktop"
 mkdir -p "$desktop" "$WINEPREFIX/drive_c/windows/system32/ras"
 echo "Running dialprep.exe in the kit folder, in English, under Xvfb (it ends 2 s after it starts) ..."
-(cd build/windows-x64/zelvo-kit && LANG=en_US.UTF-8 xvfb-run -a "$wine64" dialprep.exe >/dev/null 2>&1)
+code=0
+(cd build/windows-x64/zelvo-kit && LANG=en_US.UTF-8 xvfb-run -a "$wine64" dialprep.exe >/dev/null 2>&1) || code=$?
+echo "dialprep's exit code: $code (0: the files are installed and the tool was started; the README lists the others)"
 echo "installed:"
 ls -l "$WINEPREFIX/drive_c/windows/system32/ras/rasphone.pbk" \
       "$WINEPREFIX/drive_c/windows/system32/zelvo.ico"

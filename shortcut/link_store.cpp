@@ -13,8 +13,16 @@ namespace {
 // unit, so 261 units always hold the 260 bytes and the terminator.
 constexpr int kWideNameSize = 261;
 
-// Room for a text the object holds at full length, beyond the record's.
-constexpr int kLongTextSize = 4 * 1024 + 1;
+// The object's texts are read in UTF-16, so that the record's ANSI copy can
+// be made without best fit and cut at a whole character.  Every character
+// takes at least one byte of the record's 260 and at most two UTF-16 units:
+// this much of a text always covers what the record keeps.
+constexpr int kWideTextSize = 2 * kTextSize;
+
+// Room for a text the object holds at full length, beyond the record's, in
+// UTF-16 and in the ANSI code page (three bytes a unit at most, in UTF-8).
+constexpr int kLongWideSize = 4 * 1024 + 1;
+constexpr int kLongTextSize = 3 * (kLongWideSize - 1) + 1;
 
 constexpr DWORD kResolveFlags = static_cast<DWORD>(SLR_NO_UI) | SLR_NOUPDATE |
                                 SLR_NOSEARCH | SLR_NOTRACK;  // 0x39
@@ -36,10 +44,12 @@ void Trace(const char* format, HRESULT hr) {
 }
 
 // The link object and its file interface, created the same way for both
-// operations.  On failure nothing is left to release.
-[[nodiscard]] HRESULT OpenShellLink(IShellLinkA** link, IPersistFile** file) {
-  HRESULT hr = CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER,
-                                IID_IShellLinkA, reinterpret_cast<void**>(link));
+// operations: Create sets texts through IShellLinkA, Query reads them
+// through IShellLinkW.  On failure nothing is left to release.
+template <typename ShellLink>
+[[nodiscard]] HRESULT OpenShellLink(REFIID iid, ShellLink** link, IPersistFile** file) {
+  HRESULT hr = CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, iid,
+                                reinterpret_cast<void**>(link));
   Trace("\nCoCreateInstance() returned [%d]", hr);
   if (FAILED(hr)) return hr;
   hr = (*link)->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(file));
@@ -51,25 +61,51 @@ void Trace(const char* format, HRESULT hr) {
   return hr;
 }
 
-HRESULT CloseShellLink(IShellLinkA* link, IPersistFile* file, HRESULT hr) {
+HRESULT CloseShellLink(IUnknown* link, IPersistFile* file, HRESULT hr) {
   file->Release();
   link->Release();
   return hr;
 }
 
-// Copies raw into its field and, where the expansion fits the buffer, the
-// expansion into the expanded field.  An expansion that did not fit leaves
-// the expanded field as it was.
-void StoreWithExpansion(char (&raw)[kTextSize], char (&field)[kTextSize],
+// Puts a text the object gave into its field (see WideToText), and the
+// expansion of what the field kept into the expanded field where that fits
+// it whole; an expansion that does not fit leaves the expanded field as it
+// was.  Expanded in UTF-16, a variable's value shows no look-alike either.
+void StoreText(WCHAR (&wide)[kWideTextSize], char (&field)[kTextSize]) {
+  wide[kWideTextSize - 1] = 0;
+  wide[WideToText(wide, field, nullptr)] = 0;  // what the field kept
+}
+
+void StoreWithExpansion(WCHAR (&wide)[kWideTextSize], char (&field)[kTextSize],
                         char (&expandedField)[kTextSize]) {
-  raw[kTextSize - 1] = '\0';
-  CopyText(field, raw);
-  char expanded[kTextSize] = {};
-  DWORD n = ExpandEnvironmentStringsA(raw, expanded, kTextSize);
-  if (n != 0 && n <= kTextSize) {
-    expanded[kTextSize - 1] = '\0';
-    CopyText(expandedField, expanded);
-  }
+  StoreText(wide, field);
+  WCHAR expanded[kWideTextSize] = {};
+  const DWORD n = ExpandEnvironmentStringsW(wide, expanded, kWideTextSize);
+  if (n == 0 || n > static_cast<DWORD>(kWideTextSize)) return;
+  char text[kTextSize];
+  if (expanded[WideToText(expanded, text, nullptr)] == 0) CopyText(expandedField, text);
+}
+
+// The icon's text as the loaded object holds it, whole, for an Edit that
+// gives the same icon a new index: refused when it cannot be read whole, or
+// when the ANSI code page does not hold it exactly, so that no cut text and
+// no '?' ever takes the place of what the link holds.
+[[nodiscard]] HRESULT LoadedIconText(IShellLinkA* link, char (&icon)[kLongTextSize]) {
+  IShellLinkW* wideLink = nullptr;
+  HRESULT hr = link->QueryInterface(IID_IShellLinkW, reinterpret_cast<void**>(&wideLink));
+  if (FAILED(hr)) return hr;
+  WCHAR wide[kLongWideSize] = {};
+  int index = 0;
+  hr = wideLink->GetIconLocation(wide, kLongWideSize, &index);
+  wideLink->Release();
+  if (FAILED(hr)) return hr;
+  wide[kLongWideSize - 1] = 0;
+  bool exact = true;
+  const std::size_t taken = WideToText(wide, icon, &exact);
+  // A text that fills the buffer may be longer in the object.
+  if (wide[taken] != 0 || taken >= static_cast<std::size_t>(kLongWideSize - 1))
+    return HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE);
+  return exact ? S_OK : HRESULT_FROM_WIN32(ERROR_NO_UNICODE_TRANSLATION);
 }
 
 
@@ -119,7 +155,7 @@ constexpr Setter kSetters[] = {
 HRESULT ShellLinkCreate() {
   IShellLinkA* link = nullptr;
   IPersistFile* file = nullptr;
-  HRESULT hr = OpenShellLink(&link, &file);
+  HRESULT hr = OpenShellLink(IID_IShellLinkA, &link, &file);
   if (FAILED(hr)) return hr;
 
   WCHAR wideName[kWideNameSize];
@@ -128,7 +164,8 @@ HRESULT ShellLinkCreate() {
 
   const LINK_RECORD& r = LinkRecord;
   // A new icon index with the icon's text unchanged: the object's own text
-  // goes back with it, whole, for the record's copy may have been cut.
+  // goes back with it, whole, for the record's copy may have been cut or
+  // hold '?' for what the code page lacks.
   char loadedIcon[kLongTextSize] = {};
   const char* icon = r.IconLocation;
   const bool editing = RecordLoaded;
@@ -138,10 +175,15 @@ HRESULT ShellLinkCreate() {
       Trace("\nIPersistFile::Load() returned [%d]", hr);
       return CloseShellLink(link, file, hr);
     }
-    int index = 0;
     if (TextEquals(r.IconLocation, LoadedRecord.IconLocation) &&
-        SUCCEEDED(link->GetIconLocation(loadedIcon, kLongTextSize, &index)))
+        r.IconIndex != LoadedRecord.IconIndex) {
+      hr = LoadedIconText(link, loadedIcon);
+      if (FAILED(hr)) {
+        Trace("\nIShellLink::GetIconLocation() failed with [%i]", hr);
+        return CloseShellLink(link, file, hr);
+      }
       icon = loadedIcon;
+    }
   }
 
   for (const Setter& setter : kSetters) {
@@ -167,18 +209,18 @@ HRESULT ShellLinkCreate() {
 }
 
 HRESULT ShellLinkQuery() {
-  char target[kTextSize] = {};
-  char arguments[kTextSize] = {};
-  char workingDirectory[kTextSize] = {};
-  char iconLocation[kTextSize] = {};
-  char description[kTextSize] = {};
+  WCHAR target[kWideTextSize] = {};
+  WCHAR arguments[kWideTextSize] = {};
+  WCHAR workingDirectory[kWideTextSize] = {};
+  WCHAR iconLocation[kWideTextSize] = {};
+  WCHAR description[kWideTextSize] = {};
   int showCmd = 0;
   int iconIndex = 0;
   WORD hotKey = 0;
 
-  IShellLinkA* link = nullptr;
+  IShellLinkW* link = nullptr;
   IPersistFile* file = nullptr;
-  HRESULT hr = OpenShellLink(&link, &file);
+  HRESULT hr = OpenShellLink(IID_IShellLinkW, &link, &file);
   if (FAILED(hr)) return hr;
 
   WCHAR wideName[kWideNameSize];
@@ -194,32 +236,29 @@ HRESULT ShellLinkQuery() {
   if (FAILED(hr)) return CloseShellLink(link, file, hr);
 
   LINK_RECORD& r = LinkRecord;
-  WIN32_FIND_DATAA findData;
-  hr = link->GetPath(target, kTextSize, &findData, SLGP_RAWPATH);
+  WIN32_FIND_DATAW findData;
+  hr = link->GetPath(target, kWideTextSize, &findData, SLGP_RAWPATH);
   Trace("\nIShellLink::GetPath() returned [%d]", hr);
   if (SUCCEEDED(hr)) StoreWithExpansion(target, r.TargetPath, r.TargetPathExpanded);
 
-  if (SUCCEEDED(link->GetArguments(arguments, kTextSize)))
+  if (SUCCEEDED(link->GetArguments(arguments, kWideTextSize)))
     StoreWithExpansion(arguments, r.Arguments, r.ArgumentsExpanded);
 
-  if (SUCCEEDED(link->GetWorkingDirectory(workingDirectory, kTextSize)))
+  if (SUCCEEDED(link->GetWorkingDirectory(workingDirectory, kWideTextSize)))
     StoreWithExpansion(workingDirectory, r.WorkingDirectory,
                        r.WorkingDirectoryExpanded);
 
   if (SUCCEEDED(link->GetShowCmd(&showCmd))) r.RunStyle = showCmd;
 
-  if (SUCCEEDED(link->GetIconLocation(iconLocation, kTextSize, &iconIndex))) {
+  if (SUCCEEDED(link->GetIconLocation(iconLocation, kWideTextSize, &iconIndex))) {
     r.IconIndex = iconIndex;
     StoreWithExpansion(iconLocation, r.IconLocation, r.IconLocationExpanded);
   }
 
   if (SUCCEEDED(link->GetHotkey(&hotKey))) r.HotKey = hotKey;
 
-  hr = link->GetDescription(description, kTextSize);
-  if (SUCCEEDED(hr)) {
-    description[kTextSize - 1] = '\0';
-    CopyText(r.Description, description);
-  }
+  hr = link->GetDescription(description, kWideTextSize);
+  if (SUCCEEDED(hr)) StoreText(description, r.Description);
 
   if (FAILED(hr)) return CloseShellLink(link, file, hr);
   LoadedRecord = LinkRecord;

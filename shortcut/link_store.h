@@ -36,11 +36,19 @@ extern bool RecordLoaded;
 // After a successful ShellLinkQuery (an Edit), the object loads FileName
 // first and is given only the fields that differ from LoadedRecord, so
 // that every part of the link the record does not hold, and every text
-// longer than the record holds, is written back as it was.
+// longer than the record holds, is written back as it was.  A new icon
+// index for the same icon text sends the object's own text back with it;
+// where that text is not the object's exactly (the ANSI code page lacks a
+// character of it, ERROR_NO_UNICODE_TRANSLATION, or it is too long to read
+// whole, ERROR_FILENAME_EXCED_RANGE), nothing is set and nothing written.
 // Returns 0 or the failing call's HRESULT; never a positive value.
 [[nodiscard]] HRESULT ShellLinkCreate();
 
 // Loads FileName, resolves it without touching the file, and reads its
 // fields into LinkRecord, each text also with its environment references
-// expanded; on success LoadedRecord is a copy of LinkRecord.  Returns 0 or the failing call's HRESULT; never a positive value.
+// expanded.  The texts are read in UTF-16 and kept in the ANSI code page
+// without best fit: a character the code page lacks is '?', never a
+// look-alike, and a text longer than 260 bytes is cut at a whole character.
+// On success LoadedRecord is a copy of LinkRecord.  Returns 0 or the
+// failing call's HRESULT; never a positive value.
 [[nodiscard]] HRESULT ShellLinkQuery();

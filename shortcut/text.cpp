@@ -8,6 +8,24 @@ char FoldAscii(char c) {
   return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
 }
 
+// The most bytes one character takes in an ANSI code page (UTF-8 included).
+constexpr int kCharBytes = 8;
+
+bool IsHighSurrogate(WCHAR c) { return c >= 0xD800 && c <= 0xDBFF; }
+bool IsLowSurrogate(WCHAR c) { return c >= 0xDC00 && c <= 0xDFFF; }
+
+// One character (one UTF-16 unit, or a surrogate pair) in the ANSI code
+// page; 0 when the code page does not hold it exactly.
+int CharToAnsi(const WCHAR* c, int units, char (&bytes)[kCharBytes]) {
+  BOOL usedDefault = FALSE;
+  int n = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, c, units, bytes, kCharBytes,
+                              nullptr, &usedDefault);
+  if (n <= 0)  // a code page that takes neither (UTF-8): its own check
+    n = WideCharToMultiByte(CP_ACP, WC_ERR_INVALID_CHARS, c, units, bytes, kCharBytes, nullptr,
+                            nullptr);
+  return usedDefault ? 0 : n;
+}
+
 }  // namespace
 
 bool CopyText(std::span<char> dst, const char* src) {
@@ -26,6 +44,33 @@ bool CopyText(std::span<char> dst, const char* src) {
   }
   dst[used] = '\0';
   return true;
+}
+
+std::size_t WideToText(const WCHAR* src, std::span<char> dst, bool* exact) {
+  if (exact != nullptr) *exact = true;
+  if (dst.empty()) return 0;
+  std::size_t used = 0;
+  std::size_t i = 0;
+  while (src[i] != 0) {
+    const int units = IsHighSurrogate(src[i]) && IsLowSurrogate(src[i + 1]) ? 2 : 1;
+    char bytes[kCharBytes];
+    int n = 1;
+    if (src[i] < 0x80)
+      bytes[0] = static_cast<char>(src[i]);  // ASCII is itself in every ANSI code page
+    else
+      n = CharToAnsi(src + i, units, bytes);
+    const bool held = n > 0;
+    if (!held) {
+      bytes[0] = '?';
+      n = 1;
+    }
+    if (used + static_cast<std::size_t>(n) > dst.size() - 1) break;
+    if (!held && exact != nullptr) *exact = false;
+    for (int b = 0; b < n; ++b) dst[used++] = bytes[b];
+    i += static_cast<std::size_t>(units);
+  }
+  dst[used] = '\0';
+  return i;
 }
 
 bool TextEquals(const char* a, const char* b) {

@@ -27,6 +27,7 @@ typedef WCHAR OLECHAR;
 typedef char* LPSTR;
 typedef const char* LPCSTR;
 typedef WCHAR* LPWSTR;
+typedef const WCHAR* LPCWSTR;
 typedef const OLECHAR* LPCOLESTR;
 typedef void* LPVOID;
 typedef const void* LPCVOID;
@@ -102,6 +103,7 @@ typedef struct HINSTANCE__* HMODULE;
 #define ERROR_OPERATION_ABORTED 995
 #define ERROR_NOACCESS 998
 #define ERROR_FILE_INVALID 1006
+#define ERROR_NO_UNICODE_TRANSLATION 1113
 #define ERROR_IO_DEVICE 1117
 #define ERROR_POSSIBLE_DEADLOCK 1131
 #define ERROR_TOO_MANY_LINKS 1142
@@ -134,6 +136,7 @@ inline bool operator==(const GUID& a, const GUID& b) {
 extern const CLSID CLSID_ShellLink;
 extern const IID IID_IUnknown;
 extern const IID IID_IShellLinkA;
+extern const IID IID_IShellLinkW;
 extern const IID IID_IPersistFile;
 
 #define CLSCTX_INPROC_SERVER 0x1
@@ -182,7 +185,8 @@ struct WIN32_FIND_DATAA {
   CHAR cAlternateFileName[14];
 };
 
-// The methods of IShellLinkA the tool calls.
+// The methods of IShellLinkA the tool calls (it sets a link's fields
+// through them) and its tests call.
 struct IShellLinkA : IUnknown {
   virtual HRESULT STDMETHODCALLTYPE GetPath(LPSTR pszFile, int cch,
                                             WIN32_FIND_DATAA* pfd,
@@ -209,6 +213,40 @@ struct IShellLinkA : IUnknown {
   ~IShellLinkA() = default;
 };
 
+struct WIN32_FIND_DATAW {
+  DWORD dwFileAttributes;
+  FILETIME ftCreationTime;
+  FILETIME ftLastAccessTime;
+  FILETIME ftLastWriteTime;
+  DWORD nFileSizeHigh;
+  DWORD nFileSizeLow;
+  DWORD dwReserved0;
+  DWORD dwReserved1;
+  WCHAR cFileName[MAX_PATH];
+  WCHAR cAlternateFileName[14];
+};
+
+// The methods of IShellLinkW the tool calls: it reads a link's texts in
+// UTF-16, as the object holds them, so that it knows which of them the ANSI
+// code page holds exactly.
+struct IShellLinkW : IUnknown {
+  virtual HRESULT STDMETHODCALLTYPE GetPath(LPWSTR pszFile, int cch,
+                                            WIN32_FIND_DATAW* pfd,
+                                            DWORD fFlags) = 0;
+  virtual HRESULT STDMETHODCALLTYPE GetDescription(LPWSTR pszName, int cch) = 0;
+  virtual HRESULT STDMETHODCALLTYPE GetWorkingDirectory(LPWSTR pszDir,
+                                                        int cch) = 0;
+  virtual HRESULT STDMETHODCALLTYPE GetArguments(LPWSTR pszArgs, int cch) = 0;
+  virtual HRESULT STDMETHODCALLTYPE GetHotkey(WORD* pwHotkey) = 0;
+  virtual HRESULT STDMETHODCALLTYPE GetShowCmd(int* piShowCmd) = 0;
+  virtual HRESULT STDMETHODCALLTYPE GetIconLocation(LPWSTR pszIconPath, int cch,
+                                                    int* piIcon) = 0;
+  virtual HRESULT STDMETHODCALLTYPE Resolve(HWND hwnd, DWORD fFlags) = 0;
+
+ protected:
+  ~IShellLinkW() = default;
+};
+
 // The methods of IPersistFile the tool calls.
 struct IPersistFile : IUnknown {
   virtual HRESULT STDMETHODCALLTYPE Load(LPCOLESTR pszFileName,
@@ -223,13 +261,25 @@ struct IPersistFile : IUnknown {
 
 // ---------------------------------------------------------------- text
 #define CP_ACP 0
+#define MB_ERR_INVALID_CHARS 0x00000008
+#define WC_ERR_INVALID_CHARS 0x00000080
+#define WC_NO_BEST_FIT_CHARS 0x00000400
 
 int WINAPI MultiByteToWideChar(UINT CodePage, DWORD dwFlags,
                                LPCSTR lpMultiByteStr, int cbMultiByte,
                                LPWSTR lpWideCharStr, int cchWideChar);
+// UTF-16 into UTF-8, the ANSI code page of these systems, which holds every
+// character: only half of a surrogate pair has no counterpart, and becomes
+// the default character ('?', or *lpDefaultChar) with *lpUsedDefaultChar
+// set.  Nothing is ever best-fit here, whatever the flags.
+int WINAPI WideCharToMultiByte(UINT CodePage, DWORD dwFlags,
+                               LPCWSTR lpWideCharStr, int cchWideChar,
+                               LPSTR lpMultiByteStr, int cbMultiByte,
+                               LPCSTR lpDefaultChar, BOOL* lpUsedDefaultChar);
 // One character on: a whole UTF-8 sequence, or one byte that starts none.
 LPSTR WINAPI CharNextA(LPCSTR lpsz);
 DWORD WINAPI ExpandEnvironmentStringsA(LPCSTR lpSrc, LPSTR lpDst, DWORD nSize);
+DWORD WINAPI ExpandEnvironmentStringsW(LPCWSTR lpSrc, LPWSTR lpDst, DWORD nSize);
 
 // ---------------------------------------------------------------- messages
 #define FORMAT_MESSAGE_ALLOCATE_BUFFER 0x00000100

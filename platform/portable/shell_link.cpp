@@ -1,5 +1,5 @@
-// The portable shell link object: IShellLinkA and IPersistFile over a link
-// file held in memory.
+// The portable shell link object: IShellLinkA, IShellLinkW and IPersistFile
+// over a link file held in memory.
 //
 // The object holds the link as its file and the model read from it: Load
 // reads the file, each setter makes the file anew in the second of two
@@ -9,9 +9,12 @@
 //
 // Texts come and go in UTF-8, the ANSI code page of these systems.  A
 // setter refuses text that is not valid UTF-8, or that no link field could
-// hold, with E_INVALIDARG; nothing is ever mangled.  A file name is UTF-16
+// hold, with E_INVALIDARG; nothing is ever mangled.  The wide getters give
+// a text the file holds in UTF-16 unit for unit, so that half of a surrogate
+// pair, which no UTF-8 can carry, reaches the caller as it is.  A file name is UTF-16
 // whose bytes that were not UTF-8 travel as U+DC80..U+DCFF (see
 // MultiByteToWideChar), so any native name works.
+#include <algorithm>
 #include <cstring>
 #include <iterator>
 
@@ -60,6 +63,51 @@ HRESULT CopyOut(const char* text, LPSTR out, int cch) {
   return S_OK;
 }
 
+// Copies UTF-16 units (up to a NUL) into a wide getter's buffer of cch
+// units, cut before a surrogate pair that does not fit whole.
+HRESULT CopyOutWide(const char16_t* units, std::size_t count, LPWSTR out, int cch) {
+  if (out == nullptr || cch <= 0) return E_INVALIDARG;
+  const std::size_t capacity = static_cast<std::size_t>(cch) - 1;
+  std::size_t used = 0;
+  while (used < count && units[used] != 0) {
+    const bool pair = units[used] >= 0xD800 && units[used] <= 0xDBFF && used + 1 < count &&
+                      units[used + 1] >= 0xDC00 && units[used + 1] <= 0xDFFF;
+    const std::size_t n = pair ? 2 : 1;
+    if (used + n > capacity) break;
+    for (std::size_t i = 0; i < n; ++i) out[used + i] = units[used + i];
+    used += n;
+  }
+  out[used] = 0;
+  return S_OK;
+}
+
+// A UTF-8 text for a wide getter.
+HRESULT CopyOutWide(const char* text, LPWSTR out, int cch) {
+  char16_t units[shllink::kMaxWideUnits];
+  const long n = portable::Utf8ToUtf16(text, units, std::size(units), portable::Invalid::Replace);
+  return CopyOutWide(units, n > 0 ? static_cast<std::size_t>(n) : 0, out, cch);
+}
+
+// A text of the file for a wide getter: UTF-16 as it stands, ANSI through
+// UTF-8.
+HRESULT CopyOutWide(const shllink::TextRef& text, LPWSTR out, int cch) {
+  if (text.Encoding == shllink::TextEncoding::Ansi || text.Data == nullptr) {
+    char utf8[kFieldSize];
+    shllink::TextToUtf8(text, utf8, sizeof utf8);
+    return CopyOutWide(utf8, out, cch);
+  }
+  char16_t units[shllink::kMaxWideUnits];
+  const std::size_t count = std::min<std::size_t>(text.Length, std::size(units));
+  for (std::size_t i = 0; i < count; ++i)
+    units[i] = static_cast<char16_t>(text.Data[2 * i] | (text.Data[2 * i + 1] << 8));
+  return CopyOutWide(units, count, out, cch);
+}
+
+// The text of an environment-shaped block, as BlockText takes it.
+const shllink::TextRef& BlockTextRef(const shllink::EnvironmentVariableDataBlock& block) {
+  return block.TargetUnicode.Length > 0 ? block.TargetUnicode : block.TargetAnsi;
+}
+
 // The native name of a UTF-16 file name.
 HRESULT NativeName(LPCOLESTR wide, char (&name)[kNameSize]) {
   if (wide == nullptr || wide[0] == 0) return E_INVALIDARG;
@@ -75,8 +123,7 @@ HRESULT NativeName(LPCOLESTR wide, char (&name)[kNameSize]) {
 // one, else its ANSI half.
 void BlockText(const shllink::EnvironmentVariableDataBlock& block, char* out,
                std::size_t capacity) {
-  shllink::TextToUtf8(block.TargetUnicode.Length > 0 ? block.TargetUnicode : block.TargetAnsi,
-                      out, capacity);
+  shllink::TextToUtf8(BlockTextRef(block), out, capacity);
 }
 
 // The path a LinkInfo names: the local base path or the network share,
@@ -120,7 +167,7 @@ bool TargetPath(const shllink::ShellLink& link, char* out, std::size_t capacity)
   return true;
 }
 
-class LinkObject final : public IShellLinkA, public IPersistFile {
+class LinkObject final : public IShellLinkA, public IShellLinkW, public IPersistFile {
  public:
   void Reset() {
     refs_ = 1;
@@ -134,6 +181,8 @@ class LinkObject final : public IShellLinkA, public IPersistFile {
     if (ppv == nullptr) return E_POINTER;
     if (riid == IID_IUnknown || riid == IID_IShellLinkA) {
       *ppv = static_cast<IShellLinkA*>(this);
+    } else if (riid == IID_IShellLinkW) {
+      *ppv = static_cast<IShellLinkW*>(this);
     } else if (riid == IID_IPersistFile) {
       *ppv = static_cast<IPersistFile*>(this);
     } else {
@@ -216,6 +265,44 @@ class LinkObject final : public IShellLinkA, public IPersistFile {
     if (pszIconPath == nullptr) pszIconPath = "";
     return Took(shllink::EditIcon(Link(), pszIconPath, iIcon, &Spare().File, &Spare().Model));
   }
+  // ------------------------------------------------ IShellLinkW (getters)
+  HRESULT STDMETHODCALLTYPE GetPath(LPWSTR pszFile, int cch, WIN32_FIND_DATAW* pfd,
+                                    DWORD) override {
+    using namespace shllink;
+    if (pfd != nullptr) std::memset(pfd, 0, sizeof *pfd);
+    const ShellLink& link = Link();
+    if ((link.Header.LinkFlags & HasExpString) != 0 && link.Extra.EnvironmentVariable.Present() &&
+        BlockTextRef(link.Extra.EnvironmentVariable).Length > 0) {
+      HRESULT hr = CopyOutWide(BlockTextRef(link.Extra.EnvironmentVariable), pszFile, cch);
+      if (FAILED(hr) || pszFile[0] != 0) return hr;
+    }
+    char path[kFieldSize];
+    if (!TargetPath(link, path, sizeof path)) path[0] = '\0';
+    HRESULT hr = CopyOutWide(path, pszFile, cch);
+    return FAILED(hr) || path[0] != '\0' ? hr : S_FALSE;
+  }
+  HRESULT STDMETHODCALLTYPE GetDescription(LPWSTR pszName, int cch) override {
+    return CopyOutWide(Link().Strings[shllink::StringField::NameString], pszName, cch);
+  }
+  HRESULT STDMETHODCALLTYPE GetWorkingDirectory(LPWSTR pszDir, int cch) override {
+    return CopyOutWide(Link().Strings[shllink::StringField::WorkingDir], pszDir, cch);
+  }
+  HRESULT STDMETHODCALLTYPE GetArguments(LPWSTR pszArgs, int cch) override {
+    return CopyOutWide(Link().Strings[shllink::StringField::CommandLineArguments], pszArgs, cch);
+  }
+  HRESULT STDMETHODCALLTYPE GetIconLocation(LPWSTR pszIconPath, int cch, int* piIcon) override {
+    using namespace shllink;
+    if (piIcon == nullptr) return E_POINTER;
+    *piIcon = Link().Header.IconIndex;
+    const EnvironmentVariableDataBlock& block = Link().Extra.IconEnvironment;
+    if ((Link().Header.LinkFlags & HasExpIcon) != 0 && block.Present() &&
+        BlockTextRef(block).Length > 0) {
+      HRESULT hr = CopyOutWide(BlockTextRef(block), pszIconPath, cch);
+      if (FAILED(hr) || pszIconPath[0] != 0) return hr;
+    }
+    return CopyOutWide(Link().Strings[StringField::IconLocation], pszIconPath, cch);
+  }
+
   // Nothing is searched, tracked or updated: the fields stay as loaded.
   HRESULT STDMETHODCALLTYPE Resolve(HWND, DWORD) override { return S_OK; }
 

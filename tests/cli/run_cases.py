@@ -20,6 +20,15 @@ A case file holds one group of cases.  Its lines:
                                    content followed by zeros; natively only)
     @mtime NAME SECONDS            sets its modification time, in seconds
                                    since 1970 (natively only)
+    @link NAME FIELD=VALUE ...     writes a link file there whose texts are
+                                   the given ones, stored as UTF-16: FIELD
+                                   is Description, RelativePath, WorkingDir,
+                                   Arguments or IconLocation; a VALUE with
+                                   blanks goes in double quotes; \xHH and
+                                   \uXXXX stand for their characters (a
+                                   lone surrogate included), any other
+                                   backslash for itself, and C{N} for the
+                                   character C N times
     === title                      starts a case
     $ shortcut ARG ...             a command; quoting as in a POSIX shell,
                                    but a backslash is an ordinary character
@@ -62,6 +71,7 @@ them, and the exit code is read in full through cmd's ERRORLEVEL.
 
 import argparse
 import difflib
+import struct
 import os
 import re
 import shlex
@@ -106,6 +116,41 @@ def unescape(text):
     return text.replace("<CR>", "\r").replace("<TAB>", "\t")
 
 
+# The StringData fields of a link, in the order the file holds them, with
+# the LinkFlags bit that says each is there.
+LINK_STRINGS = (("Description", 0x04), ("RelativePath", 0x08), ("WorkingDir", 0x10),
+                ("Arguments", 0x20), ("IconLocation", 0x40))
+IS_UNICODE = 0x80
+
+
+def link_text(value):
+    """A value of @link as the text it stands for."""
+    text = re.sub(r"\\x([0-9A-Fa-f]{2})|\\u([0-9A-Fa-f]{4})",
+                  lambda m: chr(int(m.group(1) or m.group(2), 16)), value)
+    return re.sub(r"(.)\{(\d+)\}", lambda m: m.group(1) * int(m.group(2)), text, flags=re.S)
+
+
+def make_link(args):
+    """The bytes of a link that holds only the given texts: a shell link
+    header, its StringData in UTF-16 and the terminal block."""
+    given = {}
+    for arg in args:
+        field, sep, value = arg.partition("=")
+        if not sep or field not in dict(LINK_STRINGS):
+            raise ValueError(arg)
+        given[field] = link_text(value)
+    flags = IS_UNICODE
+    strings = b""
+    for field, bit in LINK_STRINGS:
+        if field in given:
+            flags |= bit
+            units = given[field].encode("utf-16-le", "surrogatepass")
+            strings += struct.pack("<H", len(units) // 2) + units
+    clsid = bytes.fromhex("0114020000000000c000000000000046")
+    header = struct.pack("<I16sII24sIiIH10s", 0x4C, clsid, flags, 0, b"", 0, 0, 1, 0, b"")
+    return header + strings + b"\0\0\0\0"
+
+
 def parse(path):
     env = {}
     files = {}
@@ -140,6 +185,12 @@ def parse(path):
             elif line.startswith(("@size ", "@mtime ")):
                 what, name, number = line[1:].split()
                 stats.append((what, name, int(number)))
+            elif line.startswith("@link "):
+                name, *fields = split_command(line[6:])
+                try:
+                    files[name] = make_link(fields)
+                except ValueError as bad:
+                    raise SystemExit(f"{path}:{no}: @link NAME FIELD=VALUE ...: {bad}")
             elif line.startswith("=== "):
                 case = Case(line[4:].strip())
                 cases.append(case)

@@ -4,10 +4,16 @@
 // and the scan goes on after it; a percent sign without a partner stays.
 // The result counts the whole expansion and its terminator; the buffer
 // gets as much as fits, terminated, and nothing past its size.
+// ExpandEnvironmentStringsW does the same in UTF-16: of a text in UTF-16,
+// the UTF-16 of the expansion, counted in units (checked where the text
+// and the values are UTF-8: bytes that are not could make a character
+// with their neighbours across a reference only once joined).
 //
 // Input: the buffer size (one byte, times three), then NAME=VALUE lines of
 // the environment, then the text, after the last line feed.
+#include <algorithm>
 #include <cstring>
+#include <iterator>
 #include <string>
 
 #include "fuzz_support.h"
@@ -26,6 +32,12 @@ bool SameName(const std::string& a, const std::string& b) {
   for (std::size_t i = 0; i < a.size(); ++i)
     if (Fold(a[i]) != Fold(b[i])) return false;
   return true;
+}
+
+bool Utf8(const std::string& text) {
+  static WCHAR wide[4096];
+  return text.empty() ||
+         MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, text.c_str(), -1, wide, 4096) > 0;
 }
 
 struct Variable {
@@ -81,11 +93,36 @@ int FuzzExpand(const uint8_t* data, std::size_t size) {
 
   static char buffer[1024];
   std::memset(buffer, 0x7F, sizeof buffer);
+  // Names of up to 1000 bytes, which the wide form looks up.
+  bool wideToo = rest.size() < 1000 && Utf8(rest);
+  for (std::size_t v = 0; v < count; ++v) wideToo = wideToo && Utf8(variables[v].Value);
+  static WCHAR wideText[1024], wideExpected[4096], wideBuffer[1024];
+  DWORD wideN = 0;
   char** saved = environ;
   environ = environment;
   const DWORD n = ExpandEnvironmentStringsA(rest.c_str(), bufferSize == 0 ? nullptr : buffer,
                                             bufferSize);
+  if (wideToo) {
+    FUZZ_CHECK(MultiByteToWideChar(CP_ACP, 0, rest.c_str(), -1, wideText, 1024) > 0);
+    FUZZ_CHECK(MultiByteToWideChar(CP_ACP, 0, expected.c_str(), -1, wideExpected, 4096) > 0 ||
+               expected.size() >= 4096);
+    std::fill(std::begin(wideBuffer), std::end(wideBuffer), WCHAR{0x7F});
+    wideN = ExpandEnvironmentStringsW(wideText, bufferSize == 0 ? nullptr : wideBuffer,
+                                      bufferSize);
+  }
   environ = saved;
+
+  if (wideToo && expected.size() < 4096) {
+    std::size_t units = 0;
+    while (wideExpected[units] != 0) ++units;
+    FUZZ_CHECK(wideN == units + 1);
+    if (bufferSize != 0) {
+      FUZZ_CHECK(wideBuffer[bufferSize] == 0x7F);
+      const std::size_t kept = std::min<std::size_t>(units, bufferSize - 1);
+      FUZZ_CHECK(std::equal(wideBuffer, wideBuffer + kept, wideExpected));
+      FUZZ_CHECK(wideBuffer[kept] == 0);
+    }
+  }
 
   FUZZ_CHECK(n == expected.size() + 1);
   if (bufferSize == 0) return 0;

@@ -1,6 +1,7 @@
 // The link reader on any bytes, and the object's getters over what it read:
 // no fault, a verdict that agrees with the reader's, and getters that cut
 // their texts to the caller's buffer, each cut a prefix of the whole text.
+#include <algorithm>
 #include <cstring>
 #include <initializer_list>
 #include <iterator>
@@ -71,6 +72,49 @@ void CheckGetters(IShellLinkA* link, std::size_t seed) {
   }
 }
 
+// The same through IShellLinkW, in UTF-16 units: a cut keeps a surrogate
+// pair whole or leaves it out.
+struct WideGetter {
+  HRESULT (*Get)(IShellLinkW* link, WCHAR* out, int cch);
+};
+constexpr WideGetter kWideGetters[] = {
+    {[](IShellLinkW* l, WCHAR* o, int n) { return l->GetPath(o, n, nullptr, SLGP_RAWPATH); }},
+    {[](IShellLinkW* l, WCHAR* o, int n) { return l->GetArguments(o, n); }},
+    {[](IShellLinkW* l, WCHAR* o, int n) { return l->GetWorkingDirectory(o, n); }},
+    {[](IShellLinkW* l, WCHAR* o, int n) { return l->GetDescription(o, n); }},
+    {[](IShellLinkW* l, WCHAR* o, int n) {
+      int index = 0;
+      return l->GetIconLocation(o, n, &index);
+    }},
+};
+
+std::size_t WideLength(const WCHAR* text) {
+  std::size_t n = 0;
+  while (text[n] != 0) ++n;
+  return n;
+}
+
+void CheckWideGetters(IShellLinkA* link, std::size_t seed) {
+  IShellLinkW* wide = nullptr;
+  FUZZ_CHECK(link->QueryInterface(IID_IShellLinkW, reinterpret_cast<void**>(&wide)) == S_OK);
+  static WCHAR whole[kWhole];
+  static WCHAR part[kWhole];
+  for (const WideGetter& g : kWideGetters) {
+    FUZZ_CHECK(SUCCEEDED(g.Get(wide, whole, static_cast<int>(kWhole))));
+    const std::size_t length = WideLength(whole);
+    for (int cch : {1, 2, 3 + static_cast<int>(seed % 5), 261}) {
+      std::fill(std::begin(part), std::end(part), WCHAR{0x7F});
+      FUZZ_CHECK(SUCCEEDED(g.Get(wide, part, cch)));
+      const std::size_t cut = WideLength(part);
+      FUZZ_CHECK(cut < static_cast<std::size_t>(cch));
+      FUZZ_CHECK(std::equal(part, part + cut, whole));
+      FUZZ_CHECK(part[cch] == 0x7F);  // nothing written past the buffer
+      FUZZ_CHECK(length < static_cast<std::size_t>(cch) ? cut == length : cch - cut <= 2);
+    }
+  }
+  wide->Release();
+}
+
 }  // namespace
 
 int FuzzReader(const uint8_t* data, std::size_t size) {
@@ -90,7 +134,10 @@ int FuzzReader(const uint8_t* data, std::size_t size) {
              (hr == HRESULT_FROM_WIN32(ERROR_BAD_FORMAT)));
   if (parsed == shllink::ParseResult::Malformed)
     FUZZ_CHECK(hr == HRESULT_FROM_WIN32(ERROR_FILE_CORRUPT));
-  if (hr == S_OK) CheckGetters(object.Link, size);
+  if (hr == S_OK) {
+    CheckGetters(object.Link, size);
+    CheckWideGetters(object.Link, size);
+  }
   fuzz::ReleaseObject(&object);
   return 0;
 }

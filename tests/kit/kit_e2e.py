@@ -4,8 +4,10 @@
 One table of scenarios, run on each system of ROWS that the given build
 belongs to, each system a throwaway Wine prefix of its own.  A scenario
 starts dialprep.exe (under Xvfb, unless it says otherwise) with a kit
-folder as its current directory and checks what it installed, where the
-link went, whether the tool copy is gone and how long it ran.  The link is
+folder as its current directory and checks its exit code, what it
+installed, where the link went, whether the tool copy is gone, that it never
+started a program someone else left at the tool copy's path, and how long
+it ran.  The link is
 read back with the Windows build of shortcut and, when given, the Linux
 one.  A 32-bit row on a machine that cannot run 32-bit programs is skipped
 with a message.  Prints 'N passed, N failed'; exits 77 when every row was
@@ -45,6 +47,10 @@ ANY = "not checked"
 LINK_ARGS = "-f c:\\windows\\system32\\ras\\rasphone.pbk -d Zelvo"
 ICON = "c:\\windows\\system32\\zelvo.ico"
 SHELL_FOLDERS = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders"
+USER_SHELL_FOLDERS = ("HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\"
+                      "User Shell Folders")
+TOOL_COPY = "windows/temp/shortcut.exe"
+PLANTED_LOG = "planted.txt"  # each start of the planted program adds a line
 
 
 @dataclass
@@ -52,11 +58,18 @@ class Scenario:
     name: str
     lang: str = "en_US.UTF-8"
     kit: tuple = KIT_FILES          # what the kit folder holds
-    sleeper: bool = False           # a tool that runs 10 s in place of shortcut.exe
+    kit_folder: str = ""            # its name, when not made of the scenario's
+    tool: str = "shortcut"          # its shortcut.exe: "shortcut", "sleeper" (runs
+                                    # 10 s) or "planted"
     folders: tuple = FOLDERS        # the desktop folders the system has
-    old_files: bool = False         # the destinations hold files already
+    shell_desktop: str = ""         # another all users' desktop for the shell
+    old_files: str = ""             # the destinations hold files already:
+                                    # "old", or "read-only" ones
+    in_temp: str = ""               # the planted program at the tool copy's path:
+                                    # "left" there, "read-only", or "running"
     start: str = "display"          # "display", "no display", or "closed" by the closer
     # What must follow:
+    code: object = 0                # dialprep's exit code
     installed: object = True        # phonebook and icon installed (False: neither)
     link: object = "Desktop"        # the one folder with the link (None: none)
     tool_copy_stays: object = False
@@ -71,17 +84,33 @@ SCENARIOS = [
     # As on every French Windows since Vista.
     Scenario("French with only Desktop present", lang="fr_FR.UTF-8",
              folders=("Desktop", SHELL), link=SHELL),
-    Scenario("empty kit", kit=("dialprep.exe",), installed=False, link=None),
-    Scenario("files already present", old_files=True),
+    Scenario("empty kit", kit=("dialprep.exe",), installed=False, link=None, code=1),
+    Scenario("files already present", old_files="old"),
+    # As a kit run from a read-only medium leaves them: replaced all the same.
+    Scenario("read-only files already present", old_files="read-only"),
     # Had dialprep waited for the tool, it would have run 10 s or more.
-    Scenario("tool still running at the tick", kit=("dialprep.exe", "rasphone.pbk", "zelvo.ico"),
-             sleeper=True, link=None, tool_copy_stays=True, seconds=(2.0, 8.0), settle=9),
-    Scenario("no desktop folder", folders=(), link=None),
+    Scenario("tool still running at the tick", tool="sleeper", link=None, tool_copy_stays=True,
+             seconds=(2.0, 8.0), settle=9),
+    # The tool is started all the same, and makes no link.
+    Scenario("no desktop folder", folders=(), link=None, code=4),
     # The window is there only after the setup run: it has been done.  The
     # tool may still be at work when the program has ended.
     Scenario("window closed before the tick", start="closed", link=ANY, tool_copy_stays=ANY,
-             seconds=ANY, settle=3),
+             seconds=ANY, settle=3, code=ANY),
     Scenario("no display", start="no display"),
+    # Someone else's program at the tool copy's path, where anyone may make
+    # files: never started.  Running, it cannot be replaced: nothing is started.
+    Scenario("a planted program running at the tool copy's path", in_temp="running", link=None,
+             tool_copy_stays=True, code=2),
+    Scenario("a planted read-only program at the tool copy's path", in_temp="read-only"),
+    Scenario("a planted program and an empty kit", kit=("dialprep.exe",), in_temp="left",
+             installed=False, link=None, code=1),
+    # A folder name that code page 1252 lacks.
+    Scenario("a kit folder outside the ANSI code page", kit_folder="Łódź kit"),
+    # A link path the tool's ANSI command line cannot carry: no link, and the
+    # kit's tool (here the planted program) is not started.
+    Scenario("the shell's desktop outside the ANSI code page", tool="planted", folders=(),
+             shell_desktop="C:\\users\\Public\\Łódź", link=None, code=5),
 ]
 
 
@@ -127,8 +156,8 @@ class Row:
         """The system as the scenario wants it: no kit files, the named
         desktop folders present and empty, the others missing."""
         for path in ("windows/system32/ras/rasphone.pbk", "windows/system32/zelvo.ico",
-                     "windows/temp/shortcut.exe", "windows/syswow64/ras/rasphone.pbk",
-                     "windows/syswow64/zelvo.ico"):
+                     TOOL_COPY, "windows/syswow64/ras/rasphone.pbk",
+                     "windows/syswow64/zelvo.ico", PLANTED_LOG):
             if os.path.exists(self.c(path)):
                 os.unlink(self.c(path))
         os.makedirs(self.c("windows/system32/ras"), exist_ok=True)
@@ -140,9 +169,44 @@ class Row:
                 os.makedirs(path, exist_ok=True)
         if scenario.old_files:
             for path in ("windows/system32/ras/rasphone.pbk", "windows/system32/zelvo.ico",
-                         "windows/temp/shortcut.exe"):
+                         TOOL_COPY):
                 with open(self.c(path), "w") as f:
                     f.write("old")
+                if scenario.old_files == "read-only":
+                    os.chmod(self.c(path), 0o444)  # the DOS read-only attribute
+        if scenario.in_temp:
+            shutil.copy(self.opts.planted, self.c(TOOL_COPY))
+            if scenario.in_temp == "read-only":
+                os.chmod(self.c(TOOL_COPY), 0o555)
+        if scenario.shell_desktop:
+            self.set_shell_desktop(scenario.shell_desktop)
+            os.makedirs(self.c(*scenario.shell_desktop[3:].split("\\")), exist_ok=True)
+
+    def set_shell_desktop(self, folder):
+        subprocess.run(self.wine + ["reg", "add", USER_SHELL_FOLDERS, "/v", "Common Desktop",
+                                    "/t", "REG_EXPAND_SZ", "/d", folder, "/f"],
+                       env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                       timeout=120)
+
+    def start_planted(self):
+        """Starts the planted program at the tool copy's path, to run 30 s;
+        returns it once it runs."""
+        planted = subprocess.Popen(self.wine + ["c:\\windows\\temp\\shortcut.exe", "30"],
+                                   env=self.env, stdout=subprocess.DEVNULL,
+                                   stderr=subprocess.DEVNULL)
+        for _ in range(600):
+            if os.path.exists(self.c(PLANTED_LOG)):
+                break
+            time.sleep(0.1)
+        return planted
+
+    def planted_starts(self):
+        """The command lines the planted program was started with."""
+        try:
+            with open(self.c(PLANTED_LOG), "rb") as f:
+                return f.read().decode("utf-16-le").splitlines()
+        except FileNotFoundError:
+            return []
 
     def dialprep(self, kit, scenario):
         """Runs dialprep.exe in the kit folder; returns (seconds, the
@@ -162,7 +226,7 @@ class Row:
         done = subprocess.run(command, cwd=kit, env=env, stdout=subprocess.DEVNULL,
                               stderr=subprocess.DEVNULL, timeout=120)
         seconds = time.monotonic() - start
-        return seconds, done.returncode if scenario.start == "closed" else None
+        return seconds, done.returncode
 
     def read_link(self, name, label):
         host, windows = self.folder(name)
@@ -188,17 +252,31 @@ class Row:
 
     def run(self, scenario, work):
         label = scenario.name
-        kit = os.path.join(work, re.sub(r"\W+", "-", scenario.name))
+        kit = os.path.join(work, scenario.kit_folder or re.sub(r"\W+", "-", scenario.name))
         os.makedirs(kit)
         for f in scenario.kit:
             shutil.copy(os.path.join(self.opts.kit, f), kit)
-        if scenario.sleeper:
-            shutil.copy(self.opts.sleeper, os.path.join(kit, "shortcut.exe"))
+        if scenario.tool != "shortcut" and "shortcut.exe" in scenario.kit:
+            shutil.copy(getattr(self.opts, scenario.tool), os.path.join(kit, "shortcut.exe"))
         self.reset(scenario)
-        seconds, closer = self.dialprep(kit, scenario)
+        planted = self.start_planted() if scenario.in_temp == "running" else None
+        starts_before = len(self.planted_starts())
+        try:
+            seconds, code = self.dialprep(kit, scenario)
+        finally:
+            if planted is not None:
+                planted.kill()
+                planted.wait()
+            if scenario.shell_desktop:
+                self.set_shell_desktop("%PUBLIC%\\Desktop")
 
-        if closer is not None:
-            self.check(closer == 0, f"{label}: the program ended at once (closer said {closer})")
+        if scenario.start == "closed":
+            self.check(code == 0, f"{label}: the program ended at once (closer said {code})")
+        elif scenario.code != ANY:
+            self.check(code == scenario.code, f"{label}: exit code {code}, expected {scenario.code}")
+        if scenario.in_temp or scenario.tool == "planted":
+            starts = self.planted_starts()[starts_before:]
+            self.check(not starts, f"{label}: the planted program was not started ({starts})")
         for what, path in (("phonebook", "windows/system32/ras/rasphone.pbk"),
                            ("icon", "windows/system32/zelvo.ico")):
             installed = os.path.exists(self.c(path)) and filecmp.cmp(
@@ -220,8 +298,12 @@ class Row:
                         self.read_link(name, label)
                 else:
                     self.check(not there, f"{label}: no link in {name}")
+        if scenario.shell_desktop:
+            there = os.path.join(self.c(*scenario.shell_desktop[3:].split("\\")),
+                                 "Zelvo ADSL.lnk")
+            self.check(not os.path.exists(there), f"{label}: no link in {scenario.shell_desktop}")
         if scenario.tool_copy_stays != ANY:
-            stays = os.path.exists(self.c("windows/temp/shortcut.exe"))
+            stays = os.path.exists(self.c(TOOL_COPY))
             self.check(stays == scenario.tool_copy_stays,
                        f"{label}: the tool copy {'stays' if scenario.tool_copy_stays else 'is gone'}")
         if scenario.seconds != ANY:
@@ -252,9 +334,11 @@ def main():
     ap.add_argument("--windows-shortcut", required=True)
     ap.add_argument("--sleeper", required=True, help="a program that runs for 10 s")
     ap.add_argument("--closer", required=True, help="a program that closes dialprep's window")
+    ap.add_argument("--planted", required=True,
+                    help="someone else's program, which notes each start in c:\\planted.txt")
     opts = ap.parse_args()
     # The programs run with a kit folder as their current directory.
-    for name in ("kit", "linux_shortcut", "windows_shortcut", "sleeper", "closer"):
+    for name in ("kit", "linux_shortcut", "windows_shortcut", "sleeper", "closer", "planted"):
         if getattr(opts, name):
             setattr(opts, name, os.path.abspath(getattr(opts, name)))
 

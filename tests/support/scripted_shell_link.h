@@ -1,7 +1,8 @@
 // A shell link object whose every call returns what the test scripted
 // (S_OK unless told otherwise) and which records the calls made on it, by
-// their names.  The unit tests and the driver fuzz target both stand it in
-// for the platform's object.
+// their names (a getter by the same name through either interface).  The
+// unit tests and the driver fuzz target both stand it in for the
+// platform's object.
 #pragma once
 
 #include <algorithm>
@@ -12,7 +13,7 @@
 
 #include "platform.h"
 
-class ScriptedShellLink final : public IShellLinkA, public IPersistFile {
+class ScriptedShellLink final : public IShellLinkA, public IShellLinkW, public IPersistFile {
  public:
   static ScriptedShellLink& Instance() {
     static ScriptedShellLink instance;
@@ -33,10 +34,13 @@ class ScriptedShellLink final : public IShellLinkA, public IPersistFile {
   std::vector<std::string> calls;
   int refs = 0;
   bool misused = false;       // released too often, or a getter given no buffer
-  std::string text = "text";  // what every text getter gives
+  // What every text getter gives; through IShellLinkW as MultiByteToWideChar
+  // makes it, so that bytes that are not UTF-8 give half surrogate pairs.
+  std::string text = "text";
   WORD hotKey = 0x0241;
   int showCmd = 7;
   int iconIndex = 5;
+  std::string iconSet;  // the text SetIconLocation was given
 
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
     HRESULT hr = ResultOf("QueryInterface");
@@ -74,8 +78,26 @@ class ScriptedShellLink final : public IShellLinkA, public IPersistFile {
     if (SUCCEEDED(hr)) *i = iconIndex;
     return hr;
   }
-  HRESULT STDMETHODCALLTYPE SetIconLocation(LPCSTR, int) override {
+  HRESULT STDMETHODCALLTYPE SetIconLocation(LPCSTR icon, int) override {
+    iconSet = icon != nullptr ? icon : "";
     return ResultOf("SetIconLocation");
+  }
+  HRESULT STDMETHODCALLTYPE GetPath(LPWSTR p, int cch, WIN32_FIND_DATAW*, DWORD) override {
+    return Get("GetPath", p, cch);
+  }
+  HRESULT STDMETHODCALLTYPE GetDescription(LPWSTR p, int cch) override {
+    return Get("GetDescription", p, cch);
+  }
+  HRESULT STDMETHODCALLTYPE GetWorkingDirectory(LPWSTR p, int cch) override {
+    return Get("GetWorkingDirectory", p, cch);
+  }
+  HRESULT STDMETHODCALLTYPE GetArguments(LPWSTR p, int cch) override {
+    return Get("GetArguments", p, cch);
+  }
+  HRESULT STDMETHODCALLTYPE GetIconLocation(LPWSTR p, int cch, int* i) override {
+    HRESULT hr = Get("GetIconLocation", p, cch);
+    if (SUCCEEDED(hr)) *i = iconIndex;
+    return hr;
   }
   HRESULT STDMETHODCALLTYPE Resolve(HWND, DWORD) override { return ResultOf("Resolve"); }
   HRESULT STDMETHODCALLTYPE SetPath(LPCSTR) override { return ResultOf("SetPath"); }
@@ -93,6 +115,7 @@ class ScriptedShellLink final : public IShellLinkA, public IPersistFile {
   }
   HRESULT Take(REFIID riid, void** ppv) {
     if (riid == IID_IShellLinkA) *ppv = static_cast<IShellLinkA*>(this);
+    else if (riid == IID_IShellLinkW) *ppv = static_cast<IShellLinkW*>(this);
     else if (riid == IID_IPersistFile) *ppv = static_cast<IPersistFile*>(this);
     else return E_NOINTERFACE;
     ++refs;
@@ -106,6 +129,22 @@ class ScriptedShellLink final : public IShellLinkA, public IPersistFile {
       const std::size_t n = std::min(text.size(), static_cast<std::size_t>(cch - 1));
       std::memcpy(out, text.data(), n);
       out[n] = '\0';
+    }
+    return hr;
+  }
+  HRESULT Get(const char* method, LPWSTR out, int cch) {
+    HRESULT hr = ResultOf(method);
+    if (out == nullptr || cch <= 0) {
+      misused = true;
+    } else if (SUCCEEDED(hr)) {
+      std::vector<WCHAR> wide(text.size() + 1);
+      if (MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, wide.data(),
+                              static_cast<int>(wide.size())) == 0)
+        wide[0] = 0;
+      std::size_t n = 0;
+      while (wide[n] != 0 && n + 1 < static_cast<std::size_t>(cch)) ++n;
+      std::copy(wide.begin(), wide.begin() + static_cast<std::ptrdiff_t>(n), out);
+      out[n] = 0;
     }
     return hr;
   }

@@ -167,7 +167,7 @@ TEST_F(Store, AfterAQueryOnlyWhatDiffersIsSet) {
   EXPECT_EQ(hr, S_OK);
   EXPECT_EQ(out, "\nCoCreateInstance() returned [0]\nIShellLink::QueryInterface() returned [0]");
   const std::vector<std::string> expected = {
-      "CoCreateInstance", "QueryInterface", "Load", "GetIconLocation", "SetHotkey",
+      "CoCreateInstance", "QueryInterface", "Load", "SetHotkey",
       "SetDescription", "Save", "SaveCompleted", "Release", "Release"};
   EXPECT_EQ(link().calls, expected);
 
@@ -178,6 +178,78 @@ TEST_F(Store, AfterAQueryOnlyWhatDiffersIsSet) {
   EXPECT_NE(out.find("\nIPersistFile::Load() returned [-2147024894]"), std::string::npos);
   EXPECT_EQ(Count(link().calls, "Save"), 0);
   EXPECT_EQ(link().refs, 0);
+}
+
+// The object's texts are read in UTF-16 and kept in the ANSI code page (here
+// UTF-8) without best fit: half a surrogate pair, which no code page holds,
+// is '?'; a text longer than the record is cut at a whole character; the
+// expansion is of what the record kept, so that a text without references
+// reads the same both ways.
+TEST_F(Store, TextsAreKeptWholeCharacterByCharacterAndWithoutLookAlikes) {
+  setenv("ZELVO_WIDE", "\xEF\xBC\xBA\xEF\xBC\xA5\xEF\xBC\xAC", 1);  // ＺＥＬ
+  const std::string x259(259, 'x');
+  struct Row {
+    std::string text, kept, expanded;
+  } rows[] = {
+      {"plain", "plain", "plain"},
+      {x259 + "\xE8\xA1\xA8\xE8\xA1\xA8", x259, x259},  // 表表: the first no longer fits
+      {std::string(258, 'x') + "\xF0\x9F\x98\x80", std::string(258, 'x'),
+       std::string(258, 'x')},                                  // a pair does not fit in 2 bytes
+      {"a\x80z", "a?z", "a?z"},                                // a byte that is not UTF-8
+      {"C:\\%ZELVO_WIDE%", "C:\\%ZELVO_WIDE%", "C:\\\xEF\xBC\xBA\xEF\xBC\xA5\xEF\xBC\xAC"},
+  };
+  for (const Row& row : rows) {
+    ResetRunState();
+    link().Reset();
+    link().text = row.text;
+    ASSERT_EQ(ShellLinkQuery(), S_OK);
+    for (const char* field : {LinkRecord.TargetPath, LinkRecord.Arguments,
+                              LinkRecord.WorkingDirectory, LinkRecord.IconLocation,
+                              LinkRecord.Description})
+      EXPECT_EQ(field, row.kept) << row.text;
+    for (const char* field : {LinkRecord.TargetPathExpanded, LinkRecord.ArgumentsExpanded,
+                              LinkRecord.WorkingDirectoryExpanded,
+                              LinkRecord.IconLocationExpanded})
+      EXPECT_EQ(field, row.expanded) << row.text;
+  }
+  unsetenv("ZELVO_WIDE");
+}
+
+// A new index for the same icon sends the object's own icon text back with
+// it, whole; a text the tool could not read whole and exactly is never
+// sent, and nothing is saved.
+TEST_F(Store, ANewIconIndexSendsBackOnlyATextReadExactly) {
+  const std::string x5000(5000, 'x');
+  struct Row {
+    const char* what;
+    std::string text;
+    HRESULT iconRead;  // what the object's GetIconLocation answers in the Edit
+    HRESULT result;
+  } rows[] = {
+      {"a text the record holds", "C:\\zelvo.ico", S_OK, S_OK},
+      {"a text longer than the record", std::string(300, 'y'), S_OK, S_OK},
+      {"half a surrogate pair", "C:\\\x80.ico", S_OK,
+       HRESULT_FROM_WIN32(ERROR_NO_UNICODE_TRANSLATION)},
+      {"a text too long to read whole", x5000, S_OK,
+       HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE)},
+      {"a failed read", "C:\\zelvo.ico", E_FAIL, E_FAIL},
+  };
+  for (const Row& row : rows) {
+    ResetRunState();
+    link().Reset();
+    link().text = row.text;
+    ASSERT_EQ(ShellLinkQuery(), S_OK) << row.what;
+    LinkRecord.IconIndex = 9;
+    link().calls.clear();
+    link().results["GetIconLocation"] = row.iconRead;
+    EXPECT_EQ(ShellLinkCreate(), row.result) << row.what;
+    EXPECT_EQ(link().Called("SetIconLocation"), row.result == S_OK) << row.what;
+    EXPECT_EQ(link().Called("Save"), row.result == S_OK) << row.what;
+    if (row.result == S_OK) {
+      EXPECT_EQ(link().iconSet, row.text) << row.what;
+    }
+    EXPECT_EQ(link().refs, 0) << row.what;
+  }
 }
 
 }  // namespace

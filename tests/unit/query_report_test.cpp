@@ -70,4 +70,53 @@ TEST(ShellLinkReport, ThirteenLinesExactlyAsStored) {
             "\n");
 }
 
+// Whatever could move a terminal's cursor, start a line for a reader that
+// splits lines the Unicode way, or turn the text around prints as one '?',
+// in the header and in every value; a tab and every other character print
+// as they are.
+TEST(ShellLinkReport, ControlsPrintAsQuestionMarks) {
+  struct Row {
+    const char* value;
+    const char* shown;
+  } rows[] = {
+      {"\x1B[1A\x1B[2K", "?[1A?[2K"},                     // CSI: cursor up, erase line
+      {"\x1B]0;title\x07", "?]0;title?"},                 // OSC ended by BEL
+      {"a\x0B" "b\x0C" "c\r\nd", "a?b?c??d"},            // VT, FF, CR LF
+      {"\x01\x1F\x7F", "???"},                           // C0 and DEL
+      {"\xC2\x85\xC2\x9B\xC2\x80\xC2\x9F", "????"},      // C1: NEL, CSI, the first and last
+      {"\xE2\x80\xA8\xE2\x80\xA9", "??"},                // line and paragraph separators
+      {"\xE2\x80\xAE" "exe.txt", "?exe.txt"},            // right-to-left override
+      {"\xE2\x80\x8E\xE2\x80\x8F\xE2\x80\xAA\xE2\x80\xAB\xE2\x80\xAC\xE2\x80\xAD"
+       "\xE2\x81\xA6\xE2\x81\xA7\xE2\x81\xA8\xE2\x81\xA9\xD8\x9C", "???????????"},
+      {"\xFF\x9B", "??"},                                // bytes that start no character
+      {"tab\there", "tab\there"},
+      {"caf\xC3\xA9 \xE8\xA1\xA8 \xE2\x80\xA6 \xF0\x9F\x98\x80", "caf\xC3\xA9 \xE8\xA1\xA8 \xE2\x80\xA6 \xF0\x9F\x98\x80"},
+  };
+  for (const Row& row : rows) {
+    ResetRunState();
+    CopyText(LinkRecord.FileName, row.value);
+    CopyText(LinkRecord.TargetPath, row.value);
+    CopyText(LinkRecord.IconLocationExpanded, row.value);
+    CopyText(LinkRecord.Description, row.value);
+    testing::internal::CaptureStdout();
+    ShellLinkReport();
+    const std::string shown = row.shown;
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "\n[" + shown + "]"
+              "\nTargetPath=" + shown +
+              "\nTargetPathExpanded="
+              "\nArguments="
+              "\nArgumentsExpanded="
+              "\nWorkingDirectory="
+              "\nWorkingDirectoryExpanded="
+              "\nRunStyle=0"
+              "\nIconLocation=,0"
+              "\nIconLocationExpanded=" + shown + ",0"
+              "\nHotKey=0 (None)"
+              "\nDescription=" + shown +
+              "\n")
+        << row.value;
+  }
+}
+
 }  // namespace

@@ -1,12 +1,14 @@
 // dialprep's setup run against a recording runtime: the order of its steps,
-// the paths and command lines it forms, a failure at every step, the file
-// redirection around the copies and the desktop folder of the shell.
+// the paths and command lines it forms, a failure at every step and the
+// exit code it gives, the tool held from its comparison to its start, the
+// file redirection around the copies and the desktop folder of the shell.
 #include "setup_run.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <set>
 #include <string>
 #include <vector>
@@ -21,6 +23,8 @@ class RecordingRuntime final : public Runtime {
   std::string directory = "E:\\kit";
   bool directoryFails = false;
   std::set<std::string> missingSources;  // copies from these fail
+  std::set<std::string> notAnsi;         // texts the ANSI code page lacks
+  bool holdFails = false;                // the tool copy is not the kit's
   int32_t locale = 0x040C;
   std::string localeText = "040c";
   int localeResult = -1;  // -1: length of the text plus its NUL
@@ -32,6 +36,7 @@ class RecordingRuntime final : public Runtime {
 
   std::vector<std::string> calls;
   bool ended = false;
+  int exitCode = -1;
 
   bool CurrentDirectory(char* buffer, std::size_t size) override {
     calls.push_back("CurrentDirectory");
@@ -58,6 +63,15 @@ class RecordingRuntime final : public Runtime {
     std::memcpy(buffer, commonDesktop.c_str(), commonDesktop.size() + 1);
     return true;
   }
+  bool AnsiCodePageHolds(const char* text) override {
+    calls.push_back(std::string("AnsiCodePageHolds ") + text);
+    return notAnsi.count(text) == 0;
+  }
+  bool HoldProgram(const char* path, const char* original) override {
+    calls.push_back(std::string("HoldProgram ") + path + " = " + original);
+    return !holdFails;
+  }
+  void ReleaseProgram() override { calls.push_back("ReleaseProgram"); }
   int32_t UserDefaultLocale() override {
     calls.push_back("UserDefaultLocale");
     return locale;
@@ -79,9 +93,10 @@ class RecordingRuntime final : public Runtime {
   }
   void SetTimerInterval(int ms) override { calls.push_back("SetTimerInterval " + std::to_string(ms)); }
   void EnableTimer(bool on) override { calls.push_back(on ? "EnableTimer on" : "EnableTimer off"); }
-  void EndProgram() override {
-    calls.push_back("EndProgram");
+  void EndProgram(int code) override {
+    calls.push_back("EndProgram " + std::to_string(code));
     ended = true;
+    exitCode = code;
   }
 };
 
@@ -99,7 +114,7 @@ const std::string kBureau =
 
 TEST(SetupRun, StepsInOrderWithTheirPathsAndTheBureauCommand) {
   RecordingRuntime rt;
-  SetupRun(rt);
+  EXPECT_EQ(SetupRun(rt), kSetupDone);
   const std::vector<std::string> expected = {
       "EnableTimer off",
       "SetTimerInterval 2000",
@@ -113,7 +128,9 @@ TEST(SetupRun, StepsInOrderWithTheirPathsAndTheBureauCommand) {
       "UserDefaultLocale",
       "LocaleInfo 1036 9 1024",
       "FolderExists c:\\Documents and Settings\\All Users\\Bureau",
+      "HoldProgram c:\\windows\\temp\\shortcut.exe = E:\\kit\\shortcut.exe",
       "StartProgram 2 " + kBureau,
+      "ReleaseProgram",
       "EnableTimer on",
   };
   EXPECT_EQ(rt.calls, expected);
@@ -148,13 +165,83 @@ TEST(SetupRun, ADriveRootGivesTwoBackslashesAsFormed) {
             "FileCopy D:\\\\rasphone.pbk -> c:\\windows\\system32\\ras\\rasphone.pbk");
 }
 
-TEST(SetupRun, MissingFilesAreSkippedAndTheRunGoesOn) {
-  RecordingRuntime rt;
-  rt.missingSources = {"E:\\kit\\rasphone.pbk", "E:\\kit\\shortcut.exe", "E:\\kit\\zelvo.ico"};
-  rt.startFails = true;  // no tool copy, so nothing to start
-  SetupRun(rt);
-  EXPECT_EQ(rt.calls.back(), "EnableTimer on") << "the timer is armed whatever failed";
-  EXPECT_EQ(rt.calls.size(), 14u);
+// Every step runs whatever failed before it, and the exit code is the first
+// that failed; the tool is started only when all three files were
+// installed, and only while its copy is held as the kit's own.
+TEST(SetupRun, TheExitCodeIsTheFirstStepThatFailed) {
+  const std::string book = "E:\\kit\\rasphone.pbk", tool = "E:\\kit\\shortcut.exe",
+                    icon = "E:\\kit\\zelvo.ico";
+  const std::string shell = "C:\\Users\\Public\\Desktop";
+  struct Row {
+    const char* what;
+    std::function<void(RecordingRuntime&)> set;
+    int code;
+    bool started;
+  } rows[] = {
+      {"all well", [](RecordingRuntime&) {}, kSetupDone, true},
+      {"no phonebook", [&](RecordingRuntime& rt) { rt.missingSources = {book}; },
+       kPhonebookNotInstalled, false},
+      {"no tool", [&](RecordingRuntime& rt) { rt.missingSources = {tool}; }, kToolNotInstalled,
+       false},
+      {"no icon", [&](RecordingRuntime& rt) { rt.missingSources = {icon}; }, kIconNotInstalled,
+       false},
+      {"nothing in the kit", [&](RecordingRuntime& rt) { rt.missingSources = {book, tool, icon}; },
+       kPhonebookNotInstalled, false},
+      {"no current directory", [](RecordingRuntime& rt) { rt.directoryFails = true; },
+       kPhonebookNotInstalled, false},
+      {"no desktop folder at all", [](RecordingRuntime& rt) { rt.folders = {}; }, kNoDesktopFolder,
+       true},
+      {"no icon and no desktop folder",
+       [&](RecordingRuntime& rt) {
+         rt.missingSources = {icon};
+         rt.folders = {};
+       },
+       kIconNotInstalled, false},
+      {"the shell's desktop outside the code page",
+       [&](RecordingRuntime& rt) {
+         rt.folders = {shell};
+         rt.commonDesktop = shell;
+         rt.notAnsi = {shell};
+       },
+       kDesktopNotOnCommandLine, false},
+      {"the tool copy is not the kit's", [](RecordingRuntime& rt) { rt.holdFails = true; },
+       kToolCopyNotTheKits, false},
+      {"the tool does not start", [](RecordingRuntime& rt) { rt.startFails = true; },
+       kToolNotStarted, true},
+      {"no desktop folder, and the tool does not start",
+       [](RecordingRuntime& rt) {
+         rt.folders = {};
+         rt.startFails = true;
+       },
+       kNoDesktopFolder, true},
+  };
+  for (const Row& row : rows) {
+    RecordingRuntime rt;
+    row.set(rt);
+    EXPECT_EQ(SetupRun(rt), row.code) << row.what;
+    EXPECT_EQ(!Find(rt.calls, "StartProgram").empty(), row.started) << row.what;
+    // Held from before the start until after it, and let go of again.
+    const auto hold = std::find_if(rt.calls.begin(), rt.calls.end(), [](const std::string& c) {
+      return c.rfind("HoldProgram", 0) == 0;
+    });
+    const auto start = std::find_if(rt.calls.begin(), rt.calls.end(), [](const std::string& c) {
+      return c.rfind("StartProgram", 0) == 0;
+    });
+    if (row.started) {
+      EXPECT_LT(hold, start) << row.what;
+      EXPECT_EQ(*(start + 1), "ReleaseProgram") << row.what;
+    }
+    EXPECT_EQ(std::count(rt.calls.begin(), rt.calls.end(), "ReleaseProgram"),
+              row.started ? 1 : 0)
+        << row.what;
+    EXPECT_EQ(std::count_if(rt.calls.begin(), rt.calls.end(),
+                            [](const std::string& c) { return c.rfind("FileCopy", 0) == 0; }),
+              3)
+        << row.what << ": every copy is tried";
+    EXPECT_EQ(rt.calls.back(), "EnableTimer on") << row.what;
+    TimerTick(rt, SetupRun(rt));
+    EXPECT_EQ(rt.exitCode, row.code) << row.what << ": the program ends with it";
+  }
 }
 
 TEST(SetupRun, AFailingCurrentDirectoryLeavesThatSourceEmpty) {
@@ -162,7 +249,6 @@ TEST(SetupRun, AFailingCurrentDirectoryLeavesThatSourceEmpty) {
   rt.directoryFails = true;
   SetupRun(rt);
   EXPECT_EQ(Find(rt.calls, "FileCopy"), "FileCopy  -> c:\\windows\\system32\\ras\\rasphone.pbk");
-  EXPECT_EQ(rt.calls.back(), "EnableTimer on");
 }
 
 TEST(SetupRun, AFailedLanguageQueryStartsTheDesktopCommand) {
@@ -201,7 +287,6 @@ TEST(SetupRun, FileRedirectionIsOffExactlyAroundTheThreeCopies) {
     }
     EXPECT_EQ(around, expected) << "redirected " << redirected;
     EXPECT_EQ(std::count(rt.calls.begin(), rt.calls.end(), "FileRedirectionOff"), 1);
-    EXPECT_EQ(Find(rt.calls, "StartProgram"), "StartProgram 2 " + kBureau);
   }
 }
 
@@ -219,29 +304,33 @@ TEST(SetupRun, AMissingDesktopFolderGivesWayToTheShellsOne) {
     const char* language;
     std::set<std::string> folders;
     std::string shell;  // what the shell reports; "" none
-    std::string command;
+    std::string command;  // "" none
     bool shellAsked;
+    int code;
   } rows[] = {
-      {"French, Bureau there", "040c", {kBureauFolder}, publicDesktop, kBureau, false},
-      {"English, Desktop there", "0409", {kDesktopFolder}, publicDesktop, kDesktopCommand, false},
+      {"French, Bureau there", "040c", {kBureauFolder}, publicDesktop, kBureau, false, kSetupDone},
+      {"English, Desktop there", "0409", {kDesktopFolder}, publicDesktop, kDesktopCommand, false,
+       kSetupDone},
       {"French since Vista", "040c", {kDesktopFolder, publicDesktop}, publicDesktop, inPublic,
-       true},
-      {"English, no All Users folder", "0409", {publicDesktop}, publicDesktop, inPublic, true},
+       true, kSetupDone},
+      {"English, no All Users folder", "0409", {publicDesktop}, publicDesktop, inPublic, true,
+       kSetupDone},
       // Neither exists: the language's own command, which makes no link.
-      {"the shell reports none", "040c", {kDesktopFolder}, "", kBureau, true},
-      {"the shell's folder is missing", "0409", {}, publicDesktop, kDesktopCommand, true},
-      {"the shell's folder makes no command", "040c", {tooLong}, tooLong, kBureau, true},
+      {"the shell reports none", "040c", {kDesktopFolder}, "", kBureau, true, kNoDesktopFolder},
+      {"the shell's folder is missing", "0409", {}, publicDesktop, kDesktopCommand, true,
+       kNoDesktopFolder},
+      // No link anywhere else, and nothing started.
+      {"the shell's folder makes no command", "040c", {tooLong}, tooLong, "", true,
+       kDesktopNotOnCommandLine},
   };
   for (const Row& row : rows) {
     RecordingRuntime rt;
     rt.localeText = row.language;
     rt.folders = row.folders;
     rt.commonDesktop = row.shell;
-    SetupRun(rt);
-    EXPECT_EQ(Find(rt.calls, "StartProgram"), "StartProgram 2 " + row.command) << row.what;
-    EXPECT_EQ(std::count_if(rt.calls.begin(), rt.calls.end(),
-                            [](const std::string& c) { return c.rfind("StartProgram", 0) == 0; }),
-              1)
+    EXPECT_EQ(SetupRun(rt), row.code) << row.what;
+    EXPECT_EQ(Find(rt.calls, "StartProgram"),
+              row.command.empty() ? "" : "StartProgram 2 " + row.command)
         << row.what;
     EXPECT_EQ(!Find(rt.calls, "CommonDesktopFolder").empty(), row.shellAsked) << row.what;
     EXPECT_EQ(rt.calls.back(), "EnableTimer on") << row.what;
@@ -269,9 +358,9 @@ TEST(TimerTick, DeletesTheToolCopyAndEndsEvenWhenTheDeleteFails) {
   for (bool fails : {false, true}) {
     RecordingRuntime rt;
     rt.deleteFails = fails;
-    TimerTick(rt);
+    TimerTick(rt, kIconNotInstalled);
     const std::vector<std::string> expected = {"FileDelete c:\\windows\\temp\\shortcut.exe",
-                                               "EndProgram"};
+                                               "EndProgram 3"};
     EXPECT_EQ(rt.calls, expected);
   }
 }

@@ -121,6 +121,39 @@ TEST_F(Object, EveryFieldSurvivesSaveAndLoad) {
   EXPECT_EQ(hotKey, 0x0653);
 }
 
+// Through IShellLinkW the same texts come in UTF-16, cut before a surrogate
+// pair that does not fit whole.
+TEST_F(Object, WideGettersGiveTheTextsInUtf16) {
+  ASSERT_EQ(link_->SetPath("%WINDIR%\\w\xC3\xA4hlen.exe"), S_OK);
+  ASSERT_EQ(link_->SetDescription("Verbindung \xF0\x9F\x98\x80"), S_OK);
+  ASSERT_EQ(link_->SetIconLocation("C:\\zelvo.ico", -3), S_OK);
+  IShellLinkW* wide = nullptr;
+  ASSERT_EQ(link_->QueryInterface(IID_IShellLinkW, reinterpret_cast<void**>(&wide)), S_OK);
+  int index = 0;
+  const struct {
+    std::function<HRESULT(LPWSTR, int)> Get;
+    int Size;
+    std::u16string Text;
+  } rows[] = {
+      {[&](LPWSTR t, int n) { return wide->GetPath(t, n, nullptr, SLGP_RAWPATH); }, 261,
+       u"%WINDIR%\\w\u00E4hlen.exe"},
+      {[&](LPWSTR t, int n) { return wide->GetDescription(t, n); }, 261, u"Verbindung \U0001F600"},
+      {[&](LPWSTR t, int n) { return wide->GetDescription(t, n); }, 14, u"Verbindung \U0001F600"},
+      {[&](LPWSTR t, int n) { return wide->GetDescription(t, n); }, 13, u"Verbindung "},
+      {[&](LPWSTR t, int n) { return wide->GetArguments(t, n); }, 261, u""},
+      {[&](LPWSTR t, int n) { return wide->GetIconLocation(t, n, &index); }, 261,
+       u"C:\\zelvo.ico"},
+  };
+  for (const auto& row : rows) {
+    WCHAR text[261];
+    std::fill(std::begin(text), std::end(text), u'x');
+    EXPECT_TRUE(SUCCEEDED(row.Get(text, row.Size)));
+    EXPECT_EQ(std::u16string(text), row.Text);
+  }
+  EXPECT_EQ(index, -3);
+  wide->Release();
+}
+
 TEST_F(Object, AnEmptyTargetIsSuccessWithoutAPath) {
   ASSERT_EQ(Save("empty.lnk"), S_OK);
   ASSERT_EQ(Load("empty.lnk"), S_OK);
