@@ -33,7 +33,6 @@ enum : DWORD {
   ERROR_NO_UNICODE_TRANSLATION = 1113,
 };
 constexpr HRESULT E_NOTIMPL = static_cast<HRESULT>(0x80004001);
-constexpr HRESULT E_UNEXPECTED = static_cast<HRESULT>(0x8000FFFF);
 constexpr HRESULT CO_E_NOTINITIALIZED = static_cast<HRESULT>(0x800401F0);
 
 // Win32 error numbers and the HRESULTs that carry no error number.

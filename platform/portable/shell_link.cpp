@@ -13,7 +13,6 @@
 // whose bytes that were not UTF-8 travel as U+DC80..U+DCFF (see
 // MultiByteToWideChar), so any native name works.
 #include <cstring>
-#include <iterator>
 
 #include "internal.h"
 #include "platform.h"
@@ -21,12 +20,11 @@
 #include "shllink/editor.h"
 #include "shllink/reader.h"
 #include "shllink/shell_items.h"
-#include "shllink/target.h"
 #include "unicode.h"
 
 namespace {
 
-constexpr std::size_t kFieldSize = shllink::kMaxTextBytes + 1;
+constexpr std::size_t kFieldSize = kMaxLinkTextBytes + 1;
 constexpr std::size_t kNameSize = 4096;
 
 HRESULT FromWin32(DWORD error) { return HRESULT_FROM_WIN32(error); }
@@ -36,6 +34,7 @@ HRESULT FromEdit(shllink::EditResult result) {
   switch (result) {
     case shllink::EditResult::Ok: return S_OK;
     case shllink::EditResult::TooLong: return FromWin32(ERROR_FILENAME_EXCED_RANGE);
+    case shllink::EditResult::Internal: return E_UNEXPECTED;
     case shllink::EditResult::BadText:
     case shllink::EditResult::NoRoom: break;
   }
@@ -106,8 +105,7 @@ void LinkInfoPath(const shllink::LinkInfo& info, char* out, std::size_t capacity
 // The target as GetPath gives it: the raw text of the environment block
 // where there is one (that is what SLGP_RAWPATH asks for), else the
 // LinkInfo path, else the file-system path of the ID list, else nothing.
-// False when the ID list is malformed.
-bool TargetPath(const shllink::ShellLink& link, char* out, std::size_t capacity) {
+void TargetPath(const shllink::ShellLink& link, char* out, std::size_t capacity) {
   using namespace shllink;
   const uint32_t flags = link.Header.LinkFlags;
   out[0] = '\0';
@@ -116,8 +114,7 @@ bool TargetPath(const shllink::ShellLink& link, char* out, std::size_t capacity)
   if (out[0] == '\0' && (flags & HasLinkInfo) != 0 && (flags & ForceNoLinkInfo) == 0)
     LinkInfoPath(link.Info, out, capacity);
   if (out[0] == '\0' && (flags & HasLinkTargetIDList) != 0)
-    return IDListPath(link.IDList.IDList, out, capacity);
-  return true;
+    IDListPath(link.IDList.IDList, out, capacity);
 }
 
 class LinkObject final : public IShellLinkA, public IPersistFile {
@@ -154,7 +151,7 @@ class LinkObject final : public IShellLinkA, public IPersistFile {
                                     DWORD) override {
     if (pfd != nullptr) std::memset(pfd, 0, sizeof *pfd);
     char path[kFieldSize];
-    if (!TargetPath(Link(), path, sizeof path)) path[0] = '\0';
+    TargetPath(Link(), path, sizeof path);
     HRESULT hr = CopyOut(path, pszFile, cch);
     if (FAILED(hr)) return hr;
     // As on Windows: success, but S_FALSE when there is no path to give.
@@ -188,8 +185,7 @@ class LinkObject final : public IShellLinkA, public IPersistFile {
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE SetHotkey(WORD wHotkey) override {
-    shllink::SetHotKey(&held_[current_].File, &held_[current_].Model, wHotkey);
-    return S_OK;
+    return Took(shllink::EditHotKey(Link(), wHotkey, &Spare().File, &Spare().Model));
   }
   HRESULT STDMETHODCALLTYPE GetShowCmd(int* piShowCmd) override {
     if (piShowCmd == nullptr) return E_POINTER;
@@ -197,9 +193,8 @@ class LinkObject final : public IShellLinkA, public IPersistFile {
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE SetShowCmd(int iShowCmd) override {
-    shllink::SetShowCommand(&held_[current_].File, &held_[current_].Model,
-                            static_cast<uint32_t>(iShowCmd));
-    return S_OK;
+    return Took(shllink::EditShowCommand(Link(), static_cast<uint32_t>(iShowCmd), &Spare().File,
+                                         &Spare().Model));
   }
   HRESULT STDMETHODCALLTYPE GetIconLocation(LPSTR pszIconPath, int cch,
                                             int* piIcon) override {
@@ -238,8 +233,6 @@ class LinkObject final : public IShellLinkA, public IPersistFile {
       case shllink::ParseResult::NotShellLink: return FromWin32(ERROR_BAD_FORMAT);
       case shllink::ParseResult::Malformed: return FromWin32(ERROR_FILE_CORRUPT);
     }
-    char path[kFieldSize];
-    if (!TargetPath(spare.Model, path, sizeof path)) return FromWin32(ERROR_FILE_CORRUPT);
     (void)Took(shllink::EditResult::Ok);
     std::strcpy(currentFile_, name);
     heldFile_.Take(file);

@@ -148,7 +148,7 @@ TEST_F(Corpus, EveryFileReadsAsLnkinfoReadsIt) {
 
 // A link file taken apart: its structures as the bytes that stand for them.
 struct Structures {
-  std::string Header;  // without LinkFlags
+  std::string Header;  // LinkFlags zero
   uint32_t LinkFlags = 0;
   std::string IDList, Info, Tail;
   std::string Strings[shllink::kStringCount];
@@ -163,7 +163,9 @@ Structures TakeApart(const std::string& file) {
   ShellLink link;
   EXPECT_EQ(ParseShellLink(bytes, &link), ParseResult::Ok);
   Structures s;
-  s.Header = Str(link.Header.Raw.first(kLinkFlagsAt)) + Str(link.Header.Raw.subspan(kFileAttributesAt));
+  s.Header = Str(link.Header.Raw);
+  s.Header.replace(ShellLinkHeaderAt::LinkFlags, sizeof link.Header.LinkFlags,
+                   sizeof link.Header.LinkFlags, '\0');
   s.LinkFlags = link.Header.LinkFlags;
   s.IDList = Str(link.IDList.IDList);
   s.Info = Str(link.Info.Raw);
@@ -224,8 +226,7 @@ TEST_F(Corpus, EditKeepsWhatItWasNotGiven) {
         continue;
       }
       const Structures now = TakeApart(after);
-      // Without LinkFlags, the header's IconIndex is 4 bytes earlier.
-      const std::size_t icon = kIconIndexAt - 4;
+      const std::size_t icon = ShellLinkHeaderAt::IconIndex;
       EXPECT_EQ(now.Header.substr(icon), old.Header.substr(icon)) << "icon, show, hotkey";
       EXPECT_EQ(now.Tail, old.Tail);
       for (int i = 1; i < static_cast<int>(kStringCount); ++i) {
@@ -369,12 +370,14 @@ TEST(CodePages, AnsiTargetsRoundTripInEveryListedCodePage) {
           EXPECT_EQ(link->SetDescription(description), S_OK);
         });
       }
-      // The LinkInfo after the ID list: a header of 0x1C bytes has no
-      // Unicode copies of the path.
+      // A LinkInfo whose header has no Unicode copies of the path.
       const std::string bytes = ReadFile(saved);
-      const std::size_t idList = static_cast<uint8_t>(bytes.at(0x4C)) |
-                                 static_cast<uint8_t>(bytes.at(0x4D)) << 8;
-      EXPECT_EQ(bytes.at(0x4C + 2 + idList + 4), 0x1C);
+      shllink::ShellLink link;
+      ASSERT_EQ(shllink::ParseShellLink(shllink::Bytes(reinterpret_cast<const uint8_t*>(
+                                                           bytes.data()), bytes.size()),
+                                        &link),
+                shllink::ParseResult::Ok);
+      EXPECT_EQ(link.Info.LinkInfoHeaderSize, shllink::kLinkInfoHeaderSize);
     }
   }
   unsetenv("SHORTCUT_CODEPAGE");
