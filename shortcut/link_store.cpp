@@ -14,7 +14,7 @@ namespace {
 constexpr int kWideNameSize = 261;
 
 // Room for a text the object holds at full length, beyond the record's.
-constexpr int kLongTextSize = 4 * 1024 + 1;
+constexpr int kLongTextSize = kMaxLinkTextBytes + 1;
 
 constexpr DWORD kResolveFlags = static_cast<DWORD>(SLR_NO_UI) | SLR_NOUPDATE |
                                 SLR_NOSEARCH | SLR_NOTRACK;  // 0x39
