@@ -8,7 +8,7 @@
 # Each target keeps its corpus in build/linux-fuzz/fuzz/TARGET/corpus, so
 # that runs build on each other; it starts from tests/fuzz/seeds/TARGET,
 # tests/fuzz/regressions/TARGET and, for the targets that read links,
-# ../shared/lnk-corpus and links made by the tool.  An input that breaks a
+# tests/corpus and links made by the tool.  An input that breaks a
 # target is copied to tests/fuzz/regressions/TARGET/, which the unit tests
 # read, and the script fails.  KIT_FUZZ_FLAGS adds libFuzzer flags.
 set -euo pipefail
@@ -55,8 +55,7 @@ for target in "${targets[@]}"; do
     [ -n "$(ls -A "$dir" 2>/dev/null)" ] && seeds+=("$dir")
   done
   if [ "$target" = reader ] || [ "$target" = round_trip ]; then
-    seeds+=("$made")
-    [ -d "$root/../shared/lnk-corpus" ] && seeds+=("$root/../shared/lnk-corpus")
+    seeds+=("$made" "$root/tests/corpus")
   fi
   flags=(-max_total_time="$seconds" -timeout=10 -print_final_stats=1
          -artifact_prefix="$crashes/")

@@ -21,8 +21,8 @@ constexpr int kWideTextSize = 2 * kTextSize;
 
 // Room for a text the object holds at full length, beyond the record's, in
 // UTF-16 and in the ANSI code page (three bytes a unit at most, in UTF-8).
-constexpr int kLongWideSize = 4 * 1024 + 1;
-constexpr int kLongTextSize = 3 * (kLongWideSize - 1) + 1;
+constexpr int kLongWideSize = static_cast<int>(kMaxLinkTextBytes) + 1;
+constexpr int kLongTextSize = 3 * static_cast<int>(kMaxLinkTextBytes) + 1;
 
 constexpr DWORD kResolveFlags = static_cast<DWORD>(SLR_NO_UI) | SLR_NOUPDATE |
                                 SLR_NOSEARCH | SLR_NOTRACK;  // 0x39

@@ -31,7 +31,6 @@ enum : DWORD {
   ERROR_MR_MID_NOT_FOUND = 317,
 };
 constexpr HRESULT E_NOTIMPL = static_cast<HRESULT>(0x80004001);
-constexpr HRESULT E_UNEXPECTED = static_cast<HRESULT>(0x8000FFFF);
 constexpr HRESULT CO_E_NOTINITIALIZED = static_cast<HRESULT>(0x800401F0);
 
 // Win32 error numbers and the HRESULTs that carry no error number.

@@ -12,6 +12,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "../link_text.h"
+
 // ---------------------------------------------------------------- basic types
 typedef int32_t HRESULT;
 typedef int32_t LONG;
@@ -62,6 +64,7 @@ typedef struct HINSTANCE__* HMODULE;
 #define E_NOINTERFACE ((HRESULT)0x80004002)
 #define E_POINTER ((HRESULT)0x80004003)
 #define E_FAIL ((HRESULT)0x80004005)
+#define E_UNEXPECTED ((HRESULT)0x8000FFFF)
 #define E_OUTOFMEMORY ((HRESULT)0x8007000E)
 #define E_INVALIDARG ((HRESULT)0x80070057)
 #define REGDB_E_CLASSNOTREG ((HRESULT)0x80040154)

@@ -16,7 +16,6 @@
 // MultiByteToWideChar), so any native name works.
 #include <algorithm>
 #include <cstring>
-#include <iterator>
 
 #include "internal.h"
 #include "platform.h"
@@ -24,12 +23,11 @@
 #include "shllink/editor.h"
 #include "shllink/reader.h"
 #include "shllink/shell_items.h"
-#include "shllink/target.h"
 #include "unicode.h"
 
 namespace {
 
-constexpr std::size_t kFieldSize = shllink::kMaxTextBytes + 1;
+constexpr std::size_t kFieldSize = kMaxLinkTextBytes + 1;
 constexpr std::size_t kNameSize = 4096;
 
 HRESULT FromWin32(DWORD error) { return HRESULT_FROM_WIN32(error); }
@@ -39,6 +37,7 @@ HRESULT FromEdit(shllink::EditResult result) {
   switch (result) {
     case shllink::EditResult::Ok: return S_OK;
     case shllink::EditResult::TooLong: return FromWin32(ERROR_FILENAME_EXCED_RANGE);
+    case shllink::EditResult::Internal: return E_UNEXPECTED;
     case shllink::EditResult::BadText:
     case shllink::EditResult::NoRoom: break;
   }
@@ -153,8 +152,7 @@ void LinkInfoPath(const shllink::LinkInfo& info, char* out, std::size_t capacity
 // The target as GetPath gives it: the raw text of the environment block
 // where there is one (that is what SLGP_RAWPATH asks for), else the
 // LinkInfo path, else the file-system path of the ID list, else nothing.
-// False when the ID list is malformed.
-bool TargetPath(const shllink::ShellLink& link, char* out, std::size_t capacity) {
+void TargetPath(const shllink::ShellLink& link, char* out, std::size_t capacity) {
   using namespace shllink;
   const uint32_t flags = link.Header.LinkFlags;
   out[0] = '\0';
@@ -163,8 +161,7 @@ bool TargetPath(const shllink::ShellLink& link, char* out, std::size_t capacity)
   if (out[0] == '\0' && (flags & HasLinkInfo) != 0 && (flags & ForceNoLinkInfo) == 0)
     LinkInfoPath(link.Info, out, capacity);
   if (out[0] == '\0' && (flags & HasLinkTargetIDList) != 0)
-    return IDListPath(link.IDList.IDList, out, capacity);
-  return true;
+    IDListPath(link.IDList.IDList, out, capacity);
 }
 
 class LinkObject final : public IShellLinkA, public IShellLinkW, public IPersistFile {
@@ -203,7 +200,7 @@ class LinkObject final : public IShellLinkA, public IShellLinkW, public IPersist
                                     DWORD) override {
     if (pfd != nullptr) std::memset(pfd, 0, sizeof *pfd);
     char path[kFieldSize];
-    if (!TargetPath(Link(), path, sizeof path)) path[0] = '\0';
+    TargetPath(Link(), path, sizeof path);
     HRESULT hr = CopyOut(path, pszFile, cch);
     if (FAILED(hr)) return hr;
     // As on Windows: success, but S_FALSE when there is no path to give.
@@ -237,8 +234,7 @@ class LinkObject final : public IShellLinkA, public IShellLinkW, public IPersist
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE SetHotkey(WORD wHotkey) override {
-    shllink::SetHotKey(&held_[current_].File, &held_[current_].Model, wHotkey);
-    return S_OK;
+    return Took(shllink::EditHotKey(Link(), wHotkey, &Spare().File, &Spare().Model));
   }
   HRESULT STDMETHODCALLTYPE GetShowCmd(int* piShowCmd) override {
     if (piShowCmd == nullptr) return E_POINTER;
@@ -246,9 +242,8 @@ class LinkObject final : public IShellLinkA, public IShellLinkW, public IPersist
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE SetShowCmd(int iShowCmd) override {
-    shllink::SetShowCommand(&held_[current_].File, &held_[current_].Model,
-                            static_cast<uint32_t>(iShowCmd));
-    return S_OK;
+    return Took(shllink::EditShowCommand(Link(), static_cast<uint32_t>(iShowCmd), &Spare().File,
+                                         &Spare().Model));
   }
   HRESULT STDMETHODCALLTYPE GetIconLocation(LPSTR pszIconPath, int cch,
                                             int* piIcon) override {
@@ -277,7 +272,7 @@ class LinkObject final : public IShellLinkA, public IShellLinkW, public IPersist
       if (FAILED(hr) || pszFile[0] != 0) return hr;
     }
     char path[kFieldSize];
-    if (!TargetPath(link, path, sizeof path)) path[0] = '\0';
+    TargetPath(link, path, sizeof path);
     HRESULT hr = CopyOutWide(path, pszFile, cch);
     return FAILED(hr) || path[0] != '\0' ? hr : S_FALSE;
   }
@@ -325,8 +320,6 @@ class LinkObject final : public IShellLinkA, public IShellLinkW, public IPersist
       case shllink::ParseResult::NotShellLink: return FromWin32(ERROR_BAD_FORMAT);
       case shllink::ParseResult::Malformed: return FromWin32(ERROR_FILE_CORRUPT);
     }
-    char path[kFieldSize];
-    if (!TargetPath(spare.Model, path, sizeof path)) return FromWin32(ERROR_FILE_CORRUPT);
     (void)Took(shllink::EditResult::Ok);
     std::strcpy(currentFile_, name);
     heldFile_.Take(file);

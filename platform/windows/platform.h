@@ -7,6 +7,8 @@
 #include <shobjidl.h>
 #include <stdlib.h>  // _doserrno
 
+#include "../link_text.h"
+
 // TRUE when the ANSI command line, from which the C runtime makes argv, is
 // the program's UTF-16 command line exactly.  Windows makes the ANSI form
 // with best-fit mapping: a character the ANSI code page lacks becomes '?'

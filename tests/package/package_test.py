@@ -9,7 +9,7 @@ temporary folder and checks that
   22.04), and the program asks for no newer symbol version of it;
 - lintian, where it is installed, finds no error and no warning in it;
 - it holds the program, the manual page, the copyright file and the
-  changelog where a Debian system looks for them;
+  changelog where a Debian system looks for them, and nothing else;
 - the manual page renders without a single groff warning;
 - the program needs no shared library but the C library's;
 - the unpacked program creates a link and reads it back, also with a code
@@ -148,7 +148,13 @@ def main():
         unpacked = run(["dpkg-deb", "-x", deb, root])
         check("dpkg-deb -x", unpacked.stderr.decode(errors="replace"))
         missing = [f for f in FILES if not os.path.isfile(os.path.join(root, f))]
-        check("files in the package", f"missing {missing}" if missing else "")
+        # Nothing else, such as the test corpus, whose licences the copyright
+        # file does not name.
+        extra = sorted(os.path.relpath(os.path.join(d, f), root)
+                       for d, _, files in os.walk(root) for f in files
+                       if os.path.relpath(os.path.join(d, f), root) not in FILES)
+        check("files in the package, and nothing else",
+              f"missing {missing}, extra {extra}" if missing or extra else "")
 
         page = os.path.join(root, FILES[1])
         if os.path.isfile(page):

@@ -1,6 +1,6 @@
-// Every link of the shared corpus, read by the portable object and checked
-// against lnkinfo's account of the same file.  Skipped when the corpus is
-// not beside the project.
+// Every link of the corpus in tests/corpus, read by the portable object and
+// checked against lnkinfo's account of the same file.  A corpus that is not
+// there fails.
 #include <gtest/gtest.h>
 #include <dirent.h>
 
@@ -17,10 +17,6 @@
 #include "platform.h"
 #include "shllink/reader.h"
 #include "test_support.h"
-
-#ifndef KIT_CORPUS_DIR
-#define KIT_CORPUS_DIR ""
-#endif
 
 namespace {
 
@@ -97,7 +93,7 @@ std::u16string Wide(const std::string& name) {
 class Corpus : public testing::Test {
  protected:
   void SetUp() override {
-    if (CorpusFiles().empty()) GTEST_SKIP() << "no corpus at " << kCorpus;
+    ASSERT_EQ(CorpusFiles().size(), kCorpusLinks) << "the corpus at " << kCorpus;
   }
 };
 
@@ -152,7 +148,7 @@ TEST_F(Corpus, EveryFileReadsAsLnkinfoReadsIt) {
 
 // A link file taken apart: its structures as the bytes that stand for them.
 struct Structures {
-  std::string Header;  // without LinkFlags
+  std::string Header;  // LinkFlags zero
   uint32_t LinkFlags = 0;
   std::string IDList, Info, Tail;
   std::string Strings[shllink::kStringCount];
@@ -167,7 +163,9 @@ Structures TakeApart(const std::string& file) {
   ShellLink link;
   EXPECT_EQ(ParseShellLink(bytes, &link), ParseResult::Ok);
   Structures s;
-  s.Header = Str(link.Header.Raw.first(kLinkFlagsAt)) + Str(link.Header.Raw.subspan(kFileAttributesAt));
+  s.Header = Str(link.Header.Raw);
+  s.Header.replace(ShellLinkHeaderAt::LinkFlags, sizeof link.Header.LinkFlags,
+                   sizeof link.Header.LinkFlags, '\0');
   s.LinkFlags = link.Header.LinkFlags;
   s.IDList = Str(link.IDList.IDList);
   s.Info = Str(link.Info.Raw);
@@ -228,8 +226,7 @@ TEST_F(Corpus, EditKeepsWhatItWasNotGiven) {
         continue;
       }
       const Structures now = TakeApart(after);
-      // Without LinkFlags, the header's IconIndex is 4 bytes earlier.
-      const std::size_t icon = kIconIndexAt - 4;
+      const std::size_t icon = ShellLinkHeaderAt::IconIndex;
       EXPECT_EQ(now.Header.substr(icon), old.Header.substr(icon)) << "icon, show, hotkey";
       EXPECT_EQ(now.Tail, old.Tail);
       for (int i = 1; i < static_cast<int>(kStringCount); ++i) {
@@ -373,12 +370,14 @@ TEST(CodePages, AnsiTargetsRoundTripInEveryListedCodePage) {
           EXPECT_EQ(link->SetDescription(description), S_OK);
         });
       }
-      // The LinkInfo after the ID list: a header of 0x1C bytes has no
-      // Unicode copies of the path.
+      // A LinkInfo whose header has no Unicode copies of the path.
       const std::string bytes = ReadFile(saved);
-      const std::size_t idList = static_cast<uint8_t>(bytes.at(0x4C)) |
-                                 static_cast<uint8_t>(bytes.at(0x4D)) << 8;
-      EXPECT_EQ(bytes.at(0x4C + 2 + idList + 4), 0x1C);
+      shllink::ShellLink link;
+      ASSERT_EQ(shllink::ParseShellLink(shllink::Bytes(reinterpret_cast<const uint8_t*>(
+                                                           bytes.data()), bytes.size()),
+                                        &link),
+                shllink::ParseResult::Ok);
+      EXPECT_EQ(link.Info.LinkInfoHeaderSize, shllink::kLinkInfoHeaderSize);
     }
   }
   unsetenv("SHORTCUT_CODEPAGE");

@@ -1,7 +1,7 @@
 // The fuzz targets over every input kept in tests/fuzz/regressions/<target>/
 // and tests/fuzz/seeds/<target>/ and, for the targets that take links, over
-// every link of the shared corpus: an input that once broke a rule must keep
-// to it.  A broken rule stops the test with the rule and the input.
+// every link of the corpus in tests/corpus: an input that once broke a rule
+// must keep to it.  A broken rule stops the test with the rule and the input.
 #include <gtest/gtest.h>
 #include <dirent.h>
 
@@ -13,10 +13,7 @@
 
 #include "fuzz_support.h"
 #include "fuzz_targets.h"
-
-#ifndef KIT_CORPUS_DIR
-#define KIT_CORPUS_DIR ""
-#endif
+#include "test_support.h"
 
 namespace {
 
@@ -37,13 +34,14 @@ std::vector<std::string> FilesIn(const std::string& folder, const std::string& s
 
 TEST(FuzzRegressions, EveryKeptInputAndCorpusLinkKeepsTheTargetsRules) {
   int inputs = 0;
+  const std::vector<std::string> links = FilesIn(KIT_CORPUS_DIR, ".lnk");
+  ASSERT_EQ(links.size(), kCorpusLinks) << "the corpus at " << KIT_CORPUS_DIR;
   for (const FuzzTarget& target : kFuzzTargets) {
     std::vector<std::string> files;
     for (const char* kept : {"/regressions/", "/seeds/"})
       for (const std::string& file : FilesIn(KIT_FUZZ_DIR + (kept + std::string(target.Name)), ""))
         files.push_back(file);
-    if (target.TakesLinks)
-      for (const std::string& link : FilesIn(KIT_CORPUS_DIR, ".lnk")) files.push_back(link);
+    if (target.TakesLinks) files.insert(files.end(), links.begin(), links.end());
     for (const std::string& file : files) {
       std::ifstream in(file, std::ios::binary);
       const std::string bytes(std::istreambuf_iterator<char>(in), {});

@@ -16,6 +16,7 @@
 
 #include "internal.h"
 #include "platform.h"
+#include "shllink/shell_items.h"
 #include "test_support.h"
 
 namespace {
@@ -176,7 +177,7 @@ TEST_F(Object, SettersSayWhyAndARefusalChangesNothing) {
   const HRESULT tooLong = HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE);
   const std::string units259 = "%" + std::string(257, 'A') + "%";
   const std::string units260 = "%" + std::string(258, 'A') + "%";
-  const std::string longest(4096, 'x');
+  const std::string longest(kMaxLinkTextBytes, 'x');
   const std::string local = "C:\\" + std::string(258, 'A');
   const std::string network = "\\\\s\\h\\" + std::string(300, 'a');
   auto path = [](const std::string& t) {
@@ -266,6 +267,22 @@ TEST_F(Object, LoadRefusesWhatIsNoLinkOrTooLarge) {
   EXPECT_EQ(Load("."), HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED));
 }
 
+// Whether a file is sound is the reader's verdict alone: an ID list whose
+// one item is only its ItemIDSize is sound, and names no path.
+TEST_F(Object, ALinkTheReaderTakesLoadsThoughItNamesNoPath) {
+  using namespace shllink;
+  ASSERT_EQ(Save("plain.lnk"), S_OK);
+  std::string file = ReadAll(dir_ + "/plain.lnk");
+  file[ShellLinkHeaderAt::LinkFlags] |= HasLinkTargetIDList;
+  // IDListSize 4, an item of size 2, the TerminalID.
+  file.insert(kHeaderSize, std::string("\x04\0\x02\0\0\0", 6));
+  std::ofstream(dir_ + "/item.lnk", std::ios::binary) << file;
+  ASSERT_EQ(Load("item.lnk"), S_OK);
+  char path[16] = "x";
+  EXPECT_EQ(link_->GetPath(path, sizeof path, nullptr, SLGP_RAWPATH), S_FALSE);
+  EXPECT_STREQ(path, "");
+}
+
 TEST_F(Object, GettersCutAtACharacterBoundary) {
   ASSERT_EQ(link_->SetDescription("ab€"), S_OK);  // € is three bytes
   char text[6];
@@ -291,14 +308,15 @@ TEST_F(Object, EditWritesBackWhatTheRecordCannotHold) {
   ASSERT_EQ(Save("long.lnk"), S_OK);
 
   // An ID list whose drive is a byte that is no ASCII letter, alone.
+  using namespace shllink;
   const std::string written = ReadAll(dir_ + "/long.lnk");
-  const std::size_t idListSize = static_cast<uint8_t>(written[0x4C]) |
-                                 static_cast<uint8_t>(written[0x4D]) << 8;
-  std::string odd = written.substr(0, 0x4C) + written.substr(0x4C, 2 + idListSize) +
-                    std::string(4, '\0');
-  odd[0x14] = '\x81';  // HasLinkTargetIDList, IsUnicode
-  odd[0x15] = odd[0x16] = odd[0x17] = '\0';
-  odd[0x4C + 2 + 20 + 3] = '\xE9';  // the drive letter
+  const std::size_t idListSize =
+      static_cast<uint8_t>(written[kHeaderSize + LinkTargetIDListAt::IDListSize]) |
+      static_cast<uint8_t>(written[kHeaderSize + LinkTargetIDListAt::IDListSize + 1]) << 8;
+  std::string odd = written.substr(0, kHeaderSize + LinkTargetIDListAt::IDList + idListSize) +
+                    std::string(kTerminalBlockSize, '\0');
+  odd.replace(ShellLinkHeaderAt::LinkFlags, 4, "\x81\0\0\0", 4);  // HasLinkTargetIDList, IsUnicode
+  odd[kHeaderSize + LinkTargetIDListAt::IDList + kRootItemSize + kVolumeNameAt] = '\xE9';
   std::ofstream(dir_ + "/odd.lnk", std::ios::binary) << odd;
 
   const std::string file = "/F:" + dir_ + "/long.lnk";
@@ -329,7 +347,7 @@ TEST_F(Object, EditWritesBackWhatTheRecordCannotHold) {
   EXPECT_NE(query.Output.find("\nTargetPath=\xC3\xA9:\\"), std::string::npos) << query.Output;
   EXPECT_EQ(RunShortcut({oddFile.c_str(), "/A:E", "/R:3"}).ExitCode, 0);
   std::string expected = odd;
-  expected[0x3C] = 3;
+  expected[ShellLinkHeaderAt::ShowCommand] = 3;
   EXPECT_TRUE(ReadAll(dir_ + "/odd.lnk") == expected);
 }
 

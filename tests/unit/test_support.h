@@ -21,6 +21,9 @@
 #include "run_driver.h"
 #include "scripted_shell_link.h"
 
+// The links of the corpus in tests/corpus.
+inline constexpr std::size_t kCorpusLinks = 41;
+
 // Puts the process-wide state back as it is at process start.
 inline void ResetRunState() {
   std::memset(&LinkRecord, 0, sizeof LinkRecord);

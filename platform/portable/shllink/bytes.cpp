@@ -9,14 +9,8 @@ namespace shllink {
 
 // ------------------------------------------------------------ ByteReader
 
-bool ByteReader::ReadU8(std::size_t offset, uint8_t* value) const {
-  if (!Has(offset, 1)) return false;
-  *value = data_[offset];
-  return true;
-}
-
 bool ByteReader::ReadU16LE(std::size_t offset, uint16_t* value) const {
-  if (!Has(offset, 2)) return false;
+  if (!Has(offset, sizeof *value)) return false;
   *value = static_cast<uint16_t>(data_[offset] | (data_[offset + 1] << 8));
   return true;
 }
@@ -25,13 +19,6 @@ bool ByteReader::ReadU32LE(std::size_t offset, uint32_t* value) const {
   uint16_t low, high;
   if (!ReadU16LE(offset, &low) || !ReadU16LE(offset + 2, &high)) return false;
   *value = (static_cast<uint32_t>(high) << 16) | low;
-  return true;
-}
-
-bool ByteReader::ReadU64LE(std::size_t offset, uint64_t* value) const {
-  uint32_t low, high;
-  if (!ReadU32LE(offset, &low) || !ReadU32LE(offset + 4, &high)) return false;
-  *value = (static_cast<uint64_t>(high) << 32) | low;
   return true;
 }
 
@@ -117,10 +104,14 @@ void Writer::UnicodeZ(const Wide& text) {
   U16(0);
 }
 
+void Writer::Patch(std::size_t at, Bytes data) {
+  if (at > used_ || data.size() > used_ - at) return;
+  if (!data.empty()) std::memcpy(out_ + at, data.data(), data.size());
+}
+
 void Writer::PatchU16(std::size_t at, uint16_t v) {
-  if (at + 2 > used_) return;
-  out_[at] = static_cast<uint8_t>(v);
-  out_[at + 1] = static_cast<uint8_t>(v >> 8);
+  const uint8_t bytes[] = {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8)};
+  Patch(at, Bytes(bytes, sizeof bytes));
 }
 
 void Writer::PatchU32(std::size_t at, uint32_t v) {

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "../platform.h"
 #include "format.h"
 
 namespace shllink {
@@ -18,10 +19,8 @@ class ByteReader {
   bool Has(std::size_t offset, std::size_t length) const {
     return offset <= data_.size() && length <= data_.size() - offset;
   }
-  [[nodiscard]] bool ReadU8(std::size_t offset, uint8_t* value) const;
   [[nodiscard]] bool ReadU16LE(std::size_t offset, uint16_t* value) const;
   [[nodiscard]] bool ReadU32LE(std::size_t offset, uint32_t* value) const;
-  [[nodiscard]] bool ReadU64LE(std::size_t offset, uint64_t* value) const;
   // The bytes [offset, offset + length), or false if they are not all there.
   [[nodiscard]] bool Slice(std::size_t offset, std::size_t length, Bytes* slice) const;
 
@@ -33,8 +32,9 @@ class ByteReader {
 // capacity - 1 bytes, terminated.  Returns false when it was cut.
 bool TextToUtf8(const TextRef& text, char* out, std::size_t capacity);
 
-// Room for the longest text a field takes, in UTF-16 units.
-inline constexpr std::size_t kMaxWideUnits = 4096 + 1;
+// Room for the longest text a field takes, in UTF-16 units: a unit takes
+// at least one byte of UTF-8.
+inline constexpr std::size_t kMaxWideUnits = kMaxLinkTextBytes + 1;
 
 // A UTF-16 copy of a UTF-8 text.
 struct Wide {
@@ -67,7 +67,8 @@ class Writer {
   void Ansi(const Wide& text);
   void Unicode(const Wide& text);
   void UnicodeZ(const Wide& text);
-  // Patches a value written earlier.
+  // Puts bytes over some written earlier.
+  void Patch(std::size_t at, Bytes data);
   void PatchU16(std::size_t at, uint16_t v);
   void PatchU32(std::size_t at, uint32_t v);
 

@@ -1,10 +1,10 @@
-// Editing [MS-SHLLINK] files: the new file is written from the model of
-// the old one, structure by structure in the order of the file, and each
-// structure is read into the new model as it is placed.
+// Editing [MS-SHLLINK] files: each edit makes a plan of the new file from
+// the model of the old one, and Write places it.
 #include "editor.h"
 
 #include <cstring>
 
+#include "../internal.h"
 #include "../unicode.h"
 #include "bytes.h"
 #include "reader.h"
@@ -20,28 +20,20 @@ namespace {
 constexpr uint32_t kTargetFlags = HasLinkTargetIDList | HasLinkInfo | HasRelativePath |
                                   HasExpString | ForceNoLinkInfo | PreferEnvironmentPath |
                                   HasDarwinID;
-constexpr uint32_t kTargetBlocks[] = {
+constexpr BlockSignature kTargetBlocks[] = {
     EnvironmentVariableDataBlockSignature, TrackerDataBlockSignature,
     DarwinDataBlockSignature,              SpecialFolderDataBlockSignature,
     KnownFolderDataBlockSignature,         VistaAndAboveIDListDataBlockSignature};
-
-// The bit of a block signature 0xA0000000..0xA000001F in a set of them.
-uint32_t BlockBit(uint32_t signature) {
-  return (signature & 0xFFFFFFE0u) == 0xA0000000u ? 1u << (signature & 0x1F) : 0;
-}
-
-void PutU16(uint8_t* at, uint16_t v) {
-  at[0] = static_cast<uint8_t>(v);
-  at[1] = static_cast<uint8_t>(v >> 8);
-}
-void PutU32(uint8_t* at, uint32_t v) {
-  PutU16(at, static_cast<uint16_t>(v));
-  PutU16(at + 2, static_cast<uint16_t>(v >> 16));
-}
+constexpr uint8_t kTerminalBlock[kTerminalBlockSize] = {};
 
 bool FitsEnvironmentBlock(const char* text) {
   const Wide wide(text);
   return wide.Ok && wide.Length <= kEnvironmentMaxUnits;
+}
+
+// A text an edit takes: valid UTF-8 that fits a field.
+bool TextFits(const char* text) {
+  return portable::IsValidUtf8(text) && std::strlen(text) <= kMaxLinkTextBytes;
 }
 
 // ------------------------------------------------------------ structures made anew
@@ -69,72 +61,71 @@ bool WriteLinkInfo(Writer& w, const char* path, TargetForm form) {
   const uint32_t headerSize = unicode ? kLinkInfoHeaderSizeUnicode : kLinkInfoHeaderSize;
 
   const std::size_t start = w.size();
-  w.U32(0);  // LinkInfoSize, patched
-  w.U32(headerSize);
-  w.U32(local ? VolumeIDAndLocalBasePath : CommonNetworkRelativeLinkAndPathSuffix);
-  const std::size_t offsets = w.size();
-  w.Zeros(headerSize - 12);  // the offsets, patched
   auto here = [&]() { return static_cast<uint32_t>(w.size() - start); };
-
+  auto put = [&](std::size_t field, uint32_t value) { w.PatchU32(start + field, value); };
+  w.Zeros(headerSize);
+  put(LinkInfoAt::LinkInfoHeaderSize, headerSize);
+  put(LinkInfoAt::LinkInfoFlags,
+      local ? VolumeIDAndLocalBasePath : CommonNetworkRelativeLinkAndPathSuffix);
   if (local) {
-    w.PatchU32(offsets + 0, here());  // VolumeIDOffset
-    w.U32(kVolumeIDMinSize);          // VolumeIDSize: no label but its NUL
-    w.U32(DRIVE_FIXED);
-    w.U32(0);                         // DriveSerialNumber
-    w.U32(kVolumeIDFieldsSize);       // VolumeLabelOffset
-    w.U8(0);                          // empty VolumeLabel
-    w.PatchU32(offsets + 4, here());  // LocalBasePathOffset
+    put(LinkInfoAt::VolumeIDOffset, here());
+    const std::size_t volume = w.size();
+    w.Zeros(kVolumeIDFieldsSize);
+    w.PatchU32(volume + VolumeIDAt::VolumeIDSize, kVolumeIDMinSize);  // no label but its NUL
+    w.PatchU32(volume + VolumeIDAt::DriveType, DRIVE_FIXED);
+    w.PatchU32(volume + VolumeIDAt::VolumeLabelOffset, kVolumeIDFieldsSize);
+    w.U8(0);  // an empty VolumeLabel
+    put(LinkInfoAt::LocalBasePathOffset, here());
     w.Ansi(base);
   } else {
-    w.PatchU32(offsets + 8, here());  // CommonNetworkRelativeLinkOffset
+    using At = CommonNetworkRelativeLinkAt;
+    put(LinkInfoAt::CommonNetworkRelativeLinkOffset, here());
     const std::size_t link = w.size();
-    const uint32_t linkHeader = unicode ? kNetworkLinkSizeUnicode : kNetworkLinkSize;
-    w.U32(0);                         // CommonNetworkRelativeLinkSize, patched
-    w.U32(ValidNetType);
-    w.U32(linkHeader);                // NetNameOffset
-    w.U32(0);                         // DeviceNameOffset
-    w.U32(WNNC_NET_LANMAN);
-    if (unicode) {
-      w.U32(0);                       // NetNameOffsetUnicode, patched
-      w.U32(0);                       // DeviceNameOffsetUnicode
-    }
+    const uint32_t fields = unicode ? kNetworkLinkSizeUnicode : kNetworkLinkSize;
+    w.Zeros(fields);
+    w.PatchU32(link + At::CommonNetworkRelativeLinkFlags, ValidNetType);
+    w.PatchU32(link + At::NetNameOffset, fields);
+    w.PatchU32(link + At::NetworkProviderType, WNNC_NET_LANMAN);
     w.Ansi(net);
     if (unicode) {
-      w.PatchU32(link + 20, static_cast<uint32_t>(w.size() - link));
+      w.PatchU32(link + At::NetNameOffsetUnicode, static_cast<uint32_t>(w.size() - link));
       w.UnicodeZ(net);
     }
-    w.PatchU32(link, static_cast<uint32_t>(w.size() - link));
+    w.PatchU32(link + At::CommonNetworkRelativeLinkSize, static_cast<uint32_t>(w.size() - link));
   }
-  w.PatchU32(offsets + 12, here());   // CommonPathSuffixOffset
+  put(LinkInfoAt::CommonPathSuffixOffset, here());
   w.Ansi(pathSuffix);
   if (unicode) {
     if (local) {
-      w.PatchU32(offsets + 16, here());  // LocalBasePathOffsetUnicode
+      put(LinkInfoAt::LocalBasePathOffsetUnicode, here());
       w.UnicodeZ(base);
     }
-    w.PatchU32(offsets + 20, here());    // CommonPathSuffixOffsetUnicode
+    put(LinkInfoAt::CommonPathSuffixOffsetUnicode, here());
     w.UnicodeZ(pathSuffix);
   }
-  w.PatchU32(start, here());
+  put(LinkInfoAt::LinkInfoSize, here());
   return w.ok();
 }
 
 // 2.5.4 EnvironmentVariableDataBlock, or 2.5.5 IconEnvironmentDataBlock.
-bool WriteEnvironmentBlock(Writer& w, uint32_t signature, const char* text) {
+bool WriteEnvironmentBlock(Writer& w, BlockSignature signature, const char* text) {
+  using At = EnvironmentVariableDataBlockAt;
   const Wide wide(text);
   if (!wide.Ok || wide.Length > kEnvironmentMaxUnits) return false;
-  w.U32(kEnvironmentBlockSize);
-  w.U32(signature);
+  const std::size_t start = w.size();
+  w.Zeros(kEnvironmentBlockSize);
+  w.PatchU32(start + DataBlockAt::BlockSize, kEnvironmentBlockSize);
+  w.PatchU32(start + DataBlockAt::BlockSignature, signature);
   uint8_t ansi[kEnvironmentAnsiSize] = {};
   // The ANSI copy keeps its terminator: at most 259 bytes of text.
   portable::Utf16ToAnsi(wide.Units, wide.Length, ansi, sizeof ansi - 1);
-  w.Raw(Bytes(ansi, sizeof ansi));
-  for (std::size_t i = 0; i < kEnvironmentUnicodeSize / 2; ++i)
-    w.U16(i < wide.Length ? wide.Units[i] : 0);
+  w.Patch(start + At::TargetAnsi, Bytes(ansi, sizeof ansi));
+  for (std::size_t i = 0; i < wide.Length; ++i)
+    w.PatchU16(start + At::TargetUnicode + 2 * i, wide.Units[i]);
   return w.ok();
 }
 
-// 2.4 StringData: one string, CountCharacters and characters.
+// 2.4 StringData: one string, its CountCharacters and its characters.
 bool WriteStringDataText(Writer& w, const char* text, TextEncoding encoding) {
   const Wide wide(text);
   if (!wide.Ok) return false;
@@ -160,214 +151,250 @@ bool WriteAsUnicode(Writer& w, const TextRef& ansi) {
   if (n < 0) return false;
   w.U16(static_cast<uint16_t>(n));
   for (long u = 0; u < n; ++u) w.U16(units[u]);
-  return true;
+  return w.ok();
 }
 
-// ------------------------------------------------------------ the file
+// ------------------------------------------------------------ placing a plan
 
-// What an edit makes anew; everything else is copied from its own bytes.
-struct Change {
-  uint32_t Flags = 0;            // the new LinkFlags
-  bool ClearTargetFields = false;  // the header's attributes, times and size
-  const int32_t* IconIndex = nullptr;
-  const char* Target = nullptr;  // canonical: the ID list and LinkInfo made of it
-  TargetForm Form = TargetForm::None;
-  bool Folder = false;
-  int String = -1;               // a StringData text made anew...
-  const char* Text = "";         // ...of this
-  uint32_t DropBlocks = 0;       // the blocks of these signatures go...
-  uint32_t NewBlock = 0;         // ...and an environment-shaped one is added,
-  const char* BlockText = "";    // holding this
+// The header, the ID list, LinkInfo and the five strings: the step of the
+// i-th, and its bytes in a link.
+constexpr std::size_t kFixedStructures = 3 + kStringCount;
+const Step& FixedStep(const Plan& plan, std::size_t i) {
+  return i == 0 ? plan.Header : i == 1 ? plan.IDList : i == 2 ? plan.Info : plan.Strings[i - 3];
+}
+Bytes FixedBytes(const ShellLink& link, std::size_t i) {
+  return i == 0   ? link.Header.Raw
+         : i == 1 ? link.IDList.Raw
+         : i == 2 ? link.Info.Raw
+                  : link.Strings.Raw[i - 3];
+}
+
+const Step& BlockStep(const Plan& plan, uint32_t signature) {
+  static const Step kKeep;
+  const uint32_t kind = signature - kFirstBlockSignature;
+  return kind < kBlockKinds ? plan.Blocks[kind] : kKeep;
+}
+
+Bytes Chosen(const Step& step, Bytes own) {
+  return step.What == Action::New ? step.Made : step.What == Action::Keep ? own : Bytes();
+}
+
+// Calls place(i, bytes) for each structure a plan places, in file order:
+// the fixed ones by their index, each block as kBlock, the tail as kTail.
+constexpr std::size_t kBlock = kFixedStructures, kTail = kBlock + 1;
+template <typename Place>
+void InFileOrder(const ShellLink& from, const Plan& plan, Place place) {
+  for (std::size_t i = 0; i < kFixedStructures; ++i)
+    place(i, Chosen(FixedStep(plan, i), FixedBytes(from, i)));
+  for (const DataBlock& block : from.Extra.List())
+    if (BlockStep(plan, block.BlockSignature).What == Action::Keep) place(kBlock, block.Raw);
+  for (const Step& step : plan.Blocks)
+    if (step.What == Action::New) place(kBlock, step.Made);
+  place(kTail, Chosen(plan.Tail, from.Extra.Tail));
+}
+
+// ------------------------------------------------------------ making a plan
+
+// Room for the new bytes of one edit.
+uint8_t made[portable::kMaxLinkFileSize];
+
+// An edit in the making: its plan, whose header is always new bytes (the
+// old header's, or a new link's) with the fields the edit sets.
+class Edit {
+ public:
+  explicit Edit(const ShellLink& from) : From(from), Flags(from.Header.LinkFlags) {
+    if (from.Header.Raw.empty()) {
+      made_.Zeros(kHeaderSize);
+      Set(ShellLinkHeaderAt::HeaderSize, kHeaderSize);
+      made_.Patch(ShellLinkHeaderAt::LinkCLSID, Bytes(kLinkCLSID, sizeof kLinkCLSID));
+      Set(ShellLinkHeaderAt::ShowCommand, SW_SHOWNORMAL);
+    } else {
+      made_.Raw(from.Header.Raw);
+    }
+    Steps.Header = {Action::New, made_.Since(0)};
+  }
+
+  // A field of the new header.
+  void Set(std::size_t field, uint32_t value) { made_.PatchU32(field, value); }
+  void Set16(std::size_t field, uint16_t value) { made_.PatchU16(field, value); }
+  // Zeros the fields from first up to the one at end.
+  void Clear(std::size_t first, std::size_t end) {
+    for (std::size_t at = first; at < end; at += 4) Set(at, 0);
+  }
+
+  // The bytes build writes, as New for step; false when they did not fit.
+  template <typename Build>
+  bool Make(Step& step, Build build) {
+    const std::size_t start = made_.size();
+    if (!build(made_) || !made_.ok()) return false;
+    step = {Action::New, made_.Since(start)};
+    return true;
+  }
+  // An environment-shaped block in place of those of its signature.
+  bool AddBlock(BlockSignature signature, const char* text) {
+    // A file that ended without a TerminalBlock gets one once a block follows.
+    if (From.Extra.Tail.empty()) Steps.Tail = {Action::New, Bytes(kTerminalBlock)};
+    return Make(Steps.Block(signature),
+                [&](Writer& w) { return WriteEnvironmentBlock(w, signature, text); });
+  }
+  EditResult WriteTo(Image* to, ShellLink* model) {
+    Set(ShellLinkHeaderAt::LinkFlags, Flags);
+    return Write(From, Steps, to, model);
+  }
+
+  const ShellLink& From;
+  Plan Steps;
+  uint32_t Flags;  // the new LinkFlags
+
+ private:
+  Writer made_{made, sizeof made};
 };
 
-EditResult Write(const ShellLink& from, const Change& c, Image* to, ShellLink* model) {
-  *model = ShellLink();
-  Writer w(to->Data, to->Capacity);
-  std::size_t consumed = 0;
-  auto placed = [&](std::size_t start, auto read) {
-    return w.ok() && read(w.Since(start)) == ParseResult::Ok;
-  };
-
-  w.Raw(from.Header.Raw);
-  if (!w.ok()) return EditResult::NoRoom;
-  PutU32(to->Data + kLinkFlagsAt, c.Flags);
-  if (c.ClearTargetFields)
-    std::memset(to->Data + kFileAttributesAt, 0, kIconIndexAt - kFileAttributesAt);
-  if (c.IconIndex != nullptr) PutU32(to->Data + kIconIndexAt, static_cast<uint32_t>(*c.IconIndex));
-  if (!placed(0, [&](Bytes b) { return ParseShellLinkHeader(b, &model->Header); }))
-    return EditResult::NoRoom;
-
-  std::size_t start = w.size();
-  if (c.Target != nullptr) {
-    if (c.Form == TargetForm::LocalPath && !WriteLocalIDList(w, c.Target, c.Folder))
-      return EditResult::NoRoom;
-  } else if ((c.Flags & HasLinkTargetIDList) != 0) {
-    w.Raw(from.IDList.Raw);
-  }
-  if ((c.Flags & HasLinkTargetIDList) != 0 &&
-      !placed(start, [&](Bytes b) { return ParseLinkTargetIDList(b, &model->IDList, &consumed); }))
-    return EditResult::NoRoom;
-
-  start = w.size();
-  if (c.Target != nullptr) {
-    if ((c.Flags & HasLinkInfo) != 0 && !WriteLinkInfo(w, c.Target, c.Form))
-      return EditResult::NoRoom;
-  } else if ((c.Flags & HasLinkInfo) != 0) {
-    w.Raw(from.Info.Raw);
-  }
-  if ((c.Flags & HasLinkInfo) != 0 &&
-      !placed(start, [&](Bytes b) { return ParseLinkInfo(b, &model->Info, &consumed); }))
-    return EditResult::NoRoom;
-
-  start = w.size();
-  const bool unicode = (c.Flags & IsUnicode) != 0;
-  const bool toUnicode = unicode && (from.Header.LinkFlags & IsUnicode) == 0;
-  for (std::size_t i = 0; i < kStringCount; ++i) {
-    if ((c.Flags & kStringFlags[i]) == 0) continue;
-    if (static_cast<int>(i) == c.String) {
-      if (!WriteStringDataText(w, c.Text, unicode ? TextEncoding::Unicode : TextEncoding::Ansi))
-        return EditResult::NoRoom;
-    } else if (toUnicode) {
-      if (!WriteAsUnicode(w, from.Strings.Text[i])) return EditResult::NoRoom;
-    } else {
-      w.Raw(from.Strings.Raw[i]);
-    }
-  }
-  if (!placed(start, [&](Bytes b) {
-        return ParseStringData(b, c.Flags, &model->Strings, &consumed);
-      }))
-    return EditResult::NoRoom;
-
-  start = w.size();
-  for (const DataBlock& block : from.Extra.List())
-    if ((BlockBit(block.BlockSignature) & c.DropBlocks) == 0) w.Raw(block.Raw);
-  if (c.NewBlock != 0) {
-    if (!WriteEnvironmentBlock(w, c.NewBlock, c.BlockText)) return EditResult::NoRoom;
-    // A file that ended without a TerminalBlock gets one once a block follows.
-    if (from.Extra.Tail.empty()) w.U32(0);
-  }
-  w.Raw(from.Extra.Tail);
-  if (!placed(start, [&](Bytes b) { return ParseExtraData(b, &model->Extra); }))
-    return EditResult::NoRoom;
-  to->Size = w.size();
-  return EditResult::Ok;
-}
-
-// A text an edit takes: valid UTF-8 that fits a field.
-bool TextFits(const char* text) {
-  return portable::IsValidUtf8(text) && std::strlen(text) <= kMaxTextBytes;
-}
-
-// The change that sets one StringData text.
-EditResult SetString(StringField field, const char* text, Change* c) {
+// One StringData text; the others turn Unicode with it where the file's
+// code page cannot hold it.
+EditResult SetString(Edit& e, StringField field, const char* text) {
   if (!TextFits(text)) return EditResult::BadText;
   const std::size_t i = static_cast<std::size_t>(field);
-  c->String = static_cast<int>(i);
-  c->Text = text;
   if (text[0] == '\0') {
-    c->Flags &= ~kStringFlags[i];
+    e.Flags &= ~kStringFlags[i];
+    e.Steps.Strings[i] = kDrop;
     return EditResult::Ok;
   }
-  c->Flags |= kStringFlags[i];
-  if ((c->Flags & IsUnicode) == 0) {
+  e.Flags |= kStringFlags[i];
+  if ((e.Flags & IsUnicode) == 0) {
     const Wide wide(text);
     if (!wide.Ok) return EditResult::NoRoom;
-    if (!wide.AnsiExact()) c->Flags |= IsUnicode;
+    if (!wide.AnsiExact()) {
+      e.Flags |= IsUnicode;
+      for (std::size_t j = 0; j < kStringCount; ++j)
+        if (j != i && (e.Flags & kStringFlags[j]) != 0 &&
+            !e.Make(e.Steps.Strings[j],
+                    [&](Writer& w) { return WriteAsUnicode(w, e.From.Strings.Text[j]); }))
+          return EditResult::NoRoom;
+    }
   }
-  return EditResult::Ok;
+  const TextEncoding encoding =
+      (e.Flags & IsUnicode) != 0 ? TextEncoding::Unicode : TextEncoding::Ansi;
+  return e.Make(e.Steps.Strings[i],
+                [&](Writer& w) { return WriteStringDataText(w, text, encoding); })
+             ? EditResult::Ok
+             : EditResult::NoRoom;
 }
 
 }  // namespace
 
-EditResult NewShellLink(Image* to, ShellLink* model) {
+EditResult Write(const ShellLink& from, const Plan& plan, Image* to, ShellLink* model) {
   Writer w(to->Data, to->Capacity);
-  w.U32(kHeaderSize);
-  w.Raw(Bytes(kLinkCLSID, sizeof kLinkCLSID));
-  w.U32(IsUnicode);  // LinkFlags
-  w.U32(0);          // FileAttributes
-  w.Zeros(24);       // CreationTime, AccessTime, WriteTime
-  w.U32(0);          // FileSize
-  w.U32(0);          // IconIndex
-  w.U32(SW_SHOWNORMAL);
-  w.U16(0);          // HotKey
-  w.Zeros(10);       // Reserved1, Reserved2, Reserved3
-  w.U32(0);          // TerminalBlock
-  if (!w.ok() || ParseShellLink(w.Since(0), model) != ParseResult::Ok) return EditResult::NoRoom;
+  InFileOrder(from, plan, [&](std::size_t, Bytes bytes) { w.Raw(bytes); });
+  if (!w.ok()) return EditResult::NoRoom;
+  // A read of the new file must find the structures placed, in their
+  // order, each of the size it was placed with.
+  if (ParseShellLink(w.Since(0), model) != ParseResult::Ok) return EditResult::Internal;
+  const DataBlockList blocks = model->Extra.List();
+  DataBlockList::Iterator block = blocks.begin();
+  bool same = true;
+  InFileOrder(from, plan, [&](std::size_t i, Bytes placed) {
+    Bytes found = i == kTail ? model->Extra.Tail : i < kBlock ? FixedBytes(*model, i) : Bytes();
+    if (i == kBlock && block != blocks.end()) {
+      found = (*block).Raw;
+      ++block;
+    }
+    same = same && found.size() == placed.size();
+  });
+  if (!same || block != blocks.end()) return EditResult::Internal;
   to->Size = w.size();
   return EditResult::Ok;
+}
+
+EditResult NewShellLink(Image* to, ShellLink* model) {
+  static const ShellLink kNone;
+  Edit e(kNone);
+  e.Flags = IsUnicode;
+  e.Steps.Tail = {Action::New, Bytes(kTerminalBlock)};
+  return e.WriteTo(to, model);
 }
 
 EditResult EditTarget(const ShellLink& from, const char* target, Image* to, ShellLink* model) {
   if (!TextFits(target)) return EditResult::BadText;
   char canonical[3 * kMaxWideUnits + 1];
   char whole[sizeof canonical + 1];  // a network path with its final separator
-  Change c;
-  c.Form = CanonicalTarget(target, canonical, sizeof canonical, &c.Folder);
-  if (c.Form == TargetForm::None && target[0] != '\0') return EditResult::NoRoom;
-  c.Target = canonical;
-  c.ClearTargetFields = true;
-  c.Flags = from.Header.LinkFlags & ~kTargetFlags;
-  for (uint32_t signature : kTargetBlocks) c.DropBlocks |= BlockBit(signature);
-  switch (c.Form) {
+  bool folder = false;
+  const TargetForm form = CanonicalTarget(target, canonical, sizeof canonical, &folder);
+  if (form == TargetForm::None && target[0] != '\0') return EditResult::NoRoom;
+  Edit e(from);
+  e.Flags &= ~kTargetFlags;
+  e.Clear(ShellLinkHeaderAt::FileAttributes, ShellLinkHeaderAt::IconIndex);
+  e.Steps.IDList = e.Steps.Info = kDrop;
+  e.Steps.Strings[static_cast<std::size_t>(StringField::RelativePath)] = kDrop;
+  for (BlockSignature signature : kTargetBlocks) e.Steps.Block(signature) = kDrop;
+  auto linkInfo = [&](Writer& w) { return WriteLinkInfo(w, canonical, form); };
+  const char* blockText = nullptr;
+  switch (form) {
     case TargetForm::None:
       break;
     case TargetForm::LocalPath:
-      c.Flags |= HasLinkTargetIDList | HasLinkInfo;
+      e.Flags |= HasLinkTargetIDList | HasLinkInfo;
+      if (!e.Make(e.Steps.IDList,
+                  [&](Writer& w) { return WriteLocalIDList(w, canonical, folder); }) ||
+          !e.Make(e.Steps.Info, linkInfo))
+        return EditResult::NoRoom;
       break;
     case TargetForm::NetworkPath:
-      c.Flags |= HasLinkInfo;
+      e.Flags |= HasLinkInfo;
+      if (!e.Make(e.Steps.Info, linkInfo)) return EditResult::NoRoom;
       // The whole path, its final separator kept, where it fits the block.
       std::strcpy(whole, canonical);
-      if (c.Folder) std::strcat(whole, "\\");
+      if (folder) std::strcat(whole, "\\");
       if (FitsEnvironmentBlock(whole)) {
-        c.NewBlock = EnvironmentVariableDataBlockSignature;
-        c.BlockText = whole;
-        c.Flags |= HasExpString;
+        blockText = whole;
+        e.Flags |= HasExpString;
       }
       break;
     case TargetForm::Environment:
       if (!FitsEnvironmentBlock(canonical)) return EditResult::TooLong;
-      c.NewBlock = EnvironmentVariableDataBlockSignature;
-      c.BlockText = canonical;
-      c.Flags |= HasExpString | ForceNoLinkInfo | PreferEnvironmentPath;
+      blockText = canonical;
+      e.Flags |= HasExpString | ForceNoLinkInfo | PreferEnvironmentPath;
       break;
   }
-  return Write(from, c, to, model);
+  if (blockText != nullptr && !e.AddBlock(EnvironmentVariableDataBlockSignature, blockText))
+    return EditResult::NoRoom;
+  return e.WriteTo(to, model);
 }
 
 EditResult EditString(const ShellLink& from, StringField field, const char* text, Image* to,
                       ShellLink* model) {
-  Change c;
-  c.Flags = from.Header.LinkFlags;
-  const EditResult result = SetString(field, text, &c);
-  return result == EditResult::Ok ? Write(from, c, to, model) : result;
+  Edit e(from);
+  const EditResult result = SetString(e, field, text);
+  return result == EditResult::Ok ? e.WriteTo(to, model) : result;
 }
 
 EditResult EditIcon(const ShellLink& from, const char* icon, int32_t index, Image* to,
                     ShellLink* model) {
-  Change c;
-  c.Flags = from.Header.LinkFlags & ~HasExpIcon;
   if (!TextFits(icon)) return EditResult::BadText;
+  Edit e(from);
+  e.Flags &= ~HasExpIcon;
+  e.Steps.Block(IconEnvironmentDataBlockSignature) = kDrop;
   if (HasEnvironmentReference(icon)) {
     if (!FitsEnvironmentBlock(icon)) return EditResult::TooLong;
-    c.NewBlock = IconEnvironmentDataBlockSignature;
-    c.BlockText = icon;
-    c.Flags |= HasExpIcon;
+    if (!e.AddBlock(IconEnvironmentDataBlockSignature, icon)) return EditResult::NoRoom;
+    e.Flags |= HasExpIcon;
   }
-  c.DropBlocks = BlockBit(IconEnvironmentDataBlockSignature);
-  c.IconIndex = &index;
-  const EditResult result = SetString(StringField::IconLocation, icon, &c);
-  return result == EditResult::Ok ? Write(from, c, to, model) : result;
+  e.Set(ShellLinkHeaderAt::IconIndex, static_cast<uint32_t>(index));
+  const EditResult result = SetString(e, StringField::IconLocation, icon);
+  return result == EditResult::Ok ? e.WriteTo(to, model) : result;
 }
 
-void SetShowCommand(Image* image, ShellLink* model, uint32_t showCommand) {
-  PutU32(image->Data + kShowCommandAt, showCommand);
-  model->Header.ShowCommand = showCommand;
+EditResult EditShowCommand(const ShellLink& from, uint32_t showCommand, Image* to,
+                           ShellLink* model) {
+  Edit e(from);
+  e.Set(ShellLinkHeaderAt::ShowCommand, showCommand);
+  return e.WriteTo(to, model);
 }
 
-void SetHotKey(Image* image, ShellLink* model, uint16_t hotKey) {
-  PutU16(image->Data + kHotKeyAt, hotKey);
-  model->Header.HotKey = hotKey;
+EditResult EditHotKey(const ShellLink& from, uint16_t hotKey, Image* to, ShellLink* model) {
+  Edit e(from);
+  e.Set16(ShellLinkHeaderAt::HotKey, hotKey);
+  return e.WriteTo(to, model);
 }
 
 }  // namespace shllink

@@ -1,9 +1,9 @@
-// Editing a link.  An edit makes the whole file anew from the model of the
-// old one: the structures the edited field owns are built afresh, every
-// other one is copied from its own bytes, down to unknown blocks and
-// whatever follows the TerminalBlock.  The new file goes to a buffer of
-// its own, and its model is read from each structure as it is placed.
-// Texts come in UTF-8.
+// Editing a link.  An edit is a plan: for each structure of the old file,
+// in file order, keep its own bytes, drop it, or place the new bytes a
+// small builder made.  Write places what the plan says in a buffer of its
+// own, down to unknown blocks and whatever follows the TerminalBlock, reads
+// the new file into its model, and checks that the read found each
+// structure where it was placed.  Texts come in UTF-8.
 #pragma once
 
 #include <cstddef>
@@ -13,15 +13,12 @@
 
 namespace shllink {
 
-// Longest text a field takes, in UTF-8 bytes: the description holds up to
-// 1024 characters on Windows (INFOTIPSIZE), the other fields less.
-inline constexpr std::size_t kMaxTextBytes = 4 * 1024;
-
 enum class EditResult {
   Ok,
-  BadText,  // not valid UTF-8, or longer than kMaxTextBytes
-  TooLong,  // longer than the environment block that must hold it
-  NoRoom,   // the file, or one of its structures, cannot hold the result
+  BadText,   // not valid UTF-8, or longer than kMaxLinkTextBytes
+  TooLong,   // longer than the environment block that must hold it
+  NoRoom,    // the file, or one of its structures, cannot hold the result
+  Internal,  // the bytes placed are not what a read of them finds: a fault here
 };
 
 // A link file in memory: Size bytes at Data, room for Capacity.
@@ -30,6 +27,33 @@ struct Image {
   std::size_t Capacity = 0;
   std::size_t Size = 0;
 };
+
+// What becomes of one structure.
+enum class Action : uint8_t { Keep, Drop, New };
+struct Step {
+  Action What = Action::Keep;
+  Bytes Made;  // the bytes of a New structure
+};
+inline constexpr Step kDrop{Action::Drop, Bytes()};
+
+// A step for each structure in file order; the ExtraData blocks by their
+// signature, 0xA0000001 to 0xA000000C.  A block of any other signature is
+// kept.  A New block takes the place of every old block of its signature,
+// after the blocks kept.
+inline constexpr uint32_t kFirstBlockSignature = EnvironmentVariableDataBlockSignature;
+inline constexpr std::size_t kBlockKinds = 12;
+struct Plan {
+  Step Header;
+  Step IDList;
+  Step Info;
+  Step Strings[kStringCount];
+  Step Blocks[kBlockKinds];
+  Step Tail;  // the TerminalBlock and what follows it
+  Step& Block(BlockSignature signature) { return Blocks[signature - kFirstBlockSignature]; }
+};
+
+// The new file of a plan over the old file from, and its model.
+EditResult Write(const ShellLink& from, const Plan& plan, Image* to, ShellLink* model);
 
 // An empty link: no target, no texts, ShowCommand 1, Unicode strings.
 EditResult NewShellLink(Image* to, ShellLink* model);
@@ -50,8 +74,9 @@ EditResult EditString(const ShellLink& from, StringField field, const char* text
 EditResult EditIcon(const ShellLink& from, const char* icon, int32_t index, Image* to,
                     ShellLink* model);
 
-// Header fields, changed in place in the file and its model.
-void SetShowCommand(Image* image, ShellLink* model, uint32_t showCommand);
-void SetHotKey(Image* image, ShellLink* model, uint16_t hotKey);
+// The header's ShowCommand and HotKey.
+EditResult EditShowCommand(const ShellLink& from, uint32_t showCommand, Image* to,
+                           ShellLink* model);
+EditResult EditHotKey(const ShellLink& from, uint16_t hotKey, Image* to, ShellLink* model);
 
 }  // namespace shllink

@@ -1,10 +1,12 @@
 // The Shell Link Binary File Format, [MS-SHLLINK]: its structures in the
 // order of the document, fields named as it names them.
 //
-// A parsed link is a model of its file: each structure is a view of the
-// bytes it was read from (Raw) and the fields read out of them.  Texts stay
-// where they are in the file, as a TextRef, until someone converts them.
-// Everything is little-endian.
+// Each structure has a table of where its fields lie (<Structure>At, in
+// bytes from the structure's start), and a parsed link is a model of its
+// file: each structure is a view of the bytes it was read from (Raw) and
+// the fields that code reads out of them.  Texts stay where they are in the
+// file, as a TextRef, until someone converts them.  Everything is
+// little-endian.
 #pragma once
 
 #include <cstddef>
@@ -31,54 +33,31 @@ struct TextRef {
 
 // ------------------------------------------------------------ 2.1 ShellLinkHeader
 
+struct ShellLinkHeaderAt {
+  static constexpr std::size_t
+      HeaderSize = 0x00, LinkCLSID = 0x04, LinkFlags = 0x14, FileAttributes = 0x18,
+      CreationTime = 0x1C, AccessTime = 0x24, WriteTime = 0x2C, FileSize = 0x34, IconIndex = 0x38,
+      ShowCommand = 0x3C, HotKey = 0x40, Reserved1 = 0x42, Reserved2 = 0x44, Reserved3 = 0x48;
+};
 inline constexpr uint32_t kHeaderSize = 0x0000004C;
+static_assert(ShellLinkHeaderAt::Reserved3 + 4 == kHeaderSize);
 inline constexpr uint8_t kLinkCLSID[16] = {0x01, 0x14, 0x02, 0x00, 0x00, 0x00,
                                            0x00, 0x00, 0xC0, 0x00, 0x00, 0x00,
                                            0x00, 0x00, 0x00, 0x46};
-
-// Where each field of the header lies.
-enum HeaderOffset : std::size_t {
-  kHeaderSizeAt = 0x00,
-  kLinkCLSIDAt = 0x04,
-  kLinkFlagsAt = 0x14,
-  kFileAttributesAt = 0x18,
-  kCreationTimeAt = 0x1C,
-  kAccessTimeAt = 0x24,
-  kWriteTimeAt = 0x2C,
-  kFileSizeAt = 0x34,
-  kIconIndexAt = 0x38,
-  kShowCommandAt = 0x3C,
-  kHotKeyAt = 0x40,
-  kReservedAt = 0x42,  // Reserved1 (2), Reserved2 (4), Reserved3 (4), zero
-};
+static_assert(ShellLinkHeaderAt::LinkCLSID + sizeof kLinkCLSID == ShellLinkHeaderAt::LinkFlags);
 
 // 2.1.1 LinkFlags
 enum LinkFlags : uint32_t {
-  HasLinkTargetIDList = 0x00000001,
-  HasLinkInfo = 0x00000002,
-  HasName = 0x00000004,
-  HasRelativePath = 0x00000008,
-  HasWorkingDir = 0x00000010,
-  HasArguments = 0x00000020,
-  HasIconLocation = 0x00000040,
-  IsUnicode = 0x00000080,
-  ForceNoLinkInfo = 0x00000100,
-  HasExpString = 0x00000200,
-  RunInSeparateProcess = 0x00000400,
-  HasDarwinID = 0x00001000,
-  RunAsUser = 0x00002000,
-  HasExpIcon = 0x00004000,
-  NoPidlAlias = 0x00008000,
-  RunWithShimLayer = 0x00020000,
-  ForceNoLinkTrack = 0x00040000,
-  EnableTargetMetadata = 0x00080000,
-  DisableLinkPathTracking = 0x00100000,
-  DisableKnownFolderTracking = 0x00200000,
-  DisableKnownFolderAlias = 0x00400000,
-  AllowLinkToLink = 0x00800000,
-  UnaliasOnSave = 0x01000000,
-  PreferEnvironmentPath = 0x02000000,
-  KeepLocalIDListForUNCTarget = 0x04000000,
+  HasLinkTargetIDList = 0x00000001, HasLinkInfo = 0x00000002, HasName = 0x00000004,
+  HasRelativePath = 0x00000008, HasWorkingDir = 0x00000010, HasArguments = 0x00000020,
+  HasIconLocation = 0x00000040, IsUnicode = 0x00000080, ForceNoLinkInfo = 0x00000100,
+  HasExpString = 0x00000200, RunInSeparateProcess = 0x00000400, HasDarwinID = 0x00001000,
+  RunAsUser = 0x00002000, HasExpIcon = 0x00004000, NoPidlAlias = 0x00008000,
+  RunWithShimLayer = 0x00020000, ForceNoLinkTrack = 0x00040000,
+  EnableTargetMetadata = 0x00080000, DisableLinkPathTracking = 0x00100000,
+  DisableKnownFolderTracking = 0x00200000, DisableKnownFolderAlias = 0x00400000,
+  AllowLinkToLink = 0x00800000, UnaliasOnSave = 0x01000000,
+  PreferEnvironmentPath = 0x02000000, KeepLocalIDListForUNCTarget = 0x04000000,
 };
 
 // 2.1.3 ShowCommand
@@ -86,13 +65,7 @@ inline constexpr uint32_t SW_SHOWNORMAL = 0x00000001;
 
 struct ShellLinkHeader {
   Bytes Raw;  // kHeaderSize bytes
-  uint32_t HeaderSize = kHeaderSize;
   uint32_t LinkFlags = 0;
-  uint32_t FileAttributes = 0;
-  uint64_t CreationTime = 0;
-  uint64_t AccessTime = 0;
-  uint64_t WriteTime = 0;
-  uint32_t FileSize = 0;
   int32_t IconIndex = 0;
   uint32_t ShowCommand = SW_SHOWNORMAL;
   uint16_t HotKey = 0;
@@ -100,18 +73,70 @@ struct ShellLinkHeader {
 
 // ------------------------------------------------------------ 2.2 LinkTargetIDList
 
+struct LinkTargetIDListAt {
+  static constexpr std::size_t IDListSize = 0, IDList = 2;
+};
+// 2.2.2 ItemID: its ItemIDSize counts itself; 2.2.1 a TerminalID (an
+// ItemIDSize of zero) ends the IDList.
+struct ItemIDAt {
+  static constexpr std::size_t ItemIDSize = 0, Data = 2;
+};
+inline constexpr std::size_t kTerminalIDSize = 2;
+
 struct LinkTargetIDList {
-  Bytes Raw;  // IDListSize and the list
-  uint16_t IDListSize = 0;
-  Bytes IDList;  // the ItemIDs and the TerminalID (2.2.1, 2.2.2)
+  Bytes Raw;     // IDListSize and the list
+  Bytes IDList;  // the ItemIDs and the TerminalID
+};
+
+// The ItemIDs of an IDList in order, each with its ItemIDSize.  The walk
+// stops at the TerminalID, or at an item that does not fit what is left:
+// the list is sound when it stopped at a TerminalID.
+class ItemIDList {
+ public:
+  explicit ItemIDList(Bytes list) : list_(list) {}
+  struct Iterator {
+    Bytes Rest;
+    // The ItemIDSize at the front; 0 where the walk stops.
+    std::size_t Size() const {
+      if (Rest.size() < kTerminalIDSize) return 0;
+      const std::size_t size = Rest[ItemIDAt::ItemIDSize] | (Rest[ItemIDAt::ItemIDSize + 1] << 8);
+      return size >= ItemIDAt::Data && size <= Rest.size() ? size : 0;
+    }
+    Bytes operator*() const { return Rest.first(Size()); }
+    Iterator& operator++() {
+      Rest = Rest.subspan(Size());
+      return *this;
+    }
+    bool operator!=(const Iterator&) const { return Size() != 0; }
+  };
+  Iterator begin() const { return {list_}; }
+  Iterator end() const { return {}; }
+  bool Sound() const {
+    Iterator stop = begin();
+    while (stop != end()) ++stop;
+    return stop.Rest.size() >= kTerminalIDSize && stop.Rest[ItemIDAt::ItemIDSize] == 0 &&
+           stop.Rest[ItemIDAt::ItemIDSize + 1] == 0;
+  }
+
+ private:
+  Bytes list_;
 };
 
 // ------------------------------------------------------------ 2.3 LinkInfo
 
 // LinkInfoHeaderSize: 0x1C without the Unicode offsets, at least 0x24 with
 // LocalBasePathOffsetUnicode and CommonPathSuffixOffsetUnicode.
-inline constexpr uint32_t kLinkInfoHeaderSize = 0x1C;
-inline constexpr uint32_t kLinkInfoHeaderSizeUnicode = 0x24;
+struct LinkInfoAt {
+  static constexpr std::size_t
+      LinkInfoSize = 0x00, LinkInfoHeaderSize = 0x04, LinkInfoFlags = 0x08, VolumeIDOffset = 0x0C,
+      LocalBasePathOffset = 0x10, CommonNetworkRelativeLinkOffset = 0x14,
+      CommonPathSuffixOffset = 0x18, LocalBasePathOffsetUnicode = 0x1C,
+      CommonPathSuffixOffsetUnicode = 0x20;
+};
+inline constexpr uint32_t kLinkInfoHeaderSize = LinkInfoAt::LocalBasePathOffsetUnicode;
+inline constexpr uint32_t kLinkInfoHeaderSizeUnicode =
+    LinkInfoAt::CommonPathSuffixOffsetUnicode + 4;
+static_assert(kLinkInfoHeaderSize == 0x1C && kLinkInfoHeaderSizeUnicode == 0x24);
 
 enum LinkInfoFlags : uint32_t {
   VolumeIDAndLocalBasePath = 0x00000001,
@@ -121,25 +146,31 @@ enum LinkInfoFlags : uint32_t {
 // 2.3.1 VolumeID: 0x10 bytes of fields, then the label, so VolumeIDSize
 // "MUST be greater than 0x00000010"; a VolumeLabelOffset of 0x14 says the
 // label is Unicode, at VolumeLabelOffsetUnicode.
-inline constexpr uint32_t kVolumeIDFieldsSize = 0x10;
-inline constexpr uint32_t kVolumeIDMinSize = kVolumeIDFieldsSize + 1;
-inline constexpr uint32_t kVolumeLabelOffsetUnicodeFollows = 0x14;
-inline constexpr uint32_t DRIVE_FIXED = 3;
-
-struct VolumeID {
-  uint32_t VolumeIDSize = 0;
-  uint32_t DriveType = 0;
-  uint32_t DriveSerialNumber = 0;
-  uint32_t VolumeLabelOffset = 0;
-  uint32_t VolumeLabelOffsetUnicode = 0;
-  TextRef VolumeLabel;
+struct VolumeIDAt {
+  static constexpr std::size_t
+      VolumeIDSize = 0x00, DriveType = 0x04, DriveSerialNumber = 0x08, VolumeLabelOffset = 0x0C,
+      VolumeLabelOffsetUnicode = 0x10;
 };
+inline constexpr uint32_t kVolumeIDFieldsSize = VolumeIDAt::VolumeLabelOffsetUnicode;
+inline constexpr uint32_t kVolumeIDMinSize = kVolumeIDFieldsSize + 1;
+inline constexpr uint32_t kVolumeLabelOffsetUnicodeFollows =
+    VolumeIDAt::VolumeLabelOffsetUnicode + 4;
+static_assert(kVolumeIDFieldsSize == 0x10 && kVolumeLabelOffsetUnicodeFollows == 0x14);
+inline constexpr uint32_t DRIVE_FIXED = 3;
 
 // 2.3.2 CommonNetworkRelativeLink: 0x14 bytes of fields; a NetNameOffset
 // above 0x14 says NetNameOffsetUnicode and DeviceNameOffsetUnicode follow,
 // making 0x1C.
-inline constexpr uint32_t kNetworkLinkSize = 0x14;
-inline constexpr uint32_t kNetworkLinkSizeUnicode = 0x1C;
+struct CommonNetworkRelativeLinkAt {
+  static constexpr std::size_t
+      CommonNetworkRelativeLinkSize = 0x00, CommonNetworkRelativeLinkFlags = 0x04,
+      NetNameOffset = 0x08, DeviceNameOffset = 0x0C, NetworkProviderType = 0x10,
+      NetNameOffsetUnicode = 0x14, DeviceNameOffsetUnicode = 0x18;
+};
+inline constexpr uint32_t kNetworkLinkSize = CommonNetworkRelativeLinkAt::NetNameOffsetUnicode;
+inline constexpr uint32_t kNetworkLinkSizeUnicode =
+    CommonNetworkRelativeLinkAt::DeviceNameOffsetUnicode + 4;
+static_assert(kNetworkLinkSize == 0x14 && kNetworkLinkSizeUnicode == 0x1C);
 
 enum CommonNetworkRelativeLinkFlags : uint32_t {
   ValidDevice = 0x00000001,
@@ -148,35 +179,25 @@ enum CommonNetworkRelativeLinkFlags : uint32_t {
 inline constexpr uint32_t WNNC_NET_LANMAN = 0x00020000;
 
 struct CommonNetworkRelativeLink {
-  uint32_t CommonNetworkRelativeLinkSize = 0;
   uint32_t CommonNetworkRelativeLinkFlags = 0;
-  uint32_t NetNameOffset = 0;
-  uint32_t DeviceNameOffset = 0;
   uint32_t NetworkProviderType = 0;
-  uint32_t NetNameOffsetUnicode = 0;
-  uint32_t DeviceNameOffsetUnicode = 0;
-  TextRef NetName;
-  TextRef DeviceName;
+  TextRef NetName;  // the Unicode one where there is one
 };
 
 struct LinkInfo {
   Bytes Raw;  // the whole structure, LinkInfoSize bytes
-  uint32_t LinkInfoSize = 0;
   uint32_t LinkInfoHeaderSize = 0;
   uint32_t LinkInfoFlags = 0;
-  uint32_t VolumeIDOffset = 0;
-  uint32_t LocalBasePathOffset = 0;
-  uint32_t CommonNetworkRelativeLinkOffset = 0;
-  uint32_t CommonPathSuffixOffset = 0;
-  uint32_t LocalBasePathOffsetUnicode = 0;     // when LinkInfoHeaderSize >= 0x24
-  uint32_t CommonPathSuffixOffsetUnicode = 0;  // when LinkInfoHeaderSize >= 0x24
-  VolumeID Volume;
-  TextRef LocalBasePath;
+  TextRef LocalBasePath;  // the Unicode one where there is one; so too below
   CommonNetworkRelativeLink NetworkLink;
   TextRef CommonPathSuffix;
 };
 
 // ------------------------------------------------------------ 2.4 StringData
+
+struct StringDataAt {
+  static constexpr std::size_t CountCharacters = 0, String = 2;
+};
 
 // The strings in the order they follow each other, and the flag of each.
 enum class StringField { NameString, RelativePath, WorkingDir, CommandLineArguments,
@@ -193,42 +214,109 @@ struct StringData {
 
 // ------------------------------------------------------------ 2.5 ExtraData
 
+// BlockSize and BlockSignature start every block; a BlockSize below 4 is
+// the TerminalBlock.
+struct DataBlockAt {
+  static constexpr std::size_t BlockSize = 0, BlockSignature = 4, Data = 8;
+};
+inline constexpr uint32_t kTerminalBlockBelow = 4;
+inline constexpr std::size_t kTerminalBlockSize = 4;
+
 enum BlockSignature : uint32_t {
-  EnvironmentVariableDataBlockSignature = 0xA0000001,
   ConsoleDataBlockSignature = 0xA0000002,
-  TrackerDataBlockSignature = 0xA0000003,
   ConsoleFEDataBlockSignature = 0xA0000004,
-  SpecialFolderDataBlockSignature = 0xA0000005,
   DarwinDataBlockSignature = 0xA0000006,
+  EnvironmentVariableDataBlockSignature = 0xA0000001,
   IconEnvironmentDataBlockSignature = 0xA0000007,
-  ShimDataBlockSignature = 0xA0000008,
-  PropertyStoreDataBlockSignature = 0xA0000009,
   KnownFolderDataBlockSignature = 0xA000000B,
+  PropertyStoreDataBlockSignature = 0xA0000009,
+  ShimDataBlockSignature = 0xA0000008,
+  SpecialFolderDataBlockSignature = 0xA0000005,
+  TrackerDataBlockSignature = 0xA0000003,
   VistaAndAboveIDListDataBlockSignature = 0xA000000C,
 };
 
-// BlockSize and BlockSignature start every block; a BlockSize below 4 is
-// the TerminalBlock.
-inline constexpr uint32_t kBlockHeaderSize = 8;
-inline constexpr uint32_t kTerminalBlockBelow = 4;
+// The blocks, each with its BlockSize, or the least one where it varies.
+struct ConsoleDataBlockAt {  // 2.5.1
+  static constexpr std::size_t
+      FillAttributes = 0x08, PopupFillAttributes = 0x0A, ScreenBufferSizeX = 0x0C,
+      ScreenBufferSizeY = 0x0E, WindowSizeX = 0x10, WindowSizeY = 0x12, WindowOriginX = 0x14,
+      WindowOriginY = 0x16, Unused1 = 0x18, Unused2 = 0x1C, FontSize = 0x20, FontFamily = 0x24,
+      FontWeight = 0x28, FaceName = 0x2C, CursorSize = 0x6C, FullScreen = 0x70, QuickEdit = 0x74,
+      InsertMode = 0x78, AutoPosition = 0x7C, HistoryBufferSize = 0x80,
+      NumberOfHistoryBuffers = 0x84, HistoryNoDup = 0x88, ColorTable = 0x8C;
+};
+inline constexpr uint32_t kConsoleDataBlockSize = 0x000000CC;
+static_assert(ConsoleDataBlockAt::FaceName + 64 == ConsoleDataBlockAt::CursorSize &&
+              ConsoleDataBlockAt::ColorTable + 64 == kConsoleDataBlockSize);
 
-// The BlockSize of each known block, or the least one for those whose
-// size varies.  2.5.1, 2.5.4, 2.5.5: the three blocks of one shape, a
-// 260-byte ANSI text and a 520-byte Unicode one.
+struct ConsoleFEDataBlockAt {  // 2.5.2
+  static constexpr std::size_t CodePage = 0x08;
+};
+inline constexpr uint32_t kConsoleFEDataBlockSize = 0x0000000C;
+static_assert(ConsoleFEDataBlockAt::CodePage + 4 == kConsoleFEDataBlockSize);
+
+// 2.5.3, 2.5.4, 2.5.5: three blocks of one shape, a text in a 260-byte
+// ANSI field and in a 520-byte Unicode one.
+struct DarwinDataBlockAt {
+  static constexpr std::size_t DarwinDataAnsi = 0x008, DarwinDataUnicode = 0x10C;
+};
+struct EnvironmentVariableDataBlockAt {
+  static constexpr std::size_t TargetAnsi = 0x008, TargetUnicode = 0x10C;
+};
+struct IconEnvironmentDataBlockAt {
+  static constexpr std::size_t TargetAnsi = 0x008, TargetUnicode = 0x10C;
+};
 inline constexpr uint32_t kEnvironmentBlockSize = 0x00000314;
 inline constexpr std::size_t kEnvironmentAnsiSize = 260;
 inline constexpr std::size_t kEnvironmentUnicodeSize = 520;
+static_assert(EnvironmentVariableDataBlockAt::TargetAnsi + kEnvironmentAnsiSize ==
+                  EnvironmentVariableDataBlockAt::TargetUnicode &&
+              EnvironmentVariableDataBlockAt::TargetUnicode + kEnvironmentUnicodeSize ==
+                  kEnvironmentBlockSize);
+static_assert(
+    IconEnvironmentDataBlockAt::TargetAnsi == EnvironmentVariableDataBlockAt::TargetAnsi &&
+    IconEnvironmentDataBlockAt::TargetUnicode == EnvironmentVariableDataBlockAt::TargetUnicode &&
+    DarwinDataBlockAt::DarwinDataAnsi == EnvironmentVariableDataBlockAt::TargetAnsi &&
+    DarwinDataBlockAt::DarwinDataUnicode == EnvironmentVariableDataBlockAt::TargetUnicode);
 // Longest text an environment block holds, in UTF-16 units.
 inline constexpr std::size_t kEnvironmentMaxUnits = kEnvironmentUnicodeSize / 2 - 1;
-inline constexpr uint32_t kConsoleBlockSize = 0x000000CC;     // 2.5.2
-inline constexpr uint32_t kConsoleFEBlockSize = 0x0000000C;   // 2.5.3
-inline constexpr uint32_t kKnownFolderBlockSize = 0x0000001C; // 2.5.6
-inline constexpr uint32_t kPropertyStoreMinSize = 0x0000000C; // 2.5.7
-inline constexpr uint32_t kShimMinSize = 0x00000088;          // 2.5.8
-inline constexpr uint32_t kSpecialFolderBlockSize = 0x00000010; // 2.5.9
-inline constexpr uint32_t kTrackerBlockSize = 0x00000060;     // 2.5.10
-inline constexpr uint32_t kTrackerLength = 0x00000058;        // 2.5.10
-inline constexpr uint32_t kVistaIDListMinSize = 0x0000000A;   // 2.5.11: a TerminalID
+
+struct KnownFolderDataBlockAt {  // 2.5.6
+  static constexpr std::size_t KnownFolderID = 0x08, Offset = 0x18;
+};
+inline constexpr uint32_t kKnownFolderDataBlockSize = 0x0000001C;
+static_assert(KnownFolderDataBlockAt::Offset + 4 == kKnownFolderDataBlockSize);
+
+struct PropertyStoreDataBlockAt {  // 2.5.7: at least one empty serialized store
+  static constexpr std::size_t PropertyStore = 0x08;
+};
+inline constexpr uint32_t kPropertyStoreDataBlockMinSize = 0x0000000C;
+
+struct ShimDataBlockAt {  // 2.5.8
+  static constexpr std::size_t LayerName = 0x08;
+};
+inline constexpr uint32_t kShimDataBlockMinSize = 0x00000088;
+
+struct SpecialFolderDataBlockAt {  // 2.5.9
+  static constexpr std::size_t SpecialFolderID = 0x08, Offset = 0x0C;
+};
+inline constexpr uint32_t kSpecialFolderDataBlockSize = 0x00000010;
+static_assert(SpecialFolderDataBlockAt::Offset + 4 == kSpecialFolderDataBlockSize);
+
+struct TrackerDataBlockAt {  // 2.5.10: Length counts from itself
+  static constexpr std::size_t
+      Length = 0x08, Version = 0x0C, MachineID = 0x10, Droid = 0x20, DroidBirth = 0x40;
+};
+inline constexpr uint32_t kTrackerDataBlockSize = 0x00000060;
+inline constexpr uint32_t kTrackerLength = kTrackerDataBlockSize - TrackerDataBlockAt::Length;
+static_assert(TrackerDataBlockAt::DroidBirth + 32 == kTrackerDataBlockSize);
+
+struct VistaAndAboveIDListDataBlockAt {  // 2.5.11: at least a TerminalID
+  static constexpr std::size_t IDList = 0x08;
+};
+inline constexpr uint32_t kVistaAndAboveIDListDataBlockMinSize =
+    VistaAndAboveIDListDataBlockAt::IDList + kTerminalIDSize;
 
 // One block as it stands in the file.
 struct DataBlock {
@@ -247,9 +335,11 @@ class DataBlockList {
       return Rest[at] | (Rest[at + 1] << 8) | (Rest[at + 2] << 16) |
              (static_cast<uint32_t>(Rest[at + 3]) << 24);
     }
-    DataBlock operator*() const { return {Rest.first(U32(0)), U32(4)}; }
+    DataBlock operator*() const {
+      return {Rest.first(U32(DataBlockAt::BlockSize)), U32(DataBlockAt::BlockSignature)};
+    }
     Iterator& operator++() {
-      Rest = Rest.subspan(U32(0));
+      Rest = Rest.subspan(U32(DataBlockAt::BlockSize));
       return *this;
     }
     bool operator!=(const Iterator& other) const { return Rest.size() != other.Rest.size(); }
@@ -261,61 +351,12 @@ class DataBlockList {
   Bytes blocks_;
 };
 
-// 2.5.1, 2.5.4, 2.5.5
-struct EnvironmentVariableDataBlock : DataBlock {  // also Darwin, IconEnvironment
+// The two blocks whose texts the object gives.
+struct EnvironmentVariableDataBlock : DataBlock {  // also IconEnvironment
   TextRef TargetAnsi;
   TextRef TargetUnicode;
 };
 using IconEnvironmentDataBlock = EnvironmentVariableDataBlock;
-using DarwinDataBlock = EnvironmentVariableDataBlock;  // DarwinDataAnsi, ...Unicode
-
-// 2.5.2
-struct ConsoleDataBlock : DataBlock {
-  uint16_t FillAttributes = 0;
-  uint16_t PopupFillAttributes = 0;
-  uint32_t FaceFamily = 0;
-  uint32_t FontWeight = 0;
-  uint32_t HistoryBufferSize = 0;
-};
-
-// 2.5.3
-struct ConsoleFEDataBlock : DataBlock {
-  uint32_t CodePage = 0;
-};
-
-// 2.5.6
-struct KnownFolderDataBlock : DataBlock {
-  Bytes KnownFolderID;
-  uint32_t Offset = 0;
-};
-
-// 2.5.7
-struct PropertyStoreDataBlock : DataBlock {
-  Bytes PropertyStore;
-};
-
-// 2.5.8
-struct ShimDataBlock : DataBlock {
-  TextRef LayerName;
-};
-
-// 2.5.9
-struct SpecialFolderDataBlock : DataBlock {
-  uint32_t SpecialFolderID = 0;
-  uint32_t Offset = 0;
-};
-
-// 2.5.10
-struct TrackerDataBlock : DataBlock {
-  Bytes MachineID;   // 16 bytes, NUL-padded ANSI
-  Bytes Droid;       // 32 bytes
-  Bytes DroidBirth;  // 32 bytes
-};
-
-// 2.5.11
-struct VistaAndAboveIDListDataBlock : DataBlock {
-  Bytes IDList;
-};
 
 struct ExtraData {
   Bytes Blocks;  // every block, as they stand, up to the TerminalBlock
@@ -323,19 +364,9 @@ struct ExtraData {
                  // the file simply ends after the last block
   DataBlockList List() const { return DataBlockList(Blocks); }
 
-  // The known blocks, read; where a signature comes twice, the last.
-  ConsoleDataBlock Console;
-  ConsoleFEDataBlock ConsoleFE;
-  DarwinDataBlock Darwin;
+  // Where a signature comes twice, the last.
   EnvironmentVariableDataBlock EnvironmentVariable;
   IconEnvironmentDataBlock IconEnvironment;
-  KnownFolderDataBlock KnownFolder;
-  PropertyStoreDataBlock PropertyStore;
-  ShimDataBlock Shim;
-  SpecialFolderDataBlock SpecialFolder;
-  TrackerDataBlock Tracker;
-  VistaAndAboveIDListDataBlock VistaAndAboveIDList;
-  uint32_t UnknownBlocks = 0;  // skipped, counted
 };
 
 // ------------------------------------------------------------ the file

@@ -11,187 +11,130 @@ namespace {
 
 constexpr ParseResult kMalformed = ParseResult::Malformed;
 
-// A NUL-terminated text that starts at offset and must end before limit.
-bool ReadTerminated(const ByteReader& r, std::size_t offset, std::size_t limit,
-                    TextEncoding encoding, TextRef* text) {
-  const std::size_t unit = encoding == TextEncoding::Unicode ? 2 : 1;
-  if (limit > r.size()) limit = r.size();
-  for (std::size_t at = offset, n = 0; at + unit <= limit; at += unit, ++n) {
-    uint16_t value;
-    if (unit == 2) {
-      if (!r.ReadU16LE(at, &value)) return false;
-    } else {
-      uint8_t byte;
-      if (!r.ReadU8(at, &byte)) return false;
-      value = byte;
-    }
-    if (value == 0) {
-      Bytes slice;
-      if (!r.Slice(offset, n * unit, &slice)) return false;
-      text->Data = slice.data();
-      text->Length = static_cast<uint32_t>(n);
-      text->Encoding = encoding;
-      text->Present = true;
-      return true;
-    }
-  }
-  return false;
-}
-
-// A text in a fixed-size field, ending at the first NUL or the field's end.
-void ReadFixedField(Bytes field, TextEncoding encoding, TextRef* text) {
+// The text at the start of field, up to its first NUL; without one, the
+// whole field, or nothing where it must end in one.
+bool ReadText(Bytes field, TextEncoding encoding, bool terminated, TextRef* text) {
   const std::size_t unit = encoding == TextEncoding::Unicode ? 2 : 1;
   std::size_t n = 0;
-  while ((n + 1) * unit <= field.size()) {
-    const std::size_t at = n * unit;
-    const bool nul = unit == 2 ? (field[at] == 0 && field[at + 1] == 0) : field[at] == 0;
-    if (nul) break;
+  while ((n + 1) * unit <= field.size() &&
+         (field[n * unit] != 0 || (unit == 2 && field[n * unit + 1] != 0)))
     ++n;
-  }
-  text->Data = field.data();
-  text->Length = static_cast<uint32_t>(n);
-  text->Encoding = encoding;
-  text->Present = true;
+  if (terminated && (n + 1) * unit > field.size()) return false;
+  *text = {field.data(), static_cast<uint32_t>(n), encoding, true};
+  return true;
+}
+
+// The NUL-terminated text at offset in a structure, past its fields.
+bool TextAt(Bytes structure, uint32_t offset, std::size_t fieldsEnd, TextEncoding encoding,
+            TextRef* text) {
+  return offset >= fieldsEnd && offset < structure.size() &&
+         ReadText(structure.subspan(offset), encoding, true, text);
+}
+
+// The structure at the start of data whose first field is its size, of at
+// least least bytes; false when it does not fit.
+static_assert(LinkInfoAt::LinkInfoSize == 0 && VolumeIDAt::VolumeIDSize == 0 &&
+              CommonNetworkRelativeLinkAt::CommonNetworkRelativeLinkSize == 0);
+bool Sized(Bytes data, uint32_t least, Bytes* structure) {
+  uint32_t size;
+  if (!ByteReader(data).ReadU32LE(0, &size) || size < least || size > data.size()) return false;
+  *structure = data.first(size);
+  return true;
 }
 
 // ------------------------------------------------------------ 2.3.1 VolumeID
 
-bool ParseVolumeID(const ByteReader& info, std::size_t offset, VolumeID* v) {
-  uint32_t size;
-  if (!info.ReadU32LE(offset, &size) || size < kVolumeIDMinSize || !info.Has(offset, size))
-    return false;
-  v->VolumeIDSize = size;
-  if (!info.ReadU32LE(offset + 4, &v->DriveType) ||
-      !info.ReadU32LE(offset + 8, &v->DriveSerialNumber) ||
-      !info.ReadU32LE(offset + 12, &v->VolumeLabelOffset))
-    return false;
-  if (v->VolumeLabelOffset == kVolumeLabelOffsetUnicodeFollows) {
-    if (size < kVolumeLabelOffsetUnicodeFollows ||
-        !info.ReadU32LE(offset + 16, &v->VolumeLabelOffsetUnicode) ||
-        v->VolumeLabelOffsetUnicode >= size)
-      return false;
-    return ReadTerminated(info, offset + v->VolumeLabelOffsetUnicode, offset + size,
-                          TextEncoding::Unicode, &v->VolumeLabel);
-  }
-  if (v->VolumeLabelOffset >= size) return false;
-  return ReadTerminated(info, offset + v->VolumeLabelOffset, offset + size,
-                        TextEncoding::Ansi, &v->VolumeLabel);
+bool CheckVolumeID(Bytes info, std::size_t offset) {
+  using At = VolumeIDAt;
+  Bytes volume;
+  uint32_t label, labelUnicode;
+  TextRef text;
+  if (!Sized(info.subspan(offset), kVolumeIDMinSize, &volume)) return false;
+  const ByteReader r(volume);
+  if (!r.ReadU32LE(At::VolumeLabelOffset, &label)) return false;
+  if (label != kVolumeLabelOffsetUnicodeFollows)
+    return TextAt(volume, label, 0, TextEncoding::Ansi, &text);
+  return volume.size() >= kVolumeLabelOffsetUnicodeFollows &&
+         r.ReadU32LE(At::VolumeLabelOffsetUnicode, &labelUnicode) &&
+         TextAt(volume, labelUnicode, 0, TextEncoding::Unicode, &text);
 }
 
 // ------------------------------------------------------------ 2.3.2 CommonNetworkRelativeLink
 
-// A text at a field's offset, which must lie past the fields and inside.
-bool ReadNetworkText(const ByteReader& info, std::size_t offset, uint32_t size,
-                     uint32_t at, uint32_t fieldsEnd, TextEncoding encoding, TextRef* text) {
-  return at >= fieldsEnd && at < size &&
-         ReadTerminated(info, offset + at, offset + size, encoding, text);
-}
-
-bool ParseCommonNetworkRelativeLink(const ByteReader& info, std::size_t offset,
+bool ParseCommonNetworkRelativeLink(Bytes info, std::size_t offset,
                                     CommonNetworkRelativeLink* c) {
-  uint32_t size;
-  if (!info.ReadU32LE(offset, &size) || size < kNetworkLinkSize || !info.Has(offset, size))
-    return false;
-  c->CommonNetworkRelativeLinkSize = size;
-  if (!info.ReadU32LE(offset + 4, &c->CommonNetworkRelativeLinkFlags) ||
-      !info.ReadU32LE(offset + 8, &c->NetNameOffset) ||
-      !info.ReadU32LE(offset + 12, &c->DeviceNameOffset) ||
-      !info.ReadU32LE(offset + 16, &c->NetworkProviderType))
+  using At = CommonNetworkRelativeLinkAt;
+  Bytes link;
+  uint32_t netName, deviceName, netNameUnicode, deviceNameUnicode;
+  TextRef device;
+  if (!Sized(info.subspan(offset), kNetworkLinkSize, &link)) return false;
+  const ByteReader r(link);
+  if (!r.ReadU32LE(At::CommonNetworkRelativeLinkFlags, &c->CommonNetworkRelativeLinkFlags) ||
+      !r.ReadU32LE(At::NetNameOffset, &netName) ||
+      !r.ReadU32LE(At::DeviceNameOffset, &deviceName) ||
+      !r.ReadU32LE(At::NetworkProviderType, &c->NetworkProviderType))
     return false;
   const bool validDevice = (c->CommonNetworkRelativeLinkFlags & ValidDevice) != 0;
-  if (!ReadNetworkText(info, offset, size, c->NetNameOffset, kNetworkLinkSize,
-                       TextEncoding::Ansi, &c->NetName) ||
-      (validDevice && !ReadNetworkText(info, offset, size, c->DeviceNameOffset,
-                                       kNetworkLinkSize, TextEncoding::Ansi, &c->DeviceName)))
+  if (!TextAt(link, netName, kNetworkLinkSize, TextEncoding::Ansi, &c->NetName) ||
+      (validDevice && !TextAt(link, deviceName, kNetworkLinkSize, TextEncoding::Ansi, &device)))
     return false;
-  if (c->NetNameOffset > kNetworkLinkSize) {
-    if (size < kNetworkLinkSizeUnicode ||
-        !info.ReadU32LE(offset + 20, &c->NetNameOffsetUnicode) ||
-        !info.ReadU32LE(offset + 24, &c->DeviceNameOffsetUnicode))
-      return false;
-    if (c->NetNameOffsetUnicode != 0 &&
-        !ReadNetworkText(info, offset, size, c->NetNameOffsetUnicode, 0,
-                         TextEncoding::Unicode, &c->NetName))
-      return false;
-    if (validDevice && c->DeviceNameOffsetUnicode != 0 &&
-        !ReadNetworkText(info, offset, size, c->DeviceNameOffsetUnicode, 0,
-                         TextEncoding::Unicode, &c->DeviceName))
-      return false;
-  }
-  return true;
+  if (netName <= kNetworkLinkSize) return true;
+  return link.size() >= kNetworkLinkSizeUnicode &&
+         r.ReadU32LE(At::NetNameOffsetUnicode, &netNameUnicode) &&
+         r.ReadU32LE(At::DeviceNameOffsetUnicode, &deviceNameUnicode) &&
+         (netNameUnicode == 0 ||
+          TextAt(link, netNameUnicode, 0, TextEncoding::Unicode, &c->NetName)) &&
+         (!validDevice || deviceNameUnicode == 0 ||
+          TextAt(link, deviceNameUnicode, 0, TextEncoding::Unicode, &device));
 }
 
 // ------------------------------------------------------------ 2.5 blocks
 
-bool ParseEnvironmentBlock(const ByteReader& block, uint32_t size,
-                           EnvironmentVariableDataBlock* b) {
-  Bytes ansi, unicode;
-  if (size < kEnvironmentBlockSize || !block.Slice(8, kEnvironmentAnsiSize, &ansi) ||
-      !block.Slice(8 + kEnvironmentAnsiSize, kEnvironmentUnicodeSize, &unicode))
-    return false;
-  ReadFixedField(ansi, TextEncoding::Ansi, &b->TargetAnsi);
-  ReadFixedField(unicode, TextEncoding::Unicode, &b->TargetUnicode);
-  return true;
+// The least BlockSize of each block the reader knows; a block of any other
+// signature is taken as it stands.
+struct BlockRule {
+  uint32_t Signature;
+  uint32_t MinSize;
+};
+constexpr BlockRule kBlockRules[] = {
+    {ConsoleDataBlockSignature, kConsoleDataBlockSize},
+    {ConsoleFEDataBlockSignature, kConsoleFEDataBlockSize},
+    {DarwinDataBlockSignature, kEnvironmentBlockSize},
+    {EnvironmentVariableDataBlockSignature, kEnvironmentBlockSize},
+    {IconEnvironmentDataBlockSignature, kEnvironmentBlockSize},
+    {KnownFolderDataBlockSignature, kKnownFolderDataBlockSize},
+    {PropertyStoreDataBlockSignature, kPropertyStoreDataBlockMinSize},
+    {ShimDataBlockSignature, kShimDataBlockMinSize},
+    {SpecialFolderDataBlockSignature, kSpecialFolderDataBlockSize},
+    {TrackerDataBlockSignature, kTrackerDataBlockSize},
+    {VistaAndAboveIDListDataBlockSignature, kVistaAndAboveIDListDataBlockMinSize},
+};
+
+void ReadEnvironmentBlock(const DataBlock& raw, EnvironmentVariableDataBlock* b) {
+  using At = EnvironmentVariableDataBlockAt;
+  *b = {raw, TextRef(), TextRef()};
+  (void)ReadText(raw.Raw.subspan(At::TargetAnsi, kEnvironmentAnsiSize), TextEncoding::Ansi,
+                 false, &b->TargetAnsi);
+  (void)ReadText(raw.Raw.subspan(At::TargetUnicode, kEnvironmentUnicodeSize),
+                 TextEncoding::Unicode, false, &b->TargetUnicode);
 }
 
-// Reads a known block into its place in extra; an unknown one is counted.
+// Checks a block against its rule and reads the ones the object uses.
 bool ParseBlock(const DataBlock& raw, ExtraData* extra) {
-  const ByteReader block(raw.Raw);
-  const std::size_t size = raw.Raw.size();
-  auto keep = [&raw](DataBlock& b) {
-    b = raw;
-    return true;
-  };
+  for (const BlockRule& rule : kBlockRules)
+    if (rule.Signature == raw.BlockSignature && raw.Raw.size() < rule.MinSize) return false;
+  uint32_t length;
   switch (raw.BlockSignature) {
+    case TrackerDataBlockSignature:
+      return ByteReader(raw.Raw).ReadU32LE(TrackerDataBlockAt::Length, &length) &&
+             length >= kTrackerLength;
     case EnvironmentVariableDataBlockSignature:
-      return ParseEnvironmentBlock(block, size, &extra->EnvironmentVariable) &&
-             keep(extra->EnvironmentVariable);
+      ReadEnvironmentBlock(raw, &extra->EnvironmentVariable);
+      return true;
     case IconEnvironmentDataBlockSignature:
-      return ParseEnvironmentBlock(block, size, &extra->IconEnvironment) &&
-             keep(extra->IconEnvironment);
-    case DarwinDataBlockSignature:
-      return ParseEnvironmentBlock(block, size, &extra->Darwin) && keep(extra->Darwin);
-    case ConsoleDataBlockSignature: {
-      ConsoleDataBlock& c = extra->Console;
-      return size >= kConsoleBlockSize && block.ReadU16LE(8, &c.FillAttributes) &&
-             block.ReadU16LE(10, &c.PopupFillAttributes) && block.ReadU32LE(32, &c.FaceFamily) &&
-             block.ReadU32LE(36, &c.FontWeight) && block.ReadU32LE(108, &c.HistoryBufferSize) &&
-             keep(c);
-    }
-    case ConsoleFEDataBlockSignature:
-      return size >= kConsoleFEBlockSize && block.ReadU32LE(8, &extra->ConsoleFE.CodePage) &&
-             keep(extra->ConsoleFE);
-    case KnownFolderDataBlockSignature:
-      return size >= kKnownFolderBlockSize &&
-             block.Slice(8, 16, &extra->KnownFolder.KnownFolderID) &&
-             block.ReadU32LE(24, &extra->KnownFolder.Offset) && keep(extra->KnownFolder);
-    case PropertyStoreDataBlockSignature:
-      return size >= kPropertyStoreMinSize &&
-             block.Slice(8, size - 8, &extra->PropertyStore.PropertyStore) &&
-             keep(extra->PropertyStore);
-    case ShimDataBlockSignature: {
-      Bytes name;
-      if (size < kShimMinSize || !block.Slice(8, size - 8, &name)) return false;
-      ReadFixedField(name, TextEncoding::Unicode, &extra->Shim.LayerName);
-      return keep(extra->Shim);
-    }
-    case SpecialFolderDataBlockSignature:
-      return size >= kSpecialFolderBlockSize &&
-             block.ReadU32LE(8, &extra->SpecialFolder.SpecialFolderID) &&
-             block.ReadU32LE(12, &extra->SpecialFolder.Offset) && keep(extra->SpecialFolder);
-    case TrackerDataBlockSignature: {
-      uint32_t length;
-      TrackerDataBlock& t = extra->Tracker;
-      return size >= kTrackerBlockSize && block.ReadU32LE(8, &length) &&
-             length >= kTrackerLength && block.Slice(16, 16, &t.MachineID) &&
-             block.Slice(32, 32, &t.Droid) && block.Slice(64, 32, &t.DroidBirth) && keep(t);
-    }
-    case VistaAndAboveIDListDataBlockSignature:
-      return size >= kVistaIDListMinSize &&
-             block.Slice(8, size - 8, &extra->VistaAndAboveIDList.IDList) &&
-             keep(extra->VistaAndAboveIDList);
+      ReadEnvironmentBlock(raw, &extra->IconEnvironment);
+      return true;
     default:
-      ++extra->UnknownBlocks;
       return true;
   }
 }
@@ -201,19 +144,18 @@ bool ParseBlock(const DataBlock& raw, ExtraData* extra) {
 // ------------------------------------------------------------ 2.1 ShellLinkHeader
 
 ParseResult ParseShellLinkHeader(Bytes data, ShellLinkHeader* h) {
+  using At = ShellLinkHeaderAt;
   const ByteReader r(data);
+  uint32_t headerSize, iconIndex;
   Bytes clsid;
-  if (!r.ReadU32LE(kHeaderSizeAt, &h->HeaderSize) || h->HeaderSize != kHeaderSize ||
-      !r.Slice(kLinkCLSIDAt, sizeof kLinkCLSID, &clsid) ||
+  if (!r.ReadU32LE(At::HeaderSize, &headerSize) || headerSize != kHeaderSize ||
+      !r.Slice(At::LinkCLSID, sizeof kLinkCLSID, &clsid) ||
       std::memcmp(clsid.data(), kLinkCLSID, sizeof kLinkCLSID) != 0)
     return ParseResult::NotShellLink;
-  uint32_t iconIndex;
-  if (!r.Slice(0, kHeaderSize, &h->Raw) || !r.ReadU32LE(kLinkFlagsAt, &h->LinkFlags) ||
-      !r.ReadU32LE(kFileAttributesAt, &h->FileAttributes) ||
-      !r.ReadU64LE(kCreationTimeAt, &h->CreationTime) ||
-      !r.ReadU64LE(kAccessTimeAt, &h->AccessTime) || !r.ReadU64LE(kWriteTimeAt, &h->WriteTime) ||
-      !r.ReadU32LE(kFileSizeAt, &h->FileSize) || !r.ReadU32LE(kIconIndexAt, &iconIndex) ||
-      !r.ReadU32LE(kShowCommandAt, &h->ShowCommand) || !r.ReadU16LE(kHotKeyAt, &h->HotKey))
+  if (data.size() < kHeaderSize) return kMalformed;
+  h->Raw = data.first(kHeaderSize);
+  if (!r.ReadU32LE(At::LinkFlags, &h->LinkFlags) || !r.ReadU32LE(At::IconIndex, &iconIndex) ||
+      !r.ReadU32LE(At::ShowCommand, &h->ShowCommand) || !r.ReadU16LE(At::HotKey, &h->HotKey))
     return kMalformed;
   h->IconIndex = static_cast<int32_t>(iconIndex);
   return ParseResult::Ok;
@@ -223,19 +165,12 @@ ParseResult ParseShellLinkHeader(Bytes data, ShellLinkHeader* h) {
 
 ParseResult ParseLinkTargetIDList(Bytes data, LinkTargetIDList* list, std::size_t* consumed) {
   const ByteReader r(data);
-  if (!r.ReadU16LE(0, &list->IDListSize) || !r.Slice(2, list->IDListSize, &list->IDList))
+  uint16_t size;
+  if (!r.ReadU16LE(LinkTargetIDListAt::IDListSize, &size) ||
+      !r.Slice(LinkTargetIDListAt::IDList, size, &list->IDList) ||
+      !ItemIDList(list->IDList).Sound())
     return kMalformed;
-  // 2.2.1: the items must lie within the list and end in a TerminalID.
-  const ByteReader items(list->IDList);
-  std::size_t at = 0;
-  for (;;) {
-    uint16_t itemSize;
-    if (!items.ReadU16LE(at, &itemSize)) return kMalformed;
-    if (itemSize == 0) break;
-    if (itemSize < 2 || !items.Has(at, itemSize)) return kMalformed;
-    at += itemSize;
-  }
-  list->Raw = data.first(2u + list->IDListSize);
+  list->Raw = data.first(LinkTargetIDListAt::IDList + size);
   *consumed = list->Raw.size();
   return ParseResult::Ok;
 }
@@ -243,50 +178,42 @@ ParseResult ParseLinkTargetIDList(Bytes data, LinkTargetIDList* list, std::size_
 // ------------------------------------------------------------ 2.3 LinkInfo
 
 ParseResult ParseLinkInfo(Bytes data, LinkInfo* info, std::size_t* consumed) {
-  const ByteReader whole(data);
-  if (!whole.ReadU32LE(0, &info->LinkInfoSize) || info->LinkInfoSize < kLinkInfoHeaderSize ||
-      !whole.Slice(0, info->LinkInfoSize, &info->Raw))
-    return kMalformed;
-  const ByteReader r(info->Raw);
-  const std::size_t size = info->LinkInfoSize;
-  if (!r.ReadU32LE(4, &info->LinkInfoHeaderSize) || !r.ReadU32LE(8, &info->LinkInfoFlags) ||
-      !r.ReadU32LE(12, &info->VolumeIDOffset) ||
-      !r.ReadU32LE(16, &info->LocalBasePathOffset) ||
-      !r.ReadU32LE(20, &info->CommonNetworkRelativeLinkOffset) ||
-      !r.ReadU32LE(24, &info->CommonPathSuffixOffset))
+  using At = LinkInfoAt;
+  uint32_t volume, localBasePath, networkLink, suffix;
+  uint32_t localBasePathUnicode = 0, suffixUnicode = 0;
+  if (!Sized(data, kLinkInfoHeaderSize, &info->Raw)) return kMalformed;
+  const Bytes whole = info->Raw;
+  const ByteReader r(whole);
+  if (!r.ReadU32LE(At::LinkInfoHeaderSize, &info->LinkInfoHeaderSize) ||
+      !r.ReadU32LE(At::LinkInfoFlags, &info->LinkInfoFlags) ||
+      !r.ReadU32LE(At::VolumeIDOffset, &volume) ||
+      !r.ReadU32LE(At::LocalBasePathOffset, &localBasePath) ||
+      !r.ReadU32LE(At::CommonNetworkRelativeLinkOffset, &networkLink) ||
+      !r.ReadU32LE(At::CommonPathSuffixOffset, &suffix))
     return kMalformed;
   const uint32_t headerSize = info->LinkInfoHeaderSize;
-  if (headerSize < kLinkInfoHeaderSize || headerSize > size) return kMalformed;
-  const bool unicodeOffsets = headerSize >= kLinkInfoHeaderSizeUnicode;
-  if (unicodeOffsets && (!r.ReadU32LE(28, &info->LocalBasePathOffsetUnicode) ||
-                         !r.ReadU32LE(32, &info->CommonPathSuffixOffsetUnicode)))
+  if (headerSize < kLinkInfoHeaderSize || headerSize > whole.size()) return kMalformed;
+  if (headerSize >= kLinkInfoHeaderSizeUnicode &&
+      (!r.ReadU32LE(At::LocalBasePathOffsetUnicode, &localBasePathUnicode) ||
+       !r.ReadU32LE(At::CommonPathSuffixOffsetUnicode, &suffixUnicode)))
     return kMalformed;
 
-  // A text at an offset past the header; a Unicode one replaces the ANSI
-  // one it follows.
-  auto text = [&](uint32_t offset, TextEncoding encoding, TextRef* t) {
-    return offset >= headerSize && offset < size && ReadTerminated(r, offset, size, encoding, t);
+  // A text past the header; a Unicode one replaces the ANSI one it follows.
+  auto text = [&](uint32_t ansi, uint32_t unicode, TextRef* t) {
+    return TextAt(whole, ansi, headerSize, TextEncoding::Ansi, t) &&
+           (unicode == 0 || TextAt(whole, unicode, headerSize, TextEncoding::Unicode, t));
   };
-  auto unicode = [&](uint32_t offset, TextRef* t) {
-    return !unicodeOffsets || offset == 0 || text(offset, TextEncoding::Unicode, t);
-  };
-  if ((info->LinkInfoFlags & VolumeIDAndLocalBasePath) != 0) {
-    const uint32_t volume = info->VolumeIDOffset;
-    if (volume < headerSize || volume >= size || !ParseVolumeID(r, volume, &info->Volume) ||
-        !text(info->LocalBasePathOffset, TextEncoding::Ansi, &info->LocalBasePath) ||
-        !unicode(info->LocalBasePathOffsetUnicode, &info->LocalBasePath))
-      return kMalformed;
-  }
-  if ((info->LinkInfoFlags & CommonNetworkRelativeLinkAndPathSuffix) != 0) {
-    const uint32_t link = info->CommonNetworkRelativeLinkOffset;
-    if (link < headerSize || link >= size ||
-        !ParseCommonNetworkRelativeLink(r, link, &info->NetworkLink))
-      return kMalformed;
-  }
-  if (!text(info->CommonPathSuffixOffset, TextEncoding::Ansi, &info->CommonPathSuffix) ||
-      !unicode(info->CommonPathSuffixOffsetUnicode, &info->CommonPathSuffix))
+  auto inside = [&](uint32_t offset) { return offset >= headerSize && offset < whole.size(); };
+  if ((info->LinkInfoFlags & VolumeIDAndLocalBasePath) != 0 &&
+      (!inside(volume) || !CheckVolumeID(whole, volume) ||
+       !text(localBasePath, localBasePathUnicode, &info->LocalBasePath)))
     return kMalformed;
-  *consumed = size;
+  if ((info->LinkInfoFlags & CommonNetworkRelativeLinkAndPathSuffix) != 0 &&
+      (!inside(networkLink) ||
+       !ParseCommonNetworkRelativeLink(whole, networkLink, &info->NetworkLink)))
+    return kMalformed;
+  if (!text(suffix, suffixUnicode, &info->CommonPathSuffix)) return kMalformed;
+  *consumed = whole.size();
   return ParseResult::Ok;
 }
 
@@ -302,10 +229,10 @@ ParseResult ParseStringData(Bytes data, uint32_t linkFlags, StringData* strings,
     if ((linkFlags & kStringFlags[i]) == 0) continue;
     uint16_t countCharacters;
     Bytes chars;
-    if (!r.ReadU16LE(at, &countCharacters) ||
-        !r.Slice(at + 2, countCharacters * unit, &chars))
+    if (!r.ReadU16LE(at + StringDataAt::CountCharacters, &countCharacters) ||
+        !r.Slice(at + StringDataAt::String, countCharacters * unit, &chars))
       return kMalformed;
-    strings->Raw[i] = data.subspan(at, 2 + chars.size());
+    strings->Raw[i] = data.subspan(at, StringDataAt::String + chars.size());
     strings->Text[i] = {chars.data(), countCharacters,
                         unicode ? TextEncoding::Unicode : TextEncoding::Ansi, true};
     at += strings->Raw[i].size();
@@ -322,14 +249,15 @@ ParseResult ParseExtraData(Bytes data, ExtraData* extra) {
   for (;;) {
     uint32_t blockSize;
     // A file that simply ends is read as ending in a TerminalBlock.
-    if (!r.ReadU32LE(at, &blockSize)) {
+    if (!r.ReadU32LE(at + DataBlockAt::BlockSize, &blockSize)) {
       if (r.Has(at, 1)) return kMalformed;  // 1 to 3 stray bytes
       break;
     }
     if (blockSize < kTerminalBlockBelow) break;
     DataBlock block;
-    if (blockSize < kBlockHeaderSize || !r.Slice(at, blockSize, &block.Raw) ||
-        !r.ReadU32LE(at + 4, &block.BlockSignature) || !ParseBlock(block, extra))
+    if (blockSize < DataBlockAt::Data || !r.Slice(at, blockSize, &block.Raw) ||
+        !r.ReadU32LE(at + DataBlockAt::BlockSignature, &block.BlockSignature) ||
+        !ParseBlock(block, extra))
       return kMalformed;
     at += blockSize;
   }

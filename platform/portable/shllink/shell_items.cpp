@@ -1,11 +1,4 @@
-// Shell items, which [MS-SHLLINK] leaves to the shell.  Their layout here
-// follows the Windows Shell Item format as documented by the libfwsi
-// project, and the items Windows XP and later write.
-//
-// A path is: the root item of My Computer, a volume item with the drive
-// ("C:\"), then one file entry item per folder and the file.  A file entry
-// holds a primary name and, from Windows XP on, an extension block
-// 0xBEEF0004 with the long name in UTF-16.
+// Reading and writing the shell items of an ID list.
 #include "shell_items.h"
 
 #include <cstring>
@@ -15,36 +8,21 @@
 namespace shllink {
 namespace {
 
-// Every item starts with its ItemIDSize (2 bytes) and its class type.
-constexpr std::size_t kItemTypeAt = 2;
-
-// Root folder item (class type 0x1F): sort index, then the folder's CLSID.
-constexpr uint8_t kRootItemType = 0x1F;
 constexpr uint8_t kMyComputerSortIndex = 0x50;
-constexpr std::size_t kRootClsidAt = 4;
-constexpr std::size_t kRootItemSize = 20;
 constexpr uint8_t kMyComputer[16] = {0xE0, 0x4F, 0xD0, 0x20, 0xEA, 0x3A, 0x69, 0x10,
                                      0xA2, 0xD8, 0x08, 0x00, 0x2B, 0x30, 0x30, 0x9D};
-
-// Volume item (class type 0x2X; 0x01 set: it holds a drive name), the
-// drive in ANSI from byte 3, in a 22-byte field as Windows writes it.
-constexpr uint8_t kVolumeTypeMask = 0x70, kVolumeType = 0x20, kVolumeHasName = 0x01;
-constexpr uint8_t kVolumeItemType = 0x2F;
-constexpr std::size_t kVolumeNameAt = 3;
+constexpr uint8_t kVolumeItemType = 0x2F;  // as Windows writes a drive's
 constexpr std::size_t kVolumeNameSize = 22;
 constexpr std::size_t kDriveNameRead = 7;  // "C:\" and room to spare
-
-// File entry item (class type 0x3X; 0x01 a folder, 0x02 a file, 0x04 a
-// Unicode primary name): size, date and time, attributes, then the primary
-// name from byte 14, NUL-terminated and padded to an even offset.
-constexpr uint8_t kFileEntryType = 0x30, kFileEntryFolder = 0x31, kFileEntryFile = 0x32;
-constexpr uint8_t kFileEntryUnicodeName = 0x04;
 constexpr std::size_t kPrimaryNameAt = 14;
 constexpr std::size_t kFileEntryMinSize = 16;
 constexpr uint16_t FILE_ATTRIBUTE_DIRECTORY = 0x10, FILE_ATTRIBUTE_ARCHIVE = 0x20;
 
-// Its extension block: size, version, signature, then by version the long
-// name at these offsets.  Version 3 is what Windows XP writes.
+// A file entry's extension block: size, version, signature, then by version
+// the long name at these offsets.  Version 3 is what Windows XP writes.
+struct ExtensionBlockAt {
+  static constexpr std::size_t Size = 0, Version = 2, Signature = 4;
+};
 constexpr uint32_t kFileEntryExtension = 0xBEEF0004;
 constexpr uint16_t kExtensionVersion = 3;
 constexpr uint16_t kLongNameAt[][2] = {{3, 20}, {7, 38}, {8, 42}, {9, 46}};
@@ -79,9 +57,8 @@ bool FileEntryName(Bytes item, char* name, std::size_t capacity) {
                             capacity);
     end += 2;
   } else {
-    uint8_t byte = 1;
-    while (r.ReadU8(end, &byte) && byte != 0) ++end;
-    if (byte != 0) return false;
+    while (end < item.size() && item[end] != 0) ++end;
+    if (end == item.size()) return false;
     portable::AnsiToUtf8(item.data() + kPrimaryNameAt, end - kPrimaryNameAt, name, capacity);
     end += 1;
   }
@@ -89,9 +66,10 @@ bool FileEntryName(Bytes item, char* name, std::size_t capacity) {
 
   uint16_t blockSize, version;
   uint32_t signature;
-  if (!r.ReadU16LE(end, &blockSize) || !r.ReadU16LE(end + 2, &version) ||
-      !r.ReadU32LE(end + 4, &signature) || signature != kFileEntryExtension ||
-      !r.Has(end, blockSize))
+  if (!r.ReadU16LE(end + ExtensionBlockAt::Size, &blockSize) ||
+      !r.ReadU16LE(end + ExtensionBlockAt::Version, &version) ||
+      !r.ReadU32LE(end + ExtensionBlockAt::Signature, &signature) ||
+      signature != kFileEntryExtension || !r.Has(end, blockSize))
     return true;  // no long name: the primary name stands
   const std::size_t at = LongNameOffset(version);
   if (at == 0 || at + 2 > blockSize) return true;
@@ -108,7 +86,7 @@ bool FileEntryName(Bytes item, char* name, std::size_t capacity) {
 void FileEntryItem(Writer& w, const Wide& name, bool folder) {
   const std::size_t start = w.size();
   w.U16(0);  // ItemIDSize, patched
-  w.U8(folder ? kFileEntryFolder : kFileEntryFile);
+  w.U8(kFileEntryType | (folder ? kFileEntryFolder : kFileEntryFile));
   w.U8(0);
   w.U32(0);  // file size
   w.U32(0);  // modification date and time
@@ -131,29 +109,23 @@ void FileEntryItem(Writer& w, const Wide& name, bool folder) {
 
 }  // namespace
 
-bool IDListPath(Bytes idList, char* out, std::size_t capacity) {
-  if (capacity == 0) return false;
+void IDListPath(Bytes idList, char* out, std::size_t capacity) {
+  if (capacity == 0) return;
   out[0] = '\0';
-  const ByteReader r(idList);
+  if (!ItemIDList(idList).Sound()) return;
   Out path{out, capacity};
-  std::size_t at = 0;
   int index = 0;
-  bool fileSystem = true;
-  for (;; ++index) {
-    uint16_t size;
-    if (!r.ReadU16LE(at, &size)) return false;
-    if (size == 0) break;
-    Bytes item;
-    if (size <= kItemTypeAt || !r.Slice(at, size, &item)) return false;
-    at += size;
-    if (!fileSystem) continue;
-    const uint8_t type = item[kItemTypeAt];
-    if (index == 0) {
+  for (const Bytes item : ItemIDList(idList)) {
+    const std::size_t size = item.size();
+    const uint8_t type = size > kItemTypeAt ? item[kItemTypeAt] : 0;
+    const int position = index++;
+    bool fileSystem;
+    if (position == 0) {
       fileSystem = type == kRootItemType && size >= kRootItemSize &&
-                   std::memcmp(item.data() + kRootClsidAt, kMyComputer, 16) == 0;
-    } else if (index == 1) {
+                   std::memcmp(item.data() + kRootClsidAt, kMyComputer, sizeof kMyComputer) == 0;
+    } else if (position == 1) {
       uint8_t raw[kDriveNameRead + 1] = {};
-      fileSystem = (type & kVolumeTypeMask) == kVolumeType && (type & kVolumeHasName) != 0;
+      fileSystem = (type & kItemTypeMask) == kVolumeType && (type & kVolumeHasName) != 0;
       for (std::size_t i = 0; fileSystem && i < kDriveNameRead && kVolumeNameAt + i < size; ++i) {
         if (item[kVolumeNameAt + i] == 0) break;
         raw[i] = item[kVolumeNameAt + i];
@@ -164,16 +136,19 @@ bool IDListPath(Bytes idList, char* out, std::size_t capacity) {
       if (fileSystem) path.Append(drive);
     } else {
       char name[1024];
-      fileSystem = (type & kVolumeTypeMask) == kFileEntryType && size >= kFileEntryMinSize &&
+      fileSystem = (type & kItemTypeMask) == kFileEntryType && size >= kFileEntryMinSize &&
                    FileEntryName(item, name, sizeof name);
       if (fileSystem) {
         if (path.Used > 0 && out[path.Used - 1] != '\\') path.Append("\\");
         path.Append(name);
       }
     }
+    if (!fileSystem) {
+      out[0] = '\0';
+      return;
+    }
   }
-  if (!fileSystem || index < 2) out[0] = '\0';
-  return true;
+  if (index < 2) out[0] = '\0';
 }
 
 bool WriteLocalIDList(Writer& w, const char* path, bool folder) {
@@ -205,8 +180,9 @@ bool WriteLocalIDList(Writer& w, const char* path, bool folder) {
     if (*p == '\\') ++p;
   }
   w.U16(0);  // TerminalID
-  if (w.size() - start - 2 > 0xFFFF) return false;
-  w.PatchU16(start, static_cast<uint16_t>(w.size() - start - 2));
+  const std::size_t size = w.size() - start - LinkTargetIDListAt::IDList;
+  if (size > 0xFFFF) return false;
+  w.PatchU16(start + LinkTargetIDListAt::IDListSize, static_cast<uint16_t>(size));
   return w.ok();
 }
 
