@@ -102,11 +102,6 @@ HRESULT CopyOutWide(const shllink::TextRef& text, LPWSTR out, int cch) {
   return CopyOutWide(units, count, out, cch);
 }
 
-// The text of an environment-shaped block, as BlockText takes it.
-const shllink::TextRef& BlockTextRef(const shllink::EnvironmentVariableDataBlock& block) {
-  return block.TargetUnicode.Length > 0 ? block.TargetUnicode : block.TargetAnsi;
-}
-
 // The native name of a UTF-16 file name.
 HRESULT NativeName(LPCOLESTR wide, char (&name)[kNameSize]) {
   if (wide == nullptr || wide[0] == 0) return E_INVALIDARG;
@@ -118,11 +113,32 @@ HRESULT NativeName(LPCOLESTR wide, char (&name)[kNameSize]) {
   return cut ? FromWin32(ERROR_FILENAME_EXCED_RANGE) : S_OK;
 }
 
-// The text of an environment-shaped block: its Unicode half where there is
-// one, else its ANSI half.
-void BlockText(const shllink::EnvironmentVariableDataBlock& block, char* out,
-               std::size_t capacity) {
-  shllink::TextToUtf8(BlockTextRef(block), out, capacity);
+// The text of an environment-shaped block (its Unicode half where there is
+// one, else its ANSI half) where the flag says the block counts and its text
+// is not empty; else nullptr.
+const shllink::TextRef* BlockText(const shllink::ShellLink& link, uint32_t flag,
+                                  const shllink::EnvironmentVariableDataBlock& block) {
+  if ((link.Header.LinkFlags & flag) == 0 || !block.Present()) return nullptr;
+  const shllink::TextRef& text =
+      block.TargetUnicode.Length > 0 ? block.TargetUnicode : block.TargetAnsi;
+  return text.Length > 0 && (text.Data[0] != 0 || (text.Encoding != shllink::TextEncoding::Ansi &&
+                                                   text.Data[1] != 0))
+             ? &text
+             : nullptr;
+}
+
+// The icon's text: its environment block's, else the IconLocation string's.
+const shllink::TextRef& IconText(const shllink::ShellLink& link) {
+  const shllink::TextRef* block =
+      BlockText(link, shllink::HasExpIcon, link.Extra.IconEnvironment);
+  return block != nullptr ? *block : link.Strings[shllink::StringField::IconLocation];
+}
+
+// A text of the file for a getter, in UTF-8.
+HRESULT CopyOut(const shllink::TextRef& text, LPSTR out, int cch) {
+  char utf8[kFieldSize];
+  shllink::TextToUtf8(text, utf8, sizeof utf8);
+  return CopyOut(utf8, out, cch);
 }
 
 // The path a LinkInfo names: the local base path or the network share,
@@ -156,8 +172,8 @@ void TargetPath(const shllink::ShellLink& link, char* out, std::size_t capacity)
   using namespace shllink;
   const uint32_t flags = link.Header.LinkFlags;
   out[0] = '\0';
-  if ((flags & HasExpString) != 0 && link.Extra.EnvironmentVariable.Present())
-    BlockText(link.Extra.EnvironmentVariable, out, capacity);
+  if (const TextRef* text = BlockText(link, HasExpString, link.Extra.EnvironmentVariable))
+    TextToUtf8(*text, out, capacity);
   if (out[0] == '\0' && (flags & HasLinkInfo) != 0 && (flags & ForceNoLinkInfo) == 0)
     LinkInfoPath(link.Info, out, capacity);
   if (out[0] == '\0' && (flags & HasLinkTargetIDList) != 0)
@@ -211,19 +227,19 @@ class LinkObject final : public IShellLinkA, public IShellLinkW, public IPersist
     return Took(shllink::EditTarget(Link(), pszFile, &Spare().File, &Spare().Model));
   }
   HRESULT STDMETHODCALLTYPE GetDescription(LPSTR pszName, int cch) override {
-    return GetString(shllink::StringField::NameString, pszName, cch);
+    return CopyOut(Link().Strings[shllink::StringField::NameString], pszName, cch);
   }
   HRESULT STDMETHODCALLTYPE SetDescription(LPCSTR pszName) override {
     return SetString(shllink::StringField::NameString, pszName);
   }
   HRESULT STDMETHODCALLTYPE GetWorkingDirectory(LPSTR pszDir, int cch) override {
-    return GetString(shllink::StringField::WorkingDir, pszDir, cch);
+    return CopyOut(Link().Strings[shllink::StringField::WorkingDir], pszDir, cch);
   }
   HRESULT STDMETHODCALLTYPE SetWorkingDirectory(LPCSTR pszDir) override {
     return SetString(shllink::StringField::WorkingDir, pszDir);
   }
   HRESULT STDMETHODCALLTYPE GetArguments(LPSTR pszArgs, int cch) override {
-    return GetString(shllink::StringField::CommandLineArguments, pszArgs, cch);
+    return CopyOut(Link().Strings[shllink::StringField::CommandLineArguments], pszArgs, cch);
   }
   HRESULT STDMETHODCALLTYPE SetArguments(LPCSTR pszArgs) override {
     return SetString(shllink::StringField::CommandLineArguments, pszArgs);
@@ -247,14 +263,9 @@ class LinkObject final : public IShellLinkA, public IShellLinkW, public IPersist
   }
   HRESULT STDMETHODCALLTYPE GetIconLocation(LPSTR pszIconPath, int cch,
                                             int* piIcon) override {
-    using namespace shllink;
     if (piIcon == nullptr) return E_POINTER;
     *piIcon = Link().Header.IconIndex;
-    char icon[kFieldSize] = {};
-    if ((Link().Header.LinkFlags & HasExpIcon) != 0 && Link().Extra.IconEnvironment.Present())
-      BlockText(Link().Extra.IconEnvironment, icon, sizeof icon);
-    if (icon[0] == '\0') TextToUtf8(Link().Strings[StringField::IconLocation], icon, sizeof icon);
-    return CopyOut(icon, pszIconPath, cch);
+    return CopyOut(IconText(Link()), pszIconPath, cch);
   }
   HRESULT STDMETHODCALLTYPE SetIconLocation(LPCSTR pszIconPath, int iIcon) override {
     if (pszIconPath == nullptr) pszIconPath = "";
@@ -263,14 +274,10 @@ class LinkObject final : public IShellLinkA, public IShellLinkW, public IPersist
   // ------------------------------------------------ IShellLinkW (getters)
   HRESULT STDMETHODCALLTYPE GetPath(LPWSTR pszFile, int cch, WIN32_FIND_DATAW* pfd,
                                     DWORD) override {
-    using namespace shllink;
     if (pfd != nullptr) std::memset(pfd, 0, sizeof *pfd);
-    const ShellLink& link = Link();
-    if ((link.Header.LinkFlags & HasExpString) != 0 && link.Extra.EnvironmentVariable.Present() &&
-        BlockTextRef(link.Extra.EnvironmentVariable).Length > 0) {
-      HRESULT hr = CopyOutWide(BlockTextRef(link.Extra.EnvironmentVariable), pszFile, cch);
-      if (FAILED(hr) || pszFile[0] != 0) return hr;
-    }
+    const shllink::ShellLink& link = Link();
+    if (const auto* text = BlockText(link, shllink::HasExpString, link.Extra.EnvironmentVariable))
+      return CopyOutWide(*text, pszFile, cch);
     char path[kFieldSize];
     TargetPath(link, path, sizeof path);
     HRESULT hr = CopyOutWide(path, pszFile, cch);
@@ -286,16 +293,9 @@ class LinkObject final : public IShellLinkA, public IShellLinkW, public IPersist
     return CopyOutWide(Link().Strings[shllink::StringField::CommandLineArguments], pszArgs, cch);
   }
   HRESULT STDMETHODCALLTYPE GetIconLocation(LPWSTR pszIconPath, int cch, int* piIcon) override {
-    using namespace shllink;
     if (piIcon == nullptr) return E_POINTER;
     *piIcon = Link().Header.IconIndex;
-    const EnvironmentVariableDataBlock& block = Link().Extra.IconEnvironment;
-    if ((Link().Header.LinkFlags & HasExpIcon) != 0 && block.Present() &&
-        BlockTextRef(block).Length > 0) {
-      HRESULT hr = CopyOutWide(BlockTextRef(block), pszIconPath, cch);
-      if (FAILED(hr) || pszIconPath[0] != 0) return hr;
-    }
-    return CopyOutWide(Link().Strings[StringField::IconLocation], pszIconPath, cch);
+    return CopyOutWide(IconText(Link()), pszIconPath, cch);
   }
 
   // Nothing is searched, tracked or updated: the fields stay as loaded.
@@ -367,11 +367,6 @@ class LinkObject final : public IShellLinkA, public IShellLinkW, public IPersist
     return FromEdit(result);
   }
 
-  HRESULT GetString(shllink::StringField field, LPSTR out, int cch) {
-    char utf8[kFieldSize];
-    shllink::TextToUtf8(Link().Strings[field], utf8, sizeof utf8);
-    return CopyOut(utf8, out, cch);
-  }
   HRESULT SetString(shllink::StringField field, LPCSTR text) {
     if (text == nullptr) text = "";
     return Took(shllink::EditString(Link(), field, text, &Spare().File, &Spare().Model));
