@@ -300,35 +300,32 @@ def held_links(server):
     told, and the save goes on; a holder that does not let go gives 32 after
     a bounded wait, never 5."""
     env = dict(os.environ, LD_PRELOAD=SHIM, SMB_TEST_PORT=str(server.port))
-    holder = subprocess.Popen(["smbtorture", "-s", server.client_conf, "//127.0.0.1/acl",
-                               "-U", f"root%{PASSWORD}", "smb2.hold-oplock"], env=env,
-                              stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
-    held = os.path.join(server.shares["acl"], "oplock_test", "shared_close")
-    try:
-        for line in holder.stdout:
-            if "Waiting for oplock events" in line:
-                break
-        assert leases(held) == 1, "no lease on the held file"
-        start = time.monotonic()
-        code, out = tool([f"/F:{held}", "/A:C", "/T:C:\\Zelvo\\dial.exe"])
-        client_wait = time.monotonic() - start
-        assert code == 0, out
-    finally:
-        holder.kill()
-        holder.wait()
-    path = os.path.join(server.shares["acl"], "kept.lnk")
-    assert tool([f"/F:{path}", "/A:C", "/T:C:\\Zelvo\\dial.exe"])[0] == 0
-    keeper = subprocess.Popen([sys.executable, "-c", LEASE_HOLDER, path], stdout=subprocess.PIPE,
-                              text=True)
-    try:
-        assert keeper.stdout.readline() == "held\n"
-        start = time.monotonic()
-        code, out = tool([f"/F:{path}", "/A:E", "/D:x"])
-        kept_wait = time.monotonic() - start
-        assert code == 32, out
-    finally:
-        keeper.kill()
-        keeper.wait()
+    kept = os.path.join(server.shares["acl"], "kept.lnk")
+    assert tool([f"/F:{kept}", "/A:C", "/T:C:\\Zelvo\\dial.exe"])[0] == 0
+    rows = [  # the holder, what it prints once it holds, the file, the save, its code
+        (["smbtorture", "-s", server.client_conf, "//127.0.0.1/acl", "-U", f"root%{PASSWORD}",
+          "smb2.hold-oplock"], "Waiting for oplock events",
+         os.path.join(server.shares["acl"], "oplock_test", "shared_close"),
+         ["/A:C", "/T:C:\\Zelvo\\dial.exe"], 0),
+        ([sys.executable, "-c", LEASE_HOLDER, kept], "held", kept, ["/A:E", "/D:x"], 32),
+    ]
+    waits = []
+    for command, ready, held, args, expected in rows:
+        holder = subprocess.Popen(command, env=env, stdout=subprocess.PIPE,
+                                  stderr=subprocess.STDOUT, text=True)
+        try:
+            for line in holder.stdout:
+                if ready in line:
+                    break
+            assert leases(held) == 1, f"no lease on {held}"
+            start = time.monotonic()
+            code, out = tool([f"/F:{held}", *args])
+            waits.append(time.monotonic() - start)
+            assert code == expected, out
+        finally:
+            holder.kill()
+            holder.wait()
+    client_wait, kept_wait = waits
     return (f"a client's oplock broken and the link saved in {client_wait:.2f} s; "
             f"a holder that keeps it: 32 after {kept_wait:.2f} s")
 
