@@ -7,15 +7,24 @@
 #   scripts/install-deps.sh --cross    also the Linux cross builds for arm64,
 #                                      armhf and s390x and qemu-user to run
 #                                      them (the options may be combined)
+#
+# It gets everything that can be had.  A package index that fails to update
+# (a mirror in the middle of a sync) is a warning: apt goes on with the
+# lists it has.  It exits 1 only where a package the build needs cannot be
+# installed; an optional one (32-bit Wine) that cannot is named in a
+# warning, and scripts/i386-status.sh later says why its half did not run.
 set -euo pipefail
 
 # libclang-rt-14-dev: libFuzzer; dpkg-dev and file: CPack's Debian package
 # (dpkg-shlibdeps); groff-base: the manual page check; lintian: the package
 # check; ntfs-3g: the fault test's file system without exchanges; samba,
 # smbclient and samba-testsuite (smbtorture): the Samba share test's server
-# and clients.
+# and clients; libsmbclient-dev: the share path's client library and its
+# header.
 packages=(cmake make g++ clang libclang-rt-14-dev libgtest-dev python3 liblnk-utils
-          dpkg-dev file groff-base lintian ntfs-3g samba smbclient samba-testsuite)
+          dpkg-dev file groff-base lintian ntfs-3g samba smbclient samba-testsuite
+          libsmbclient-dev python3-samba)
+optional=()
 windows=0 cross=0
 for option in "$@"; do
   case "$option" in
@@ -25,8 +34,10 @@ for option in "$@"; do
   esac
 done
 if [ "$windows" = 1 ]; then
-  packages+=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine32:i386 wine64
-             icoutils xvfb xauth locales)
+  packages+=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine64 icoutils xvfb xauth locales)
+  # 32-bit Wine runs the shipped 32-bit build; without it the tests run
+  # the 64-bit build alone.
+  optional+=(wine32:i386)
 fi
 # The cross builds use Debian's cross compilers and the target's own C
 # library and GoogleTest from multiarch (libc6:ARCH puts the target's
@@ -48,14 +59,15 @@ locales=(fr_FR.UTF-8 de_DE.UTF-8 en_US.UTF-8 ja_JP.UTF-8 zh_CN.UTF-8)
 # architectures): with libgtest-dev:arm64 beside it, libgtest-dev alone
 # still means the amd64 one.
 native=$(dpkg --print-architecture)
-missing=()
-for p in "${packages[@]}"; do
-  name=${p%%:*} arch=${p#*:}
-  [ "$arch" = "$p" ] && arch=$native
-  dpkg-query -W -f='${binary:Package} ${Status}\n' "$p" 2>/dev/null |
-    grep -qFx -e "$name install ok installed" -e "$name:$arch install ok installed" ||
-    missing+=("$p")
-done
+installed() {
+  local name=${1%%:*} arch=${1#*:}
+  [ "$arch" = "$1" ] && arch=$native
+  dpkg-query -W -f='${binary:Package} ${Status}\n' "$1" 2>/dev/null |
+    grep -qFx -e "$name install ok installed" -e "$name:$arch install ok installed"
+}
+missing=() missing_optional=()
+for p in "${packages[@]}"; do installed "$p" || missing+=("$p"); done
+for p in "${optional[@]}"; do installed "$p" || missing_optional+=("$p"); done
 # wine32 comes from the i386 architecture, the cross builds' libraries
 # from theirs.
 wanted_archs=()
@@ -75,14 +87,20 @@ if [ "$windows" = 1 ]; then
   done
 fi
 
-if [ ${#missing[@]} -eq 0 ] && [ ${#new_archs[@]} -eq 0 ] && [ ${#missing_locales[@]} -eq 0 ]; then
+if [ ${#missing[@]} -eq 0 ] && [ ${#missing_optional[@]} -eq 0 ] &&
+   [ ${#new_archs[@]} -eq 0 ] && [ ${#missing_locales[@]} -eq 0 ]; then
   exit 0
 fi
 
 if [ "$(id -u)" != 0 ]; then
+  if [ ${#missing[@]} -eq 0 ] && [ ${#missing_locales[@]} -eq 0 ]; then
+    echo "warning: optional packages missing (only root can install them): ${missing_optional[*]}" >&2
+    exit 0
+  fi
   echo "Missing packages. Install them with:" >&2
   for a in "${new_archs[@]}"; do echo "  sudo dpkg --add-architecture $a" >&2; done
-  [ ${#missing[@]} -gt 0 ] && echo "  sudo apt-get update && sudo apt-get install -y ${missing[*]}" >&2
+  wanted=("${missing[@]}" "${missing_optional[@]}")
+  [ ${#wanted[@]} -gt 0 ] && echo "  sudo apt-get update && sudo apt-get install -y ${wanted[*]}" >&2
   for l in "${missing_locales[@]}"; do
     echo "  sudo sed -i 's/^# *$l UTF-8/$l UTF-8/' /etc/locale.gen" >&2
   done
@@ -90,18 +108,50 @@ if [ "$(id -u)" != 0 ]; then
   exit 1
 fi
 
-if [ ${#missing[@]} -gt 0 ] || [ ${#new_archs[@]} -gt 0 ]; then
-  echo "Installing: ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+# apt-get update, where an index that fails (a mirror in mid-sync, a source
+# that is down) is a warning: apt keeps the lists it had and the rest it
+# got.  Tried once more before it is given up on.
+update() {
+  local log
+  for try in 1 2; do
+    if log=$(apt-get update -qq 2>&1) && ! grep -q '^E:' <<<"$log"; then return 0; fi
+    [ "$try" = 1 ] && sleep 2
+  done
+  echo "warning: apt-get update failed for some package lists; going on with those it has:" >&2
+  grep -E '^(E|W):' <<<"$log" | head -n 5 | sed 's/^/  /' >&2
+}
+# apt-get install of the packages given, all at once; where that fails (one
+# of them cannot be had), each on its own, so that one missing package
+# costs no other.  Prints the names that could not be installed.
+install() {
+  [ $# -gt 0 ] || return 0
+  apt-get install -y -qq "$@" >/dev/null 2>&1 && return 0
+  [ $# -gt 1 ] || { echo "$1"; return 0; }
+  local p
+  for p in "$@"; do
+    apt-get install -y -qq "$p" >/dev/null 2>&1 || echo "$p"
+  done
+}
+
+if [ ${#missing[@]} -gt 0 ] || [ ${#missing_optional[@]} -gt 0 ] || [ ${#new_archs[@]} -gt 0 ]; then
+  echo "Installing: ${missing[*]} ${missing_optional[*]}"
   for a in "${new_archs[@]}"; do dpkg --add-architecture "$a"; done
-  export DEBIAN_FRONTEND=noninteractive
-  # An architecture the package sources do not carry would break every
-  # later apt-get update: where the install fails, the architectures added
-  # here are taken away again.
-  if ! { apt-get update -qq &&
-         { [ ${#missing[@]} -eq 0 ] || apt-get install -y -qq "${missing[@]}" >/dev/null; }; }; then
-    for a in "${new_archs[@]}"; do dpkg --remove-architecture "$a" 2>/dev/null || true; done
-    [ ${#new_archs[@]} -gt 0 ] && apt-get update -qq || true
-    echo "Could not install: ${missing[*]}" >&2
+  update
+  failed=$(install "${missing[@]}")
+  failed_optional=$(install "${missing_optional[@]}")
+  # An architecture added here of which nothing could be installed is
+  # taken away again, so that its lists do not burden every later update.
+  for a in "${new_archs[@]}"; do
+    if ! dpkg-query -W -f='${Architecture}\n' 2>/dev/null | grep -qx "$a"; then
+      dpkg --remove-architecture "$a" 2>/dev/null || true
+    fi
+  done
+  if [ -n "$failed_optional" ]; then
+    echo "warning: optional packages could not be installed: $(echo $failed_optional)" >&2
+  fi
+  if [ -n "$failed" ]; then
+    echo "Could not install: $(echo $failed)" >&2
     exit 1
   fi
 fi
