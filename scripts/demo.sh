@@ -47,8 +47,16 @@ if [ ! -x "$wine64" ] || ! command -v xvfb-run >/dev/null; then
   echo "(Wine or Xvfb is missing: the kit's setup is not run)"
   exit 0
 fi
+# The kit that ships where this machine runs 32-bit programs, else the
+# 64-bit build of it, and one line that says why.
+kit=build/windows/zelvo-kit bits=32 loader=/usr/lib/wine/wine
+if ! why_no_i386=$(scripts/i386-status.sh); then
+  kit=build/windows-x64/zelvo-kit bits=64 loader=$wine64
+  echo
+  echo "(The 32-bit kit is not run here: $why_no_i386.)"
+fi
 echo
-echo "== the kit's setup under Wine (the 64-bit build of the kit), in a throwaway prefix"
+echo "== the kit's setup under Wine (the $bits-bit build of the kit), in a throwaway prefix"
 echo "Making the Wine prefix (a new Windows system in $WINEPREFIX; 20 s or so) ..."
 "$wine64" wineboot -i >/dev/null 2>&1
 # Folders a Windows system has and a new Wine prefix lacks.
@@ -56,7 +64,7 @@ desktop="$WINEPREFIX/drive_c/Documents and Settings/All Users/Desktop"
 mkdir -p "$desktop" "$WINEPREFIX/drive_c/windows/system32/ras"
 echo "Running dialprep.exe in the kit folder, in English, under Xvfb (it ends 2 s after it starts) ..."
 code=0
-(cd build/windows-x64/zelvo-kit && LANG=en_US.UTF-8 xvfb-run -a "$wine64" dialprep.exe >/dev/null 2>&1) || code=$?
+(cd "$kit" && LANG=en_US.UTF-8 xvfb-run -a "$loader" dialprep.exe >/dev/null 2>&1) || code=$?
 echo "dialprep's exit code: $code (0: the files are installed and the tool was started; the README lists the others)"
 echo "installed:"
 ls -l "$WINEPREFIX/drive_c/windows/system32/ras/rasphone.pbk" \
