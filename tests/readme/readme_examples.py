@@ -7,6 +7,9 @@ The examples are read from the documents themselves, never copied here:
   a script, each command of it run in turn; every block marked `console`
   is a transcript, whose "$ " lines are commands and whose other lines are
   the exact standard output of the command above them.
+- each page of docs/: every fenced block marked `sh` or `console` that
+  runs shortcut, in any section (a block without a call of shortcut is a
+  recipe for building or testing, which scripts/test.sh itself follows).
 - the manual page, rendered by groff as a terminal shows it: every "$ "
   line of its EXAMPLES section is a command.
 
@@ -75,11 +78,13 @@ def commands_of(lines, where, transcript):
     return commands
 
 
-def readme_blocks(path):
+def readme_blocks(path, section=SECTION):
+    """The blocks of section, or of the whole page where section is None
+    (there only those that run shortcut)."""
     with open(path, encoding="utf-8") as f:
         lines = f.read().split("\n")
     blocks = []
-    in_section = False
+    in_section = section is None
     fence = None
     for no, line in enumerate(lines, 1):
         if fence is not None:
@@ -91,10 +96,12 @@ def readme_blocks(path):
             else:
                 fence[1].append((no, line))
             continue
-        if line.startswith("## "):
-            in_section = line.strip() == SECTION
+        if line.startswith("## ") and section is not None:
+            in_section = line.strip() == section
         elif in_section and line.startswith("```"):
             fence = (line[3:].strip(), [])
+    if section is None:
+        blocks = [b for b in blocks if any(literal_arguments(c.text) is not None for c in b)]
     return [b for b in blocks if b]
 
 
@@ -201,11 +208,18 @@ def main():
     ap.add_argument("--exe", required=True)
     ap.add_argument("--readme", required=True)
     ap.add_argument("--manpage", required=True)
+    ap.add_argument("--docs", help="the folder of the pages that go beyond the README")
     opts = ap.parse_args()
     exe_dir = os.path.dirname(os.path.abspath(opts.exe))
 
-    documents = [("README", readme_blocks(opts.readme)),
-                 ("manual page", manpage_blocks(opts.manpage))]
+    documents = [("README", readme_blocks(opts.readme))]
+    if opts.docs:
+        for page in sorted(os.listdir(opts.docs)):
+            if page.endswith(".md"):
+                blocks = readme_blocks(os.path.join(opts.docs, page), None)
+                if blocks:
+                    documents.append((page, blocks))
+    documents.append(("manual page", manpage_blocks(opts.manpage)))
     passed = failed = 0
     for name, blocks in documents:
         count = sum(len(b) for b in blocks)
