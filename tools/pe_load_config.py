@@ -1,0 +1,75 @@
+#!/usr/bin/env python3
+"""Points a linked Windows program's load configuration entry at its
+_load_config_used structure.
+
+    pe_load_config.py PROGRAM.exe PROGRAM.map
+
+GNU ld 2.40 (MinGW on Debian 12) leaves the image's data directory entry
+10 (IMAGE_DIRECTORY_ENTRY_LOAD_CONFIG) empty although the program defines
+_load_config_used, and has no option for the dependent load flags.  This
+reads the structure's address from the linker's map, and its size from its
+own first field, and writes both into the entry.  A linker that filled the
+entry itself leaves nothing to do; one that filled it otherwise is an error.
+"""
+
+import re
+import struct
+import sys
+
+LOAD_CONFIG = 10
+
+
+def main():
+    exe, map_file = sys.argv[1:3]
+    with open(map_file, encoding="latin-1") as f:
+        found = re.findall(r"^\s+0x([0-9a-fA-F]+)\s+_?_load_config_used\s*$", f.read(), re.M)
+    if len(found) != 1:
+        print(f"{map_file}: _load_config_used found {len(found)} times")
+        return 1
+    address = int(found[0], 16)
+
+    with open(exe, "r+b") as f:
+        image = bytearray(f.read())
+        pe = struct.unpack_from("<I", image, 0x3C)[0]
+        if image[pe:pe + 4] != b"PE\0\0":
+            print(f"{exe}: not a PE image")
+            return 1
+        sections, optional_size = struct.unpack_from("<H12xH", image, pe + 6)
+        optional = pe + 24
+        magic = struct.unpack_from("<H", image, optional)[0]
+        if magic == 0x10B:    # PE32
+            base = struct.unpack_from("<I", image, optional + 28)[0]
+            directories = optional + 96
+        elif magic == 0x20B:  # PE32+
+            base = struct.unpack_from("<Q", image, optional + 24)[0]
+            directories = optional + 112
+        else:
+            print(f"{exe}: optional header magic {magic:#x}")
+            return 1
+        rva = address - base
+        # The structure's first field, its size, read through the section
+        # that holds it.
+        size = None
+        table = optional + optional_size
+        for i in range(sections):
+            vsize, vaddr, rsize, raw = struct.unpack_from("<IIII", image, table + 40 * i + 8)
+            if vaddr <= rva < vaddr + max(vsize, rsize) and rva - vaddr + 4 <= rsize:
+                size = struct.unpack_from("<I", image, raw + rva - vaddr)[0]
+        if size is None:
+            print(f"{exe}: no section holds _load_config_used at {rva:#x}")
+            return 1
+        entry = directories + 8 * LOAD_CONFIG
+        current = struct.unpack_from("<II", image, entry)
+        if current == (rva, size):
+            return 0
+        if current != (0, 0):
+            print(f"{exe}: the load configuration entry is {current}, not ({rva:#x}, {size})")
+            return 1
+        struct.pack_into("<II", image, entry, rva, size)
+        f.seek(0)
+        f.write(image)
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
