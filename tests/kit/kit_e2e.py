@@ -365,9 +365,9 @@ class Row:
             loads = self.planted_starts()[starts_before:]
             self.check(not loads, f"{label}: the planted {PLANTED_DLL}.dll never ran ({loads})")
         if scenario.hard_link:
-            with open(self.c(VICTIM)) as f:
+            with open(self.c(VICTIM), "rb") as f:
                 kept = f.read()
-            self.check(kept == "victim", f"{label}: the system file keeps its bytes ({kept[:20]!r})")
+            self.check(kept == b"victim", f"{label}: the system file keeps its bytes ({kept[:8]!r})")
             read_only = os.stat(self.c(VICTIM)).st_mode & 0o222 == 0
             self.check(read_only == scenario.victim_read_only,
                        f"{label}: and its read-only attribute ({read_only})")
