@@ -19,6 +19,35 @@ import sys
 LOAD_CONFIG = 10
 
 
+def headers(image):
+    """(optional header magic, image base, offset of the data directories,
+    sections as (virtual address, virtual size, file offset, file size)) of
+    a PE image; None when it is none."""
+    pe = struct.unpack_from("<I", image, 0x3C)[0]
+    if image[pe:pe + 4] != b"PE\0\0":
+        return None
+    count, optional_size = struct.unpack_from("<H12xH", image, pe + 6)
+    optional = pe + 24
+    magic = struct.unpack_from("<H", image, optional)[0]
+    if magic == 0x10B:    # PE32
+        base, directories = struct.unpack_from("<I", image, optional + 28)[0], optional + 96
+    elif magic == 0x20B:  # PE32+
+        base, directories = struct.unpack_from("<Q", image, optional + 24)[0], optional + 112
+    else:
+        return None
+    table = optional + optional_size
+    sections = [struct.unpack_from("<4xIIII", image, table + 40 * i + 4) for i in range(count)]
+    return magic, base, directories, sections
+
+
+def file_offset(sections, rva, size):
+    """Where size bytes at rva lie in the file, or None."""
+    for vsize, vaddr, rsize, raw in sections:
+        if vaddr <= rva and rva + size <= vaddr + min(vsize, rsize):
+            return raw + rva - vaddr
+    return None
+
+
 def main():
     exe, map_file = sys.argv[1:3]
     with open(map_file, encoding="latin-1") as f:
@@ -26,38 +55,20 @@ def main():
     if len(found) != 1:
         print(f"{map_file}: _load_config_used found {len(found)} times")
         return 1
-    address = int(found[0], 16)
-
     with open(exe, "r+b") as f:
         image = bytearray(f.read())
-        pe = struct.unpack_from("<I", image, 0x3C)[0]
-        if image[pe:pe + 4] != b"PE\0\0":
+        parsed = headers(image)
+        if parsed is None:
             print(f"{exe}: not a PE image")
             return 1
-        sections, optional_size = struct.unpack_from("<H12xH", image, pe + 6)
-        optional = pe + 24
-        magic = struct.unpack_from("<H", image, optional)[0]
-        if magic == 0x10B:    # PE32
-            base = struct.unpack_from("<I", image, optional + 28)[0]
-            directories = optional + 96
-        elif magic == 0x20B:  # PE32+
-            base = struct.unpack_from("<Q", image, optional + 24)[0]
-            directories = optional + 112
-        else:
-            print(f"{exe}: optional header magic {magic:#x}")
-            return 1
-        rva = address - base
-        # The structure's first field, its size, read through the section
-        # that holds it.
-        size = None
-        table = optional + optional_size
-        for i in range(sections):
-            vsize, vaddr, rsize, raw = struct.unpack_from("<IIII", image, table + 40 * i + 8)
-            if vaddr <= rva < vaddr + max(vsize, rsize) and rva - vaddr + 4 <= rsize:
-                size = struct.unpack_from("<I", image, raw + rva - vaddr)[0]
-        if size is None:
+        _, base, directories, sections = parsed
+        rva = int(found[0], 16) - base
+        # The structure's first field is its size.
+        at = file_offset(sections, rva, 4)
+        if at is None:
             print(f"{exe}: no section holds _load_config_used at {rva:#x}")
             return 1
+        size = struct.unpack_from("<I", image, at)[0]
         entry = directories + 8 * LOAD_CONFIG
         current = struct.unpack_from("<II", image, entry)
         if current == (rva, size):

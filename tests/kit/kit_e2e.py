@@ -60,13 +60,8 @@ ICON_COPY = "windows/system32/zelvo.ico"
 # adds a line.
 PLANTED_LOG = "planted.txt"
 VICTIM = "windows/system32/victim.dat"  # a system file a user links to
-# Wine's own DLL loaded at run time by both programs (by dialprep for its
-# window, by the tool for the shell link object), and so searched for in
-# the program's folder and the current one unless they restrict the search.
-# (version.dll would not do under Wine: Wine's user32 imports it, so it is
-# loaded before the program's first instruction, from the program's folder
-# when the override asks for a native one first, and Wine 8 reads no
-# dependent load flags and has no KnownDLLs.  On Windows it is a KnownDLL.)
+# A DLL both programs load at run time under Wine.  (Not version.dll: Wine's
+# user32 imports it, before the program's first instruction; see the README.)
 PLANTED_DLL = "uxtheme"
 
 
@@ -83,8 +78,8 @@ class Scenario:
     shell_desktop: str = ""         # another all users' desktop for the shell
     attacker: tuple = ()            # a user's own (name, "folder" or "link to
                                     # system32") under All Users
-    hard_link: str = ""             # a destination that is another name of VICTIM
-    victim_read_only: bool = False
+    linked: tuple = ()              # (a destination, "hard", "read-only hard" or
+                                    # "symbolic"): a link to VICTIM there
     planted_dll: bool = False       # PLANTED_DLL beside the tool copy and the kit
     old_files: str = ""             # the destinations hold files already:
                                     # "old", or "read-only" ones
@@ -118,18 +113,15 @@ SCENARIOS = [
              attacker=("Desktop", "folder"), link=SHELL),
     Scenario("English since Vista, a user's Desktop linked to system32", system="vista",
              folders=(SHELL,), attacker=("Desktop", "link"), link=SHELL),
-    # Another name of a system file at a destination: the destination gets a
-    # new file, and the system file keeps its bytes (and its read-only
-    # attribute).
-    Scenario("the tool copy a hard link to a system file", hard_link=TOOL_COPY),
-    Scenario("the tool copy a hard link to a read-only system file", hard_link=TOOL_COPY,
-             victim_read_only=True),
-    Scenario("the phonebook a hard link to a read-only system file", hard_link=PHONEBOOK,
-             victim_read_only=True),
-    Scenario("the icon a hard link to a read-only system file", hard_link=ICON_COPY,
-             victim_read_only=True),
-    # A DLL of a name Wine looks for in the program's folder first (which a
-    # native-first override makes it do), beside the tool copy and the kit.
+    # A system file linked at a destination keeps its bytes and attribute: a
+    # hard link is replaced by a new file, a symbolic link refused (code 2).
+    Scenario("a hard link at the tool copy's path", linked=(TOOL_COPY, "hard")),
+    Scenario("a read-only hard link at the tool copy's path",
+             linked=(TOOL_COPY, "read-only hard")),
+    Scenario("a read-only hard link at the phonebook's", linked=(PHONEBOOK, "read-only hard")),
+    Scenario("a read-only hard link at the icon's", linked=(ICON_COPY, "read-only hard")),
+    Scenario("a symbolic link at the tool copy's path", linked=(TOOL_COPY, "symbolic"),
+             link=None, tool_copy_stays=True, code=2),
     Scenario("a DLL planted beside the tool copy and the kit", planted_dll=True),
     Scenario("empty kit", kit=("dialprep.exe",), installed=False, link=None, code=1),
     Scenario("files already present", old_files="old"),
@@ -225,11 +217,12 @@ class Row:
                 os.makedirs(path)
             else:  # Wine shows a link to a folder as a reparse point
                 os.symlink(self.c("windows", "system32"), path)
-        if scenario.hard_link:
+        if scenario.linked:
+            path, kind = scenario.linked
             with open(self.c(VICTIM), "w") as f:
                 f.write("victim")
-            os.link(self.c(VICTIM), self.c(scenario.hard_link))
-            if scenario.victim_read_only:
+            (os.symlink if kind == "symbolic" else os.link)(self.c(VICTIM), self.c(path))
+            if kind == "read-only hard":
                 os.chmod(self.c(VICTIM), 0o444)  # the DOS read-only attribute
         if scenario.planted_dll:
             shutil.copy(self.opts.planted_dll, self.c(f"windows/temp/{PLANTED_DLL}.dll"))
@@ -364,12 +357,12 @@ class Row:
         if scenario.planted_dll:
             loads = self.planted_starts()[starts_before:]
             self.check(not loads, f"{label}: the planted {PLANTED_DLL}.dll never ran ({loads})")
-        if scenario.hard_link:
+        if scenario.linked:
             with open(self.c(VICTIM), "rb") as f:
                 kept = f.read()
             self.check(kept == b"victim", f"{label}: the system file keeps its bytes ({kept[:8]!r})")
             read_only = os.stat(self.c(VICTIM)).st_mode & 0o222 == 0
-            self.check(read_only == scenario.victim_read_only,
+            self.check(read_only == (scenario.linked[1] == "read-only hard"),
                        f"{label}: and its read-only attribute ({read_only})")
         for what, host in (("the system folder", self.c("windows/system32")),
                            ("a user's folder", self.folder(scenario.attacker[0])[0]

@@ -21,6 +21,10 @@ import sys
 import tempfile
 import xml.etree.ElementTree as ET
 
+sys.dont_write_bytecode = True  # nothing written into the source tree
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools"))
+import pe_load_config  # noqa: E402
+
 ASM_V1 = "{urn:schemas-microsoft-com:asm.v1}"
 # The namespace of trustInfo that Windows XP SP2 and SP3 accept as well.
 ASM_V2 = "{urn:schemas-microsoft-com:asm.v2}"
@@ -72,24 +76,13 @@ def version_blocks(data, offset=0, end=None):
 def dependent_load_flags(image):
     """The DependentLoadFlags of a PE image's load configuration, or None
     when it has none (or one too short to hold them)."""
-    pe = struct.unpack_from("<I", image, 0x3C)[0]
-    sections, optional_size = struct.unpack_from("<H12xH", image, pe + 6)
-    optional = pe + 24
-    magic = struct.unpack_from("<H", image, optional)[0]
-    directories = optional + (96 if magic == 0x10B else 112)
-    rva, size = struct.unpack_from("<II", image, directories + 8 * 10)
-    field = DEPENDENT_LOAD_FLAGS.get(magic)
-    if rva == 0 or field is None or size < field + 2:
+    magic, _, directories, sections = pe_load_config.headers(image)
+    rva, size = struct.unpack_from("<II", image, directories + 8 * pe_load_config.LOAD_CONFIG)
+    field = DEPENDENT_LOAD_FLAGS[magic]
+    at = pe_load_config.file_offset(sections, rva, field + 2) if rva else None
+    if at is None or min(size, struct.unpack_from("<I", image, at)[0]) < field + 2:
         return None
-    table = optional + optional_size
-    for i in range(sections):
-        vsize, vaddr, rsize, raw = struct.unpack_from("<IIII", image, table + 40 * i + 8)
-        if vaddr <= rva and rva + field + 2 <= vaddr + min(vsize, rsize):
-            at = raw + rva - vaddr
-            if struct.unpack_from("<I", image, at)[0] < field + 2:
-                return None
-            return struct.unpack_from("<H", image, at + field)[0]
-    return None
+    return struct.unpack_from("<H", image, at + field)[0]
 
 
 def main():
