@@ -76,8 +76,8 @@ class Scenario:
     folders: tuple = FOLDERS        # the desktop folders the system has
     system: str = "xp"              # "xp" or "vista": the desktop the shell names
     shell_desktop: str = ""         # another all users' desktop for the shell
-    attacker: tuple = ()            # a user's own (name, "folder" or "link to
-                                    # system32") under All Users
+    attacker: tuple = ()            # a user's own (name, "folder" or "link": to
+                                    # system32) under All Users
     linked: tuple = ()              # (a destination, "hard", "read-only hard" or
                                     # "symbolic"): a link to VICTIM there
     planted_dll: bool = False       # PLANTED_DLL beside the tool copy and the kit
