@@ -48,17 +48,21 @@ class Win32Runtime final : public dialprep::Runtime {
     auto revert = Kernel32Procedure<Wow64RevertFn>("Wow64RevertWow64FsRedirection");
     if (revert != nullptr) (void)revert(redirection_);
   }
-  bool FolderExists(const char* path) override {
+  bool PlainFolderExists(const char* path) override {
     WCHAR wide[dialprep::kWidePathSize];
     if (!dialprep::ToWide(path, wide)) return false;
+    // The attributes of the name itself: a link there is not followed.
     const DWORD attributes = GetFileAttributesW(wide);
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    return attributes != INVALID_FILE_ATTRIBUTES &&
+           (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) ==
+               FILE_ATTRIBUTE_DIRECTORY;
   }
   bool CommonDesktopFolder(char* buffer, std::size_t size) override {
     WCHAR folder[MAX_PATH] = {};
-    // S_OK only: S_FALSE says the folder does not exist.
-    return SHGetFolderPathW(nullptr, CSIDL_COMMON_DESKTOPDIRECTORY, nullptr, SHGFP_TYPE_CURRENT,
-                            folder) == S_OK &&
+    // S_FALSE: the shell names the folder, which does not exist.
+    const HRESULT named = SHGetFolderPathW(nullptr, CSIDL_COMMON_DESKTOPDIRECTORY, nullptr,
+                                           SHGFP_TYPE_CURRENT, folder);
+    return (named == S_OK || named == S_FALSE) && folder[0] != L'\0' &&
            dialprep::ToUtf8(folder, buffer, size);
   }
   bool AnsiCodePageHolds(const char* text) override { return dialprep::AnsiCodePageHolds(text); }
@@ -85,10 +89,7 @@ class Win32Runtime final : public dialprep::Runtime {
     CloseHandle(process.hProcess);
     return true;
   }
-  bool FileDelete(const char* path) override {
-    WCHAR wide[dialprep::kWidePathSize];
-    return dialprep::ToWide(path, wide) && DeleteFileW(wide) != 0;
-  }
+  bool FileDelete(const char* path) override { return dialprep::RemoveFile(path); }
   void SetTimerInterval(int milliseconds) override {
     interval_ = static_cast<UINT>(milliseconds);
     if (timer_ != 0) Arm();

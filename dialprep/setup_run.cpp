@@ -34,24 +34,40 @@ bool Install(Runtime& runtime, const char* source, const char* a, const char* b 
   return Join(destination, a, b) && runtime.FileCopy(source, destination);
 }
 
-// The command to start, in *command: the language's own while its folder
-// exists; else the same command in the all users' desktop folder the shell
-// reports, when that exists and can go on the command line (else nothing:
-// kDesktopNotOnCommandLine); else the language's own, which then makes no
-// link (kNoDesktopFolder).
+// Whether two paths are the same text but for the case of ASCII letters
+// (the shell writes "C:", the kit's commands "c:").
+bool SamePath(const char* a, const char* b) {
+  const auto lower = [](char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+  };
+  for (; *a != '\0' && *b != '\0'; ++a, ++b)
+    if (lower(*a) != lower(*b)) return false;
+  return *a == *b;
+}
+
+// The command to start, in *command, or nullptr: nothing is started.  The
+// shell's all users' desktop folder is asked first.  Where it is the
+// folder the language picks (XP), the language's own command; else the
+// same command with the shell's folder, when that can go on the command
+// line (else kDesktopNotOnCommandLine).  The language's folder only where
+// the shell names none.  A folder that is missing or a link gives
+// kNoDesktopFolder.
 SetupResult ChooseCommand(Runtime& runtime, const char* languageCode,
-                          char (&fallback)[kCommandSize], const char** command) {
-  *command = CommandForLanguage(languageCode);
-  if (runtime.FolderExists(FolderForLanguage(languageCode))) return kSetupDone;
+                          char (&named)[kCommandSize], const char** command) {
+  *command = nullptr;
+  const char* own = FolderForLanguage(languageCode);
   char folder[kPathSize];
-  if (!runtime.CommonDesktopFolder(folder, sizeof folder)) return kNoDesktopFolder;
+  if (!runtime.CommonDesktopFolder(folder, sizeof folder)) folder[0] = '\0';
   folder[sizeof folder - 1] = '\0';
-  if (folder[0] == '\0' || !runtime.FolderExists(folder)) return kNoDesktopFolder;
-  if (!runtime.AnsiCodePageHolds(folder) || !CommandForFolder(folder, fallback)) {
-    *command = nullptr;
-    return kDesktopNotOnCommandLine;
+  const bool shellNames = folder[0] != '\0';
+  if (!runtime.PlainFolderExists(shellNames ? folder : own)) return kNoDesktopFolder;
+  if (!shellNames || SamePath(folder, own)) {
+    *command = CommandForLanguage(languageCode);
+    return kSetupDone;
   }
-  *command = fallback;
+  if (!runtime.AnsiCodePageHolds(folder) || !CommandForFolder(folder, named))
+    return kDesktopNotOnCommandLine;
+  *command = named;
   return kSetupDone;
 }
 
@@ -118,9 +134,9 @@ int SetupRun(Runtime& runtime) {
   char languageCode[kLocaleBufferSize];
   GetLocaleText(runtime, locale, kLocaleDefaultLanguage, languageCode);
 
-  char fallback[kCommandSize];
+  char named[kCommandSize];
   const char* command = nullptr;
-  const SetupResult choice = ChooseCommand(runtime, languageCode, fallback, &command);
+  const SetupResult choice = ChooseCommand(runtime, languageCode, named, &command);
   if (choice != kSetupDone) failed(choice);
 
   if (installed && command != nullptr) {

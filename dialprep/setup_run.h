@@ -8,16 +8,21 @@
 //     to SysWOW64; the redirection is switched off around the three copies,
 //     so that the phonebook and the icon land where the 64-bit dialler and
 //     shell look (and where the link points);
-//   - since Vista the All Users desktop is called "Desktop" on disk in every
-//     language, so "...\All Users\Bureau" does not exist on a French system;
-//     when the folder the language picks is missing, the link goes to the
-//     all users' desktop folder that the shell reports.
+//   - the link goes to the all users' desktop folder the shell names.  On
+//     XP that is the folder the language picks ("...\All Users\Bureau" for
+//     French, "...\All Users\Desktop" else), and the command line is the
+//     language's own; since Vista it is another folder, and "...\All Users"
+//     leads to c:\ProgramData, where any user may make a "Bureau" or a
+//     "Desktop" of his own: the language's folder is used only where the
+//     shell names none.
 //
 // The run is elevated, and the tool copy lies in a folder where anyone may
-// make files: it starts the tool only when all three files were installed,
-// and only while it holds the copy so that nobody can change it, after
-// comparing it with the kit's tool byte for byte.  Its exit code says
-// whether the setup worked (SetupResult).
+// make files: it starts the tool only when all three files were installed
+// as new files of its own, and only while it holds the copy so that nobody
+// can change it, after comparing it with the kit's tool byte for byte.  A
+// desktop folder that is missing or a link (a junction, a symbolic link) is
+// never written into.  Its exit code says whether the setup worked
+// (SetupResult).
 //
 // The logic is plain code over the runtime operations it needs, so that it
 // runs the same against Windows (form.cpp) and against a test's recording.
@@ -37,9 +42,12 @@ class Runtime {
   // The current directory of the current drive; a drive root ends in a
   // backslash ("D:\"), any other folder does not.
   virtual bool CurrentDirectory(char* buffer, std::size_t size) = 0;
-  // Copies source to destination, replacing a file of that name, a
-  // read-only one included.  A destination that is a folder or a link (a
-  // symbolic link, a junction) fails: the copy never writes through one.
+  // Copies source to destination as a new file: a file of that name, a
+  // read-only one included, loses the name first, and under any other name
+  // (a hard link) keeps its contents.  A destination that is a folder or a
+  // link (a symbolic link, a junction) fails, and so does one that someone
+  // takes between the removal and the new file: the copy never writes
+  // through another name.
   virtual bool FileCopy(const char* source, const char* destination) = 0;
   // Switches off the redirection of the system folders that 64-bit Windows
   // applies to a 32-bit program; false where there is none to switch off
@@ -47,10 +55,11 @@ class Runtime {
   virtual bool FileRedirectionOff() = 0;
   // Switches it back on after a FileRedirectionOff that returned true.
   virtual void FileRedirectionOn() = 0;
-  // Whether the path names an existing folder.
-  virtual bool FolderExists(const char* path) = 0;
-  // The all users' desktop folder as the shell reports it; false when it
-  // reports none.
+  // Whether the path names an existing folder that is itself no link (no
+  // junction, symbolic link or other reparse point).
+  virtual bool PlainFolderExists(const char* path) = 0;
+  // The all users' desktop folder the shell names, whether or not it
+  // exists; false when the shell names none.
   virtual bool CommonDesktopFolder(char* buffer, std::size_t size) = 0;
   // Whether the ANSI code page holds the text exactly: the tool reads its
   // command line in that code page, and refuses one that it does not.
@@ -131,15 +140,16 @@ void GetLocaleText(Runtime& runtime, int32_t locale, int32_t infoType,
                    char (&result)[kLocaleBufferSize]);
 
 // The exit code of the program: 0 when the three files were installed and
-// the tool was started to make the link in a desktop folder that exists;
-// else the first step of the run that failed.  The README lists them.
+// the tool was started to make the link in the desktop folder the shell
+// names; else the first step of the run that failed.  The README lists
+// them.
 enum SetupResult : int {
   kSetupDone = 0,
   kPhonebookNotInstalled = 1,
   kToolNotInstalled = 2,
   kIconNotInstalled = 3,
-  // Neither the language's desktop folder nor the shell's exists: the
-  // language's command is started all the same, and makes no link.
+  // The shell's desktop folder (where it names none, the language's) is
+  // missing or a link: nothing is started.
   kNoDesktopFolder = 4,
   // The shell's desktop folder cannot go on the tool's command line (the
   // ANSI code page lacks a character of it, or it is too long): no link is

@@ -1,5 +1,7 @@
 #include "win32_files.h"
 
+#include <cwchar>
+
 namespace dialprep {
 namespace {
 
@@ -53,6 +55,99 @@ bool SameBytes(HANDLE a, HANDLE b) {
   }
 }
 
+// ntdll's NtSetInformationFile, which sets a file's attributes and marks it
+// for deletion through a handle on every Windows NT (the kernel32 call for
+// that, SetFileInformationByHandle, came with Vista).  The structures are
+// the WDK's IO_STATUS_BLOCK, FILE_BASIC_INFORMATION and
+// FILE_DISPOSITION_INFORMATION.
+struct IoStatusBlock {
+  union {
+    LONG Status;
+    PVOID Pointer;
+  };
+  ULONG_PTR Information;
+};
+struct FileBasicInformation {
+  LARGE_INTEGER CreationTime, LastAccessTime, LastWriteTime, ChangeTime;  // 0: unchanged
+  ULONG FileAttributes;                                                   // 0: unchanged
+};
+struct FileDispositionInformation {
+  BOOLEAN DeleteFile;
+};
+constexpr int kFileBasicInformation = 4;
+constexpr int kFileDispositionInformation = 13;
+using NtSetInformationFileFn = LONG(NTAPI*)(HANDLE, IoStatusBlock*, PVOID, ULONG, int);
+
+bool SetInformation(HANDLE file, void* information, ULONG size, int informationClass) {
+  HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+  const auto set = ntdll == nullptr ? nullptr
+                                    : reinterpret_cast<NtSetInformationFileFn>(
+                                          reinterpret_cast<void (*)()>(
+                                              GetProcAddress(ntdll, "NtSetInformationFile")));
+  IoStatusBlock status = {};
+  return set != nullptr && set(file, &status, information, size, informationClass) >= 0;
+}
+
+bool SetAttributes(HANDLE file, DWORD attributes) {
+  FileBasicInformation basic = {};
+  basic.FileAttributes = attributes != 0 ? attributes : FILE_ATTRIBUTE_NORMAL;
+  return SetInformation(file, &basic, sizeof basic, kFileBasicInformation);
+}
+
+// Whether the open file is the one its name names itself, as the system
+// sees it.  Wine shows a Unix symbolic link to a file as that file, with no
+// reparse point, and removing it through a handle removes the file it
+// points to; only the final path of the handle tells them apart there.
+// GetFinalPathNameByHandleW came with Vista: before it there are no
+// symbolic links to files either.
+bool NamesItself(HANDLE file, const WCHAR* name) {
+  HMODULE kernel32 = GetModuleHandleW(L"kernel32.dll");
+  using FinalPathFn = DWORD(WINAPI*)(HANDLE, LPWSTR, DWORD, DWORD);
+  const auto finalPath = kernel32 == nullptr
+                             ? nullptr
+                             : reinterpret_cast<FinalPathFn>(reinterpret_cast<void (*)()>(
+                                   GetProcAddress(kernel32, "GetFinalPathNameByHandleW")));
+  if (finalPath == nullptr) return true;
+  WCHAR full[kWidePathSize], named[kWidePathSize], opened[kWidePathSize];
+  DWORD n = GetFullPathNameW(name, kWidePathSize, full, nullptr);
+  if (n == 0 || n >= kWidePathSize) return false;
+  n = GetLongPathNameW(full, named, kWidePathSize);  // no 8.3 names, as in the final path
+  if (n == 0 || n >= kWidePathSize) return false;
+  n = finalPath(file, opened, kWidePathSize, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+  if (n == 0 || n >= kWidePathSize) return false;
+  const WCHAR* path = opened;
+  if (wcsncmp(path, L"\\\\?\\", 4) == 0 && path[5] == L':') path += 4;  // \\?\C:\...
+  return lstrcmpiW(path, named) == 0;
+}
+
+// Frees the name for a new file.  What is there is opened as itself and
+// removed through that handle: a folder, a symbolic link or a junction is
+// refused and stays; a read-only file has the attribute cleared first.  A
+// file with other names (hard links) loses only this one, and keeps its
+// contents and its read-only attribute under the others.  True when the
+// name is free.
+bool RemoveName(const WCHAR* name) {
+  HANDLE file = CreateFileW(name, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_FILE_NOT_FOUND;
+  BY_HANDLE_FILE_INFORMATION info;
+  bool removed = GetFileInformationByHandle(file, &info) != FALSE &&
+                 (info.dwFileAttributes &
+                  (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0 &&
+                 NamesItself(file, name);
+  const bool readOnly = removed && (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0;
+  if (readOnly) removed = SetAttributes(file, info.dwFileAttributes & ~FILE_ATTRIBUTE_READONLY);
+  FileDispositionInformation disposition = {TRUE};
+  removed = removed &&
+            SetInformation(file, &disposition, sizeof disposition, kFileDispositionInformation);
+  // The file stays where another name keeps it, or where it was not removed.
+  if (readOnly && (!removed || info.nNumberOfLinks > 1))
+    (void)SetAttributes(file, info.dwFileAttributes);
+  CloseHandle(file);
+  return removed;
+}
+
 }  // namespace
 
 bool ToWide(const char* text, WCHAR (&wide)[kWidePathSize]) {
@@ -82,23 +177,25 @@ bool CopyOver(const char* source, const char* destination) {
   if (!ToWide(source, from) || !ToWide(destination, to)) return false;
   HANDLE in = OpenShared(from, 0);
   if (in == INVALID_HANDLE_VALUE) return false;
-
-  const DWORD attributes = GetFileAttributesW(to);
-  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0 &&
-      (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0)
-    (void)SetFileAttributesW(to, attributes & ~FILE_ATTRIBUTE_READONLY);
-  // The name itself, not what a link there points to; nobody else has it
-  // open while it is written.
-  HANDLE out = CreateFileW(to, GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
-                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-  bool done = out != INVALID_HANDLE_VALUE && IsPlainFile(out) &&
-              SetFilePointer(out, 0, nullptr, FILE_BEGIN) == 0 && SetEndOfFile(out);
+  // A new file, made by this call: the name was free or has just been
+  // freed, and anyone who takes it meanwhile makes the copy fail.  Nobody
+  // else has it open while it is written.
+  HANDLE out = RemoveName(to) ? CreateFileW(to, GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
+                                            nullptr)
+                              : INVALID_HANDLE_VALUE;
+  bool done = out != INVALID_HANDLE_VALUE;
   static BYTE buffer[kChunk];
   for (DWORD got = kChunk; done && got == kChunk;)
     done = ReadFull(in, buffer, kChunk, &got) && WriteFull(out, buffer, got);
   if (out != INVALID_HANDLE_VALUE && !CloseHandle(out)) done = false;
   CloseHandle(in);
   return done;
+}
+
+bool RemoveFile(const char* path) {
+  WCHAR wide[kWidePathSize];
+  return ToWide(path, wide) && RemoveName(wide);
 }
 
 bool HeldProgram::Hold(const char* path, const char* original) {

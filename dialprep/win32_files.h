@@ -1,8 +1,8 @@
 // The file operations of dialprep's Windows runtime.  Names come as UTF-8
 // and go to the wide-character API, so that a folder of any name works; a
-// copy never writes through a link; the program to start is held, so that
-// nobody can change it between its comparison with the kit's copy and its
-// start.
+// copy never writes through a link or another name of a file; the program
+// to start is held, so that nobody can change it between its comparison
+// with the kit's copy and its start.
 #pragma once
 
 #include <windows.h>
@@ -23,11 +23,19 @@ bool ToUtf8(const WCHAR* wide, char* text, std::size_t size);
 // character best-fit to a look-alike.
 bool AnsiCodePageHolds(const char* text);
 
-// Copies source over destination.  The destination is opened as itself:
-// a folder, a symbolic link or a junction there fails and is never
-// followed; a read-only file has its attribute cleared first, as an
-// installer replaces its own files.
+// Copies source to destination as a new file, never into one that is
+// there.  The old name is removed first, through a handle to itself: a
+// folder, a symbolic link or a junction there fails the copy and stays; a
+// read-only file has its attribute cleared first, as an installer replaces
+// its own files; a file with other names (hard links) keeps its contents
+// under them.  The new file is made only where the name is free, and fails
+// when someone has taken the name meanwhile.
 bool CopyOver(const char* source, const char* destination);
+
+// Removes the file at path as CopyOver frees a destination's name (a link
+// there is refused and stays; another name of the file keeps it).  True
+// when no file of that name is left.
+bool RemoveFile(const char* path);
 
 // A program file held open so that nobody can write, rename or delete it.
 class HeldProgram {

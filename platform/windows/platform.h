@@ -17,3 +17,10 @@
 // FALSE, with ERROR_NO_UNICODE_TRANSLATION as the last error.
 // (command_line.cpp)
 BOOL WINAPI CheckCommandLineA();
+
+// LoadLibraryExA of a DLL by its name alone, from the system folder and by
+// its full path there; a name with a folder in it fails.  The tool's own
+// folder (c:\windows\temp for the kit's copy) and the current folder are
+// never searched.  The tool's loads go through it (system_dlls.cpp).
+HMODULE WINAPI SystemLibraryExA(LPCSTR name, HANDLE file, DWORD flags);
+#define LoadLibraryExA SystemLibraryExA

@@ -6,8 +6,12 @@ belongs to, each system a throwaway Wine prefix of its own.  A scenario
 starts dialprep.exe (under Xvfb, unless it says otherwise) with a kit
 folder as its current directory and checks its exit code, what it
 installed, where the link went, whether the tool copy is gone, that it never
-started a program someone else left at the tool copy's path, and how long
-it ran.  The link is
+started a program someone else left at the tool copy's path nor ran a DLL
+someone planted beside it or beside the kit, that it never wrote through
+another name of a file at a destination, and how long it ran.  A system
+is "xp" (the shell names the All Users folder of the language's name, as
+XP's registry does) or "vista" (it names Wine's own users' Public Desktop,
+and a "Bureau" or "Desktop" under All Users is anyone's).  The link is
 read back with the Windows build of shortcut and, when given, the Linux
 one.  A 32-bit row on a machine that cannot run 32-bit programs is skipped
 with a message.  Prints 'N passed, N failed'; exits 77 when every row was
@@ -50,7 +54,15 @@ SHELL_FOLDERS = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\S
 USER_SHELL_FOLDERS = ("HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\"
                       "User Shell Folders")
 TOOL_COPY = "windows/temp/shortcut.exe"
-PLANTED_LOG = "planted.txt"  # each start of the planted program adds a line
+PHONEBOOK = "windows/system32/ras/rasphone.pbk"
+ICON_COPY = "windows/system32/zelvo.ico"
+# Each start of the planted program, and each load of the planted DLL,
+# adds a line.
+PLANTED_LOG = "planted.txt"
+VICTIM = "windows/system32/victim.dat"  # a system file a user links to
+# A DLL both programs load at run time under Wine.  (Not version.dll: Wine's
+# user32 imports it, before the program's first instruction; see the README.)
+PLANTED_DLL = "uxtheme"
 
 
 @dataclass
@@ -62,7 +74,13 @@ class Scenario:
     tool: str = "shortcut"          # its shortcut.exe: "shortcut", "sleeper" (runs
                                     # 10 s) or "planted"
     folders: tuple = FOLDERS        # the desktop folders the system has
+    system: str = "xp"              # "xp" or "vista": the desktop the shell names
     shell_desktop: str = ""         # another all users' desktop for the shell
+    attacker: tuple = ()            # a user's own (name, "folder" or "link": to
+                                    # system32) under All Users
+    linked: tuple = ()              # (a destination, "hard", "read-only hard" or
+                                    # "symbolic"): a link to VICTIM there
+    planted_dll: bool = False       # PLANTED_DLL beside the tool copy and the kit
     old_files: str = ""             # the destinations hold files already:
                                     # "old", or "read-only" ones
     in_temp: str = ""               # the planted program at the tool copy's path:
@@ -82,8 +100,29 @@ SCENARIOS = [
     Scenario("English"),
     Scenario("German", lang="de_DE.UTF-8"),
     # As on every French Windows since Vista.
-    Scenario("French with only Desktop present", lang="fr_FR.UTF-8",
+    Scenario("French since Vista", lang="fr_FR.UTF-8", system="vista",
              folders=("Desktop", SHELL), link=SHELL),
+    # All Users is ProgramData since Vista, where any user may make folders:
+    # his Bureau or Desktop, or one that is a link to system32, is never
+    # written into.
+    Scenario("French since Vista, a user's Bureau", lang="fr_FR.UTF-8", system="vista",
+             folders=(SHELL,), attacker=("Bureau", "folder"), link=SHELL),
+    Scenario("French since Vista, a user's Bureau linked to system32", lang="fr_FR.UTF-8",
+             system="vista", folders=(SHELL,), attacker=("Bureau", "link"), link=SHELL),
+    Scenario("English since Vista, a user's Desktop", system="vista", folders=(SHELL,),
+             attacker=("Desktop", "folder"), link=SHELL),
+    Scenario("English since Vista, a user's Desktop linked to system32", system="vista",
+             folders=(SHELL,), attacker=("Desktop", "link"), link=SHELL),
+    # A system file linked at a destination keeps its bytes and attribute: a
+    # hard link is replaced by a new file, a symbolic link refused (code 2).
+    Scenario("a hard link at the tool copy's path", linked=(TOOL_COPY, "hard")),
+    Scenario("a read-only hard link at the tool copy's path",
+             linked=(TOOL_COPY, "read-only hard")),
+    Scenario("a read-only hard link at the phonebook's", linked=(PHONEBOOK, "read-only hard")),
+    Scenario("a read-only hard link at the icon's", linked=(ICON_COPY, "read-only hard")),
+    Scenario("a symbolic link at the tool copy's path", linked=(TOOL_COPY, "symbolic"),
+             link=None, tool_copy_stays=True, code=2),
+    Scenario("a DLL planted beside the tool copy and the kit", planted_dll=True),
     Scenario("empty kit", kit=("dialprep.exe",), installed=False, link=None, code=1),
     Scenario("files already present", old_files="old"),
     # As a kit run from a read-only medium leaves them: replaced all the same.
@@ -91,7 +130,7 @@ SCENARIOS = [
     # Had dialprep waited for the tool, it would have run 10 s or more.
     Scenario("tool still running at the tick", tool="sleeper", link=None, tool_copy_stays=True,
              seconds=(2.0, 8.0), settle=9),
-    # The tool is started all the same, and makes no link.
+    # Nothing is started, and no link is made.
     Scenario("no desktop folder", folders=(), link=None, code=4),
     # The window is there only after the setup run: it has been done.  The
     # tool may still be at work when the program has ended.
@@ -126,6 +165,7 @@ class Row:
         self.env = wine_prefix.environment(prefix)
         self.passed = self.failed = 0
         self.shell_desktop = self.ask_shell_desktop()
+        self.shell_set = None  # what set_shell_desktop last wrote
 
     def check(self, ok, what):
         print(("ok   " if ok else "FAIL ") + f"{self.name}: {what}")
@@ -155,18 +195,37 @@ class Row:
     def reset(self, scenario):
         """The system as the scenario wants it: no kit files, the named
         desktop folders present and empty, the others missing."""
-        for path in ("windows/system32/ras/rasphone.pbk", "windows/system32/zelvo.ico",
-                     TOOL_COPY, "windows/syswow64/ras/rasphone.pbk",
-                     "windows/syswow64/zelvo.ico", PLANTED_LOG):
-            if os.path.exists(self.c(path)):
+        for path in (PHONEBOOK, ICON_COPY, TOOL_COPY, "windows/syswow64/ras/rasphone.pbk",
+                     "windows/syswow64/zelvo.ico", PLANTED_LOG, VICTIM,
+                     f"windows/temp/{PLANTED_DLL}.dll", "windows/system32/Zelvo ADSL.lnk"):
+            if os.path.lexists(self.c(path)):
                 os.unlink(self.c(path))
         os.makedirs(self.c("windows/system32/ras"), exist_ok=True)
         os.makedirs(self.c("windows/temp"), exist_ok=True)
         for name in FOLDERS:
             path = self.folder(name)[0]
+            if os.path.islink(path):
+                os.unlink(path)
             shutil.rmtree(path, ignore_errors=True)
             if name in scenario.folders:
                 os.makedirs(path, exist_ok=True)
+        if scenario.attacker:
+            name, kind = scenario.attacker
+            path = self.folder(name)[0]
+            os.makedirs(os.path.dirname(path), exist_ok=True)
+            if kind == "folder":
+                os.makedirs(path)
+            else:  # Wine shows a link to a folder as a reparse point
+                os.symlink(self.c("windows", "system32"), path)
+        if scenario.linked:
+            path, kind = scenario.linked
+            with open(self.c(VICTIM), "w") as f:
+                f.write("victim")
+            (os.symlink if kind == "symbolic" else os.link)(self.c(VICTIM), self.c(path))
+            if kind == "read-only hard":
+                os.chmod(self.c(VICTIM), 0o444)  # the DOS read-only attribute
+        if scenario.planted_dll:
+            shutil.copy(self.opts.planted_dll, self.c(f"windows/temp/{PLANTED_DLL}.dll"))
         if scenario.old_files:
             for path in ("windows/system32/ras/rasphone.pbk", "windows/system32/zelvo.ico",
                          TOOL_COPY):
@@ -179,14 +238,30 @@ class Row:
             if scenario.in_temp == "read-only":
                 os.chmod(self.c(TOOL_COPY), 0o555)
         if scenario.shell_desktop:
-            self.set_shell_desktop(scenario.shell_desktop)
+            self.set_shell_desktop(scenario.shell_desktop, scenario.shell_desktop)
             os.makedirs(self.c(*scenario.shell_desktop[3:].split("\\")), exist_ok=True)
+        elif scenario.system == "xp":
+            # As XP's registry names it: the All Users folder of the
+            # language's name.
+            name = "Bureau" if scenario.lang.startswith("fr") else "Desktop"
+            folder = "C:\\" + PROFILE.replace("/", "\\") + "\\" + name
+            self.set_shell_desktop(folder, folder)
+        else:
+            self.set_shell_desktop("%PUBLIC%\\Desktop", self.shell_desktop)
 
-    def set_shell_desktop(self, folder):
-        subprocess.run(self.wine + ["reg", "add", USER_SHELL_FOLDERS, "/v", "Common Desktop",
-                                    "/t", "REG_EXPAND_SZ", "/d", folder, "/f"],
-                       env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                       timeout=120)
+    def set_shell_desktop(self, user_folder, folder):
+        """Names the all users' desktop in the registry's shell folders:
+        user_folder (REG_EXPAND_SZ) in User Shell Folders, which the shell
+        reads first, and folder in Shell Folders."""
+        if self.shell_set == (user_folder, folder):
+            return
+        for key, kind, value in ((USER_SHELL_FOLDERS, "REG_EXPAND_SZ", user_folder),
+                                 (SHELL_FOLDERS, "REG_SZ", folder)):
+            subprocess.run(self.wine + ["reg", "add", key, "/v", "Common Desktop", "/t", kind,
+                                        "/d", value, "/f"],
+                           env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                           timeout=120)
+        self.shell_set = (user_folder, folder)
 
     def start_planted(self):
         """Starts the planted program at the tool copy's path, to run 30 s;
@@ -212,6 +287,8 @@ class Row:
         """Runs dialprep.exe in the kit folder; returns (seconds, the
         closer's exit code or None)."""
         env = dict(self.env, LANG=scenario.lang, LC_ALL="")
+        if scenario.planted_dll:  # Wine's own is taken only where no other is found
+            env["WINEDLLOVERRIDES"] += f";{PLANTED_DLL}=n,b"
         program = self.wine + [os.path.join(kit, "dialprep.exe")]
         if scenario.start == "closed":
             script = (f"{shlex.join(program)} & {shlex.join(self.wine + [self.opts.closer])}; "
@@ -258,6 +335,8 @@ class Row:
             shutil.copy(os.path.join(self.opts.kit, f), kit)
         if scenario.tool != "shortcut" and "shortcut.exe" in scenario.kit:
             shutil.copy(getattr(self.opts, scenario.tool), os.path.join(kit, "shortcut.exe"))
+        if scenario.planted_dll:
+            shutil.copy(self.opts.planted_dll, os.path.join(kit, PLANTED_DLL + ".dll"))
         self.reset(scenario)
         planted = self.start_planted() if scenario.in_temp == "running" else None
         starts_before = len(self.planted_starts())
@@ -267,8 +346,6 @@ class Row:
             if planted is not None:
                 planted.kill()
                 planted.wait()
-            if scenario.shell_desktop:
-                self.set_shell_desktop("%PUBLIC%\\Desktop")
 
         if scenario.start == "closed":
             self.check(code == 0, f"{label}: the program ended at once (closer said {code})")
@@ -277,6 +354,22 @@ class Row:
         if scenario.in_temp or scenario.tool == "planted":
             starts = self.planted_starts()[starts_before:]
             self.check(not starts, f"{label}: the planted program was not started ({starts})")
+        if scenario.planted_dll:
+            loads = self.planted_starts()[starts_before:]
+            self.check(not loads, f"{label}: the planted {PLANTED_DLL}.dll never ran ({loads})")
+        if scenario.linked:
+            with open(self.c(VICTIM), "rb") as f:
+                kept = f.read()
+            self.check(kept == b"victim", f"{label}: the system file keeps its bytes ({kept[:8]!r})")
+            read_only = os.stat(self.c(VICTIM)).st_mode & 0o222 == 0
+            self.check(read_only == (scenario.linked[1] == "read-only hard"),
+                       f"{label}: and its read-only attribute ({read_only})")
+        for what, host in (("the system folder", self.c("windows/system32")),
+                           ("a user's folder", self.folder(scenario.attacker[0])[0]
+                            if scenario.attacker else None)):
+            if host is not None:
+                there = os.path.exists(os.path.join(host, "Zelvo ADSL.lnk"))
+                self.check(not there, f"{label}: no link in {what}")
         for what, path in (("phonebook", "windows/system32/ras/rasphone.pbk"),
                            ("icon", "windows/system32/zelvo.ico")):
             installed = os.path.exists(self.c(path)) and filecmp.cmp(
@@ -336,9 +429,12 @@ def main():
     ap.add_argument("--closer", required=True, help="a program that closes dialprep's window")
     ap.add_argument("--planted", required=True,
                     help="someone else's program, which notes each start in c:\\planted.txt")
+    ap.add_argument("--planted-dll", required=True,
+                    help="someone else's DLL, which notes each load in c:\\planted.txt")
     opts = ap.parse_args()
     # The programs run with a kit folder as their current directory.
-    for name in ("kit", "linux_shortcut", "windows_shortcut", "sleeper", "closer", "planted"):
+    for name in ("kit", "linux_shortcut", "windows_shortcut", "sleeper", "closer", "planted",
+                 "planted_dll"):
         if getattr(opts, name):
             setattr(opts, name, os.path.abspath(getattr(opts, name)))
 

@@ -1,13 +1,17 @@
-// Someone else's program left at the tool copy's path: each start adds its
-// command line to c:\planted.txt, so that the test sees whether dialprep
-// started it.  Given a number of seconds as its only argument, it runs that
-// long, and is the program of that name that is running.
+// Someone else's program left at the tool copy's path, or someone else's
+// DLL under a system DLL's name (the same source, built as a DLL): each
+// start, or each load, adds the command line of the program to
+// c:\planted.txt, so that the test sees whether its code ever ran.  Given
+// a number of seconds as its only argument, the program runs that long,
+// and is the program of that name that is running.
 #include <windows.h>
 
 #include <cstdlib>
 #include <cwchar>
 
-int main(int argc, char** argv) {
+namespace {
+
+void NoteRun() {
   HANDLE log = CreateFileW(L"c:\\planted.txt", FILE_APPEND_DATA, FILE_SHARE_READ, nullptr,
                            OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (log != INVALID_HANDLE_VALUE) {
@@ -18,6 +22,17 @@ int main(int argc, char** argv) {
     WriteFile(log, L"\n", sizeof(wchar_t), &written, nullptr);
     CloseHandle(log);
   }
+}
+
+}  // namespace
+
+BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
+  if (reason == DLL_PROCESS_ATTACH) NoteRun();
+  return TRUE;
+}
+
+int main(int argc, char** argv) {
+  NoteRun();
   if (argc == 2) Sleep(static_cast<DWORD>(std::strtoul(argv[1], nullptr, 10)) * 1000);
   return 0;
 }

@@ -7,7 +7,9 @@ VS_VERSIONINFO; the icon group is taken apart with wrestool and icotool
 (Debian package icoutils).  The application manifest (RT_MANIFEST, id 1)
 is parsed as XML: its execution level, and the Windows versions it names
 as supported.  With --objdump the PE headers are checked too:
-machine, subsystem, imports, and that no debug section came back.  Prints 'N passed, N failed'.
+machine, subsystem, imports (KnownDLLs only), that no debug section came
+back, and that the load configuration asks for the system folder for the
+imports' own DLLs (DependentLoadFlags).  Prints 'N passed, N failed'.
 """
 
 import argparse
@@ -19,10 +21,29 @@ import sys
 import tempfile
 import xml.etree.ElementTree as ET
 
+sys.dont_write_bytecode = True  # nothing written into the source tree
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools"))
+import pe_load_config  # noqa: E402
+
 ASM_V1 = "{urn:schemas-microsoft-com:asm.v1}"
 # The namespace of trustInfo that Windows XP SP2 and SP3 accept as well.
 ASM_V2 = "{urn:schemas-microsoft-com:asm.v2}"
 COMPATIBILITY = "{urn:schemas-microsoft-com:compatibility.v1}"
+# What a program of the kit may import: DLLs Windows takes from the system
+# folder alone, whatever folder the program runs from, because the session
+# manager maps them as known DLLs at boot: those the KnownDLLs key names
+# (HKLM\SYSTEM\CurrentControlSet\Control\Session Manager\KnownDLLs) and
+# the DLLs they import (msvcrt.dll on XP, named in the key since 7).  Any
+# other DLL is looked for beside the program before its first instruction,
+# and only the dependent load flags of Windows 10 1607 and later send that
+# search to the system folder.
+KNOWN_DLLS = {"kernel32.dll", "user32.dll", "gdi32.dll", "advapi32.dll", "ole32.dll",
+              "shell32.dll", "msvcrt.dll"}
+# LOAD_LIBRARY_SEARCH_SYSTEM32
+SYSTEM32 = 0x800
+# The offset of DependentLoadFlags in IMAGE_LOAD_CONFIG_DIRECTORY32 and 64.
+DEPENDENT_LOAD_FLAGS = {0x10B: 0x36, 0x20B: 0x4E}
+
 # The supportedOS ids of every Windows since Vista.
 SUPPORTED_OS = {
     "{e2011457-1546-43c5-a5fe-008deee3d3f0}",  # Vista
@@ -52,6 +73,18 @@ def version_blocks(data, offset=0, end=None):
         offset = (offset + length + 3) & ~3
 
 
+def dependent_load_flags(image):
+    """The DependentLoadFlags of a PE image's load configuration, or None
+    when it has none (or one too short to hold them)."""
+    magic, _, directories, sections = pe_load_config.headers(image)
+    rva, size = struct.unpack_from("<II", image, directories + 8 * pe_load_config.LOAD_CONFIG)
+    field = DEPENDENT_LOAD_FLAGS[magic]
+    at = pe_load_config.file_offset(sections, rva, field + 2) if rva else None
+    if at is None or min(size, struct.unpack_from("<I", image, at)[0]) < field + 2:
+        return None
+    return struct.unpack_from("<H", image, at + field)[0]
+
+
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--exe", required=True)
@@ -63,8 +96,6 @@ def main():
     ap.add_argument("--objdump", help="objdump of the Windows toolchain")
     ap.add_argument("--machine", help="PE machine, e.g. i386")
     ap.add_argument("--subsystem", help="Windows CUI or Windows GUI")
-    ap.add_argument("--system-dll", action="append", default=[],
-                    help="a DLL the program may import; any other fails")
     opts = ap.parse_args()
     passed = failed = 0
 
@@ -119,8 +150,12 @@ def main():
                 check(m is not None and m.group(1) == opts.subsystem,
                       f"subsystem {opts.subsystem} (found {m.group(1) if m else None})")
             dlls = sorted(set(d.lower() for d in re.findall(r"DLL Name: (\S+)", headers)))
-            allowed = set(d.lower() for d in opts.system_dll)
-            check(set(dlls) <= allowed, f"imports only system DLLs (found {dlls})")
+            check(dlls and set(dlls) <= KNOWN_DLLS,
+                  f"imports only KnownDLLs (found {dlls}, others {sorted(set(dlls) - KNOWN_DLLS)})")
+            with open(opts.exe, "rb") as f:
+                flags = dependent_load_flags(f.read())
+            check(flags == SYSTEM32,
+                  f"dependent load flags: the system folder only ({SYSTEM32:#x}; found {flags})")
             sections = subprocess.run([opts.objdump, "-h", opts.exe],
                                       stdout=subprocess.PIPE).stdout.decode("latin-1")
             debug = sorted(set(re.findall(r"^\s*\d+\s+(\.debug\S*)", sections, re.M)))

@@ -1,7 +1,8 @@
 // dialprep's setup run against a recording runtime: the order of its steps,
 // the paths and command lines it forms, a failure at every step and the
 // exit code it gives, the tool held from its comparison to its start, the
-// file redirection around the copies and the desktop folder of the shell.
+// file redirection around the copies, and the desktop folder: the shell's,
+// never another one that merely exists, never a link.
 #include "setup_run.h"
 
 #include <gtest/gtest.h>
@@ -17,6 +18,11 @@ namespace {
 
 using namespace dialprep;
 
+// The all users' desktop folders the shell of a French and an English XP
+// names.
+const std::string kXpBureau = "C:\\Documents and Settings\\All Users\\Bureau";
+const std::string kXpDesktop = "C:\\Documents and Settings\\All Users\\Desktop";
+
 class RecordingRuntime final : public Runtime {
  public:
   // What the runtime answers.
@@ -31,8 +37,9 @@ class RecordingRuntime final : public Runtime {
   bool startFails = false;
   bool deleteFails = false;
   bool redirected = false;  // a 32-bit program on 64-bit Windows
-  std::set<std::string> folders = {kBureauFolder, kDesktopFolder};
-  std::string commonDesktop;  // empty: the shell reports none
+  std::set<std::string> folders = {kXpBureau, kDesktopFolder};
+  std::set<std::string> links;  // folders that are junctions or symbolic links
+  std::string commonDesktop = kXpBureau;  // empty: the shell names none
 
   std::vector<std::string> calls;
   bool ended = false;
@@ -53,9 +60,9 @@ class RecordingRuntime final : public Runtime {
     return redirected;
   }
   void FileRedirectionOn() override { calls.push_back("FileRedirectionOn"); }
-  bool FolderExists(const char* path) override {
-    calls.push_back(std::string("FolderExists ") + path);
-    return folders.count(path) != 0;
+  bool PlainFolderExists(const char* path) override {
+    calls.push_back(std::string("PlainFolderExists ") + path);
+    return folders.count(path) != 0 && links.count(path) == 0;
   }
   bool CommonDesktopFolder(char* buffer, std::size_t size) override {
     calls.push_back("CommonDesktopFolder");
@@ -127,7 +134,8 @@ TEST(SetupRun, StepsInOrderWithTheirPathsAndTheBureauCommand) {
       "FileCopy E:\\kit\\zelvo.ico -> c:\\windows\\system32\\zelvo.ico",
       "UserDefaultLocale",
       "LocaleInfo 1036 9 1024",
-      "FolderExists c:\\Documents and Settings\\All Users\\Bureau",
+      "CommonDesktopFolder",
+      "PlainFolderExists C:\\Documents and Settings\\All Users\\Bureau",
       "HoldProgram c:\\windows\\temp\\shortcut.exe = E:\\kit\\shortcut.exe",
       "StartProgram 2 " + kBureau,
       "ReleaseProgram",
@@ -190,7 +198,7 @@ TEST(SetupRun, TheExitCodeIsTheFirstStepThatFailed) {
       {"no current directory", [](RecordingRuntime& rt) { rt.directoryFails = true; },
        kPhonebookNotInstalled, false},
       {"no desktop folder at all", [](RecordingRuntime& rt) { rt.folders = {}; }, kNoDesktopFolder,
-       true},
+       false},
       {"no icon and no desktop folder",
        [&](RecordingRuntime& rt) {
          rt.missingSources = {icon};
@@ -208,12 +216,8 @@ TEST(SetupRun, TheExitCodeIsTheFirstStepThatFailed) {
        kToolCopyNotTheKits, false},
       {"the tool does not start", [](RecordingRuntime& rt) { rt.startFails = true; },
        kToolNotStarted, true},
-      {"no desktop folder, and the tool does not start",
-       [](RecordingRuntime& rt) {
-         rt.folders = {};
-         rt.startFails = true;
-       },
-       kNoDesktopFolder, true},
+      {"the desktop folder is a link", [](RecordingRuntime& rt) { rt.links = {kXpBureau}; },
+       kNoDesktopFolder, false},
   };
   for (const Row& row : rows) {
     RecordingRuntime rt;
@@ -254,6 +258,8 @@ TEST(SetupRun, AFailingCurrentDirectoryLeavesThatSourceEmpty) {
 TEST(SetupRun, AFailedLanguageQueryStartsTheDesktopCommand) {
   RecordingRuntime rt;
   rt.localeResult = 0;
+  rt.commonDesktop = kXpDesktop;
+  rt.folders = {kXpDesktop};
   SetupRun(rt);
   EXPECT_EQ(Find(rt.calls, "StartProgram"), std::string("StartProgram 2 ") + kDesktopCommand);
 }
@@ -290,49 +296,57 @@ TEST(SetupRun, FileRedirectionIsOffExactlyAroundTheThreeCopies) {
   }
 }
 
-// The language picks the folder; only when it is missing does the run ask
-// the shell, and it then starts the same command in the shell's folder.
-TEST(SetupRun, AMissingDesktopFolderGivesWayToTheShellsOne) {
+// The shell names the folder.  On XP it is the language's, and the command
+// is the language's own to the byte; since Vista a folder of the language's
+// name is anyone's, and is never written into; only where the shell names
+// none does the language pick it.  A missing folder or a link: nothing.
+TEST(SetupRun, TheLinkGoesOnlyToTheDesktopTheShellNames) {
   const std::string publicDesktop = "C:\\Users\\Public\\Desktop";
-  const std::string inPublic =
-      "c:\\windows\\temp\\shortcut.exe /F:\"C:\\Users\\Public\\Desktop\\Zelvo ADSL.lnk\" /A:C "
-      "/T:rasphone.exe /P:\"-f c:\\windows\\system32\\ras\\rasphone.pbk -d Zelvo\" "
-      "/I:c:\\windows\\system32\\zelvo.ico";
+  const auto in = [](const std::string& folder) {
+    char command[kCommandSize];
+    return CommandForFolder(folder.c_str(), command) ? std::string(command) : "";
+  };
   const std::string tooLong(kCommandSize, 'x');
   struct Row {
     const char* what;
     const char* language;
-    std::set<std::string> folders;
-    std::string shell;  // what the shell reports; "" none
-    std::string command;  // "" none
-    bool shellAsked;
+    std::string shell;  // the folder the shell names; "" none
+    std::set<std::string> folders, links;
+    std::string command;  // "" none started
     int code;
   } rows[] = {
-      {"French, Bureau there", "040c", {kBureauFolder}, publicDesktop, kBureau, false, kSetupDone},
-      {"English, Desktop there", "0409", {kDesktopFolder}, publicDesktop, kDesktopCommand, false,
+      {"French XP", "040c", kXpBureau, {kXpBureau}, {}, kBureauCommand, kSetupDone},
+      {"English XP", "0409", kXpDesktop, {kXpDesktop}, {}, kDesktopCommand, kSetupDone},
+      {"German XP", "0407", kXpDesktop, {kXpDesktop}, {}, kDesktopCommand, kSetupDone},
+      {"French language on an English XP", "040c", kXpDesktop, {kXpDesktop}, {}, in(kXpDesktop),
        kSetupDone},
-      {"French since Vista", "040c", {kDesktopFolder, publicDesktop}, publicDesktop, inPublic,
-       true, kSetupDone},
-      {"English, no All Users folder", "0409", {publicDesktop}, publicDesktop, inPublic, true,
+      {"French since Vista", "040c", publicDesktop, {publicDesktop}, {}, in(publicDesktop),
        kSetupDone},
-      // Neither exists: the language's own command, which makes no link.
-      {"the shell reports none", "040c", {kDesktopFolder}, "", kBureau, true, kNoDesktopFolder},
-      {"the shell's folder is missing", "0409", {}, publicDesktop, kDesktopCommand, true,
+      {"a user's Bureau since Vista", "040c", publicDesktop, {kBureauFolder, publicDesktop}, {},
+       in(publicDesktop), kSetupDone},
+      {"a user's Desktop since Vista", "0409", publicDesktop, {kDesktopFolder, publicDesktop}, {},
+       in(publicDesktop), kSetupDone},
+      {"the shell's folder is a link", "0409", publicDesktop, {publicDesktop}, {publicDesktop}, "",
        kNoDesktopFolder},
-      // No link anywhere else, and nothing started.
-      {"the shell's folder makes no command", "040c", {tooLong}, tooLong, "", true,
+      {"the shell's folder is missing, a user's is there", "0409", publicDesktop,
+       {kDesktopFolder}, {}, "", kNoDesktopFolder},
+      {"the shell names none", "040c", "", {kBureauFolder}, {}, kBureauCommand, kSetupDone},
+      {"the shell names none, the language's is a link", "040c", "", {kBureauFolder},
+       {kBureauFolder}, "", kNoDesktopFolder},
+      {"the shell names none, and there is none", "0409", "", {}, {}, "", kNoDesktopFolder},
+      {"the shell's folder makes no command", "040c", tooLong, {tooLong}, {}, "",
        kDesktopNotOnCommandLine},
   };
   for (const Row& row : rows) {
     RecordingRuntime rt;
     rt.localeText = row.language;
-    rt.folders = row.folders;
     rt.commonDesktop = row.shell;
+    rt.folders = row.folders;
+    rt.links = row.links;
     EXPECT_EQ(SetupRun(rt), row.code) << row.what;
     EXPECT_EQ(Find(rt.calls, "StartProgram"),
               row.command.empty() ? "" : "StartProgram 2 " + row.command)
         << row.what;
-    EXPECT_EQ(!Find(rt.calls, "CommonDesktopFolder").empty(), row.shellAsked) << row.what;
     EXPECT_EQ(rt.calls.back(), "EnableTimer on") << row.what;
   }
 }
