@@ -59,8 +59,9 @@ echo
 echo "== the kit's setup under Wine (the $bits-bit build of the kit), in a throwaway prefix"
 echo "Making the Wine prefix (a new Windows system in $WINEPREFIX; 20 s or so) ..."
 "$wine64" wineboot -i >/dev/null 2>&1
-# Folders a Windows system has and a new Wine prefix lacks.
-desktop="$WINEPREFIX/drive_c/Documents and Settings/All Users/Desktop"
+# The all users' desktop that Wine's shell names, where the link goes, and
+# the phonebook's folder, which a new Wine prefix lacks.
+desktop="$WINEPREFIX/drive_c/users/Public/Desktop"
 mkdir -p "$desktop" "$WINEPREFIX/drive_c/windows/system32/ras"
 echo "Running dialprep.exe in the kit folder, in English, under Xvfb (it ends 2 s after it starts) ..."
 code=0
