@@ -66,7 +66,8 @@ bool ParseCredentials(const char* text, std::size_t size, Credentials* credentia
     while (p < lineEnd && IsBlank(text[p])) ++p;
     if (p == lineEnd || text[p] == '#' || text[p] == ';') continue;  // blank, or a comment
     // key, blanks, '=', blanks, and the value to the end of the line as it
-    // stands: a password may hold anything but a line break.
+    // stands (smbclient -A's "key = value" and mount.cifs's "key=value"): a
+    // password may hold anything but a line break and leading blanks.
     std::size_t keyEnd = p;
     while (keyEnd < lineEnd && text[keyEnd] != '=' && !IsBlank(text[keyEnd])) ++keyEnd;
     std::size_t q = keyEnd;
@@ -79,8 +80,7 @@ bool ParseCredentials(const char* text, std::size_t size, Credentials* credentia
         key = &k;
     if (key == nullptr) return false;
     char (&field)[256] = credentials->*(key->Field);
-    if (key->Field != &Credentials::Password)
-      while (q < lineEnd && IsBlank(text[q])) ++q;
+    while (q < lineEnd && IsBlank(text[q])) ++q;
     const std::size_t length = lineEnd - q;
     if (length >= sizeof field || std::memchr(text + q, '\0', length) != nullptr) return false;
     std::memcpy(field, text + q, length);

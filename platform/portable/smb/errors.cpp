@@ -17,37 +17,45 @@ namespace {
 struct ErrnoMapping {
   int Errno;
   DWORD Win32;
+  bool Alike;  // the library gives it for several causes: ask again (Explain)
 };
 
 // A failure not here is ERROR_GEN_FAILURE.
 constexpr ErrnoMapping kErrnoMappings[] = {
-    {EBUSY, ERROR_SHARING_VIOLATION},  // NT_STATUS_SHARING_VIOLATION
-    {EACCES, ERROR_ACCESS_DENIED},     // also a wrong password: see ProbeError
-    {EPERM, ERROR_ACCESS_DENIED},
-    {EISDIR, ERROR_ACCESS_DENIED},     // a folder of that name, as Windows answers
-    {EROFS, ERROR_ACCESS_DENIED},      // a read-only share
-    {ENOENT, ERROR_FILE_NOT_FOUND},    // also no share or no folder: see ProbeError
-    {ENOTDIR, ERROR_PATH_NOT_FOUND},
-    {ECONNREFUSED, ERROR_BAD_NETPATH},
-    {EHOSTUNREACH, ERROR_BAD_NETPATH},
-    {ENETUNREACH, ERROR_BAD_NETPATH},
-    {EHOSTDOWN, ERROR_BAD_NETPATH},
-    {ETIMEDOUT, ERROR_BAD_NETPATH},    // a server that does not answer
-    {ENETDOWN, ERROR_BAD_NETPATH},
-    {ECONNRESET, ERROR_UNEXP_NET_ERR},
-    {ECONNABORTED, ERROR_UNEXP_NET_ERR},
-    {EPIPE, ERROR_UNEXP_NET_ERR},
-    {ENOTCONN, ERROR_UNEXP_NET_ERR},
-    {EIO, ERROR_UNEXP_NET_ERR},
-    {ENOSPC, ERROR_DISK_FULL},
-    {EDQUOT, ERROR_DISK_QUOTA_EXCEEDED},
-    {EFBIG, ERROR_FILE_TOO_LARGE},
-    {ENAMETOOLONG, ERROR_FILENAME_EXCED_RANGE},
-    {ENOMEM, ERROR_NOT_ENOUGH_MEMORY},
-    {EEXIST, ERROR_ALREADY_EXISTS},
-    {ENOTSUP, ERROR_NOT_SUPPORTED},
-    {ENOTEMPTY, ERROR_DIR_NOT_EMPTY},
+    {EBUSY, ERROR_SHARING_VIOLATION, false},  // NT_STATUS_SHARING_VIOLATION
+    {EACCES, ERROR_ACCESS_DENIED, true},      // also a wrong password
+    {EPERM, ERROR_ACCESS_DENIED, true},
+    {EISDIR, ERROR_ACCESS_DENIED, false},     // a folder of that name, as Windows answers
+    {EROFS, ERROR_ACCESS_DENIED, false},      // a read-only share
+    {ENOENT, ERROR_FILE_NOT_FOUND, true},     // also no share, or no folder
+    {ENOTDIR, ERROR_PATH_NOT_FOUND, true},
+    {EINVAL, ERROR_INVALID_NAME, true},       // also a server name that resolves to nothing
+    {ECONNREFUSED, ERROR_BAD_NETPATH, false},
+    {EHOSTUNREACH, ERROR_BAD_NETPATH, false},
+    {ENETUNREACH, ERROR_BAD_NETPATH, false},
+    {EHOSTDOWN, ERROR_BAD_NETPATH, false},
+    {ETIMEDOUT, ERROR_BAD_NETPATH, false},    // a server that does not answer
+    {ENETDOWN, ERROR_BAD_NETPATH, false},
+    {ECONNRESET, ERROR_UNEXP_NET_ERR, false},
+    {ECONNABORTED, ERROR_UNEXP_NET_ERR, false},
+    {EPIPE, ERROR_UNEXP_NET_ERR, false},
+    {ENOTCONN, ERROR_UNEXP_NET_ERR, false},
+    {EIO, ERROR_UNEXP_NET_ERR, false},
+    {ENOSPC, ERROR_DISK_FULL, false},
+    {EDQUOT, ERROR_DISK_QUOTA_EXCEEDED, false},
+    {EFBIG, ERROR_FILE_TOO_LARGE, false},
+    {ENAMETOOLONG, ERROR_FILENAME_EXCED_RANGE, false},
+    {ENOMEM, ERROR_NOT_ENOUGH_MEMORY, false},
+    {EEXIST, ERROR_ALREADY_EXISTS, false},
+    {ENOTSUP, ERROR_NOT_SUPPORTED, false},
+    {ENOTEMPTY, ERROR_DIR_NOT_EMPTY, false},
 };
+
+const ErrnoMapping* Find(int error) {
+  for (const ErrnoMapping& m : kErrnoMappings)
+    if (m.Errno == error) return &m;
+  return nullptr;
+}
 
 struct ProbeMapping {
   Probe Part;
@@ -62,6 +70,7 @@ constexpr ProbeMapping kProbeMappings[] = {
     {Probe::Logon, EACCES, ERROR_LOGON_FAILURE},
     {Probe::Logon, EPERM, ERROR_LOGON_FAILURE},
     {Probe::Logon, ENOENT, ERROR_BAD_NETPATH},  // a name that resolves to no server
+    {Probe::Logon, EINVAL, ERROR_BAD_NETPATH},
     {Probe::Share, ENOENT, ERROR_BAD_NET_NAME},
     {Probe::Share, ENODEV, ERROR_BAD_NET_NAME},  // a printer's queue, or the like
     {Probe::Share, EACCES, ERROR_ACCESS_DENIED},
@@ -75,9 +84,13 @@ constexpr ProbeMapping kProbeMappings[] = {
 }  // namespace
 
 DWORD Win32FromErrno(int error) {
-  for (const ErrnoMapping& m : kErrnoMappings)
-    if (m.Errno == error) return m.Win32;
-  return ERROR_GEN_FAILURE;
+  const ErrnoMapping* m = Find(error);
+  return m != nullptr ? m->Win32 : ERROR_GEN_FAILURE;
+}
+
+bool SaidAlike(int error) {
+  const ErrnoMapping* m = Find(error);
+  return m != nullptr && m->Alike;
 }
 
 DWORD ProbeError(Probe probe, int error) {

@@ -1,7 +1,9 @@
 // Reading and saving a link on a share through the library.
 //
-// A read opens the file sharing it with everyone, reads it whole and closes
-// it.  A save opens the file on the server for writing and denies others
+// A read opens the file denying others write access, so that it never reads
+// a link a client is halfway through writing: it waits, within the bound,
+// for such a writer to finish, and after the bound reads what is there,
+// sharing the file with everyone.  It reads the file whole and closes it.  A save opens the file on the server for writing and denies others
 // write access while it holds it (as Windows' own saves do), so that nobody
 // writes into it meanwhile and a client that holds it so itself refuses the
 // save; checks that it still holds what was read; writes the new contents
@@ -22,8 +24,8 @@ namespace {
 
 // What one request may take before the server counts as not answering.
 constexpr int kTimeoutMs = 5000;
-// How long a save waits between tries at a file someone holds; all the
-// tries of one read or save stay within the patience of local saves.
+// How long a read or save waits between tries at a file someone holds; all
+// the tries of one run stay within the patience of a local save.
 constexpr long kRetryMs = 25;
 
 Credentials credentials;
@@ -78,6 +80,9 @@ DWORD Connect() {
     return ERROR_GEN_FAILURE;
   }
   context = c;
+  // The run's reads and its save wait for others no longer than a local
+  // save does, all together.
+  StartPatience();
   return ERROR_SUCCESS;
 }
 
@@ -97,9 +102,7 @@ bool Probed(const char* url, int* error) {
 // share, then the folder.
 DWORD Explain(const SharePath& path, int error) {
   const DWORD first = Win32FromErrno(error);
-  if (first != ERROR_ACCESS_DENIED && first != ERROR_FILE_NOT_FOUND &&
-      first != ERROR_PATH_NOT_FOUND)
-    return first;
+  if (!SaidAlike(error)) return first;
   struct Step {
     Probe Part;
     UrlPart Url;
@@ -126,7 +129,6 @@ void Pause() {
 // and the run may still wait.  nullptr with errno set where it fails.
 SMBCFILE* OpenFile(const char* url, int flags, smbc_share_mode mode) {
   lib->smbc_setOptionOpenShareMode(context, mode);
-  StartPatience();
   for (;;) {
     SMBCFILE* file = lib->smbc_getFunctionOpen(context)(context, url, flags, 0666);
     if (file != nullptr || errno != EBUSY) return file;
@@ -191,7 +193,12 @@ DWORD ReadLink(const char* name, uint8_t* buffer, std::size_t capacity, std::siz
   readName[0] = '\0';
   DWORD error = Begin(name, &path, url);
   if (error != ERROR_SUCCESS) return error;
-  SMBCFILE* file = OpenFile(url, O_RDONLY, SMBC_SHAREMODE_DENY_NONE);
+  SMBCFILE* file = OpenFile(url, O_RDONLY, SMBC_SHAREMODE_DENY_WRITE);
+  if (file == nullptr && errno == EBUSY) {
+    // Still held for writing: read it as Windows' own Load would, sharing it.
+    lib->smbc_setOptionOpenShareMode(context, SMBC_SHAREMODE_DENY_NONE);
+    file = lib->smbc_getFunctionOpen(context)(context, url, O_RDONLY, 0);
+  }
   if (file == nullptr) return Explain(path, errno);
   const int readError = ReadAll(file, buffer, capacity, size);
   const int closed = lib->smbc_getFunctionClose(context)(context, file);

@@ -121,6 +121,10 @@ void ForgetPassword(Credentials* credentials);
 // in the table is ERROR_GEN_FAILURE, never a refusal of access.
 DWORD Win32FromErrno(int error);
 
+// Whether the library gives error for failures of several parts, which a
+// second request tells apart (ProbeError).
+bool SaidAlike(int error);
+
 // Which part of a share path a second request reached, to tell apart
 // failures that the library reports alike.
 enum class Probe { Logon, Share, Folder };
