@@ -38,6 +38,8 @@ char readName[kMaxUrl];
 uint8_t readData[kMaxLinkFileSize];
 std::size_t readSize = 0;
 uint8_t foundData[kMaxLinkFileSize];
+// The path at hand, taken apart (too large for the stack of every caller).
+SharePath sharePath;
 
 void GiveCredentials(SMBCCTX*, const char*, const char*, char* workgroup, int workgroupLength,
                      char* user, int userLength, char* password, int passwordLength) {
@@ -188,7 +190,7 @@ DWORD Begin(const char* name, SharePath* path, char (&url)[kMaxUrl]) {
 }  // namespace
 
 DWORD ReadLink(const char* name, uint8_t* buffer, std::size_t capacity, std::size_t* size) {
-  static SharePath path;
+  SharePath& path = sharePath;
   char url[kMaxUrl];
   readName[0] = '\0';
   DWORD error = Begin(name, &path, url);
@@ -212,7 +214,7 @@ DWORD ReadLink(const char* name, uint8_t* buffer, std::size_t capacity, std::siz
 }
 
 DWORD SaveLink(const char* name, const uint8_t* data, std::size_t size, bool overRead) {
-  static SharePath path;
+  SharePath& path = sharePath;
   char url[kMaxUrl];
   DWORD error = Begin(name, &path, url);
   if (error != ERROR_SUCCESS) return error;
