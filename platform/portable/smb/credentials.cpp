@@ -33,8 +33,10 @@ bool HasTicketCache() {
   } else {
     return true;  // a keyring or a KCM cache: the library asks it
   }
+  // Only the user's own: anyone may put a file of that name in /tmp.
   struct stat status;
-  return stat(name, &status) == 0 && S_ISREG(status.st_mode) && status.st_size > 0;
+  return stat(name, &status) == 0 && S_ISREG(status.st_mode) && status.st_size > 0 &&
+         status.st_uid == getuid();
 }
 
 struct Key {
