@@ -51,11 +51,11 @@ EXE = SHIM = None
 
 
 class Server:
-    """smbd with three shares: "acl", which keeps NT ACLs, DOS attributes and
+    """smbd with four shares: "acl", which keeps NT ACLs, DOS attributes and
     streams in extended attributes and gives clients' oplocks to the kernel
-    as leases; "plain", which keeps no NT ACL; and "archive", which keeps the
+    as leases; "plain", which keeps no NT ACL; "archive", which keeps the
     archive bit in the owner's execute bit (map archive) and no DOS
-    attributes."""
+    attributes; and "tiny", a file system of 16 KiB that smbd alone sees."""
 
     def __init__(self, top):
         self.top = top
@@ -64,7 +64,7 @@ class Server:
         with socket.socket() as s:
             s.bind(("127.0.0.1", 0))
             self.port = s.getsockname()[1]
-        self.shares = {n: os.path.join(top, n) for n in ("acl", "plain", "archive")}
+        self.shares = {n: os.path.join(top, n) for n in ("acl", "plain", "archive", "tiny")}
         for d in ("run", "lock", "state", "cache", "private", "log", *self.shares):
             os.mkdir(os.path.join(top, d))
         for path in self.shares.values():
@@ -106,6 +106,9 @@ read only = no
 store dos attributes = no
 map archive = yes
 create mask = 0777
+[tiny]
+path = {self.shares["tiny"]}
+read only = no
 """)
         # The users smbd knows, in files of its own (see Server.inside).
         self.passwd, self.group = os.path.join(top, "passwd"), os.path.join(top, "group")
@@ -147,10 +150,12 @@ create mask = 0777
 
     def inside(self, *command):
         """command, run where the test's passwd and group files stand in for
-        the machine's (a mount namespace of its own; the same process)."""
+        the machine's and a small file system is mounted on the "tiny"
+        share (a mount namespace of its own; the same process)."""
         return ["unshare", "--mount", "--propagation", "private", "sh", "-c",
                 'mount --bind "$1" /etc/passwd && mount --bind "$2" /etc/group && '
-                'shift 2 && exec "$@"', "inside", self.passwd, self.group, *command]
+                'mount -t tmpfs -o size=16k,mode=0777 tiny "$3" && shift 3 && exec "$@"',
+                "inside", self.passwd, self.group, self.shares["tiny"], *command]
 
     def __exit__(self, *exc):
         family = descendants(self.smbd.pid)
@@ -574,6 +579,26 @@ def writer_at_the_same_moment(server):
     return "outcomes (link, tool's code, put succeeded): " + ", ".join(map(str, sorted(outcomes)))
 
 
+def disk_full_mid_save(server):
+    """A save the server refuses halfway (its disk fills up) fails with 112
+    and puts the old link back."""
+    with tempfile.TemporaryDirectory() as d:
+        assert tool([f"/F:{d}/k.lnk", "/A:C", "/T:C:\\Zelvo\\dial.exe"])[0] == 0
+        # A link that fills one page of the file system, and a file that
+        # fills the rest: an edit that makes the link longer needs a page more.
+        subprocess.run([sys.executable, os.path.join(os.path.dirname(__file__), "..", "..",
+                                                     "bench", "make_big_link.py"),
+                        f"{d}/k.lnk", "4080", f"{d}/big.lnk"], check=True,
+                       stdout=subprocess.DEVNULL)
+        with open(f"{d}/fill", "wb") as f:
+            f.write(b"x" * 12288)
+        server.client("tiny", f"put {d}/big.lnk big.lnk; put {d}/fill fill")
+    before = server.get("tiny", "big.lnk")
+    code, out, _ = smb_tool(server, [f"/F:{server.url}/tiny/big.lnk", "/A:E", "/D:" + "d" * 200])
+    assert code == 112, out
+    assert server.get("tiny", "big.lnk") == before
+
+
 def local_report(data):
     with tempfile.TemporaryDirectory() as d:
         with open(os.path.join(d, "x.lnk"), "wb") as f:
@@ -664,7 +689,7 @@ def credentials_file(server):
 
 CASES = [each_user_saves, read_only, group_member_on_plain_share, held_links,
          each_user_through_smb, map_archive_share, read_only_through_smb, held_deny_write,
-         writer_at_the_same_moment, error_table, credentials_file]
+         writer_at_the_same_moment, disk_full_mid_save, error_table, credentials_file]
 
 
 def main():
