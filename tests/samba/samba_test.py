@@ -624,9 +624,10 @@ def error_table(server):
         s.bind(("127.0.0.1", 0))
         closed = s.getsockname()[1]  # nobody listens on it once closed
     silent = silent_server()
-    library = os.path.realpath(ctypes.util.find_library("smbclient") and
-                               subprocess.run(["sh", "-c", "ldconfig -p | grep -m1 libsmbclient.so.0"],
-                                              capture_output=True, text=True).stdout.split(" => ")[-1].strip())
+    # The library as the loader finds it, hidden under /dev/null for one run.
+    listed = subprocess.run(["ldconfig", "-p"], capture_output=True, text=True).stdout
+    library = os.path.realpath(next(line.split(" => ")[1] for line in listed.splitlines()
+                                    if line.strip().startswith("libsmbclient.so.0 ")))
     without_library = ["unshare", "--mount", "--propagation", "private", "sh", "-c",
                        f'mount --bind /dev/null "{library}" && exec "$@"', "without"]
     u, silent_port = server.url, silent.getsockname()[1]
