@@ -7,7 +7,12 @@
 #     rewritten in place, as for a link with a second name), the floors,
 #     lnkinfo on the same link; each median and the ratios;
 #   - /usr/bin/time -v: the peak memory of one Query;
-#   - Query of links of growing size, up to the 1 MiB limit.
+#   - Query of links of growing size, up to the 1 MiB limit;
+#   - Query and Edit of a link on a share through SMB, against the Samba
+#     test's private smbd, beside smbclient's get and put around a local
+#     Query or Edit and beside a C floor that only connects and opens the
+#     link with Samba's library (bench/smb.py; as root, with smbd and
+#     libsmbclient-dev).
 # Not a test: it prints figures and fails only when something cannot run.
 #
 # The machine's load drifts, and an fsync's cost with it, so each set of
@@ -175,3 +180,13 @@ for n in sizes:
     per_kib = (scpu[key] - base) * 1000 / ((actual - int(size)) / 1024)
     print(f"{actual:>8} B{blocks:>9}{s[key]:>9.3f} ms{scpu[key]:>7.3f} ms{per_kib:>20.2f} µs")
 EOF
+
+# Links on a share, through SMB.
+if [ "$(id -u)" = 0 ] && command -v smbd >/dev/null && [ -e /usr/include/samba-4.0/libsmbclient.h ]; then
+  cc -O2 -I/usr/include/samba-4.0 -o "$bin/floor_smb" "$root/bench/floor_smb.c" -lsmbclient
+  echo
+  python3 "$root/bench/smb.py" --exe "$shortcut" --floor "$bin/floor_smb"
+else
+  echo
+  echo "links on a share: skipped (needs root, smbd and libsmbclient-dev)"
+fi

@@ -43,6 +43,10 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # Depends is what dpkg-shlibdeps finds the program needs: the C library,
 # with the oldest release that has every symbol version it uses.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# Links on shares (\\server\share, smb://) go through Samba's client library,
+# which the program loads only when a share is named: recommended, not
+# required.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS libsmbclient)
 # Manual pages and the changelog go into a Debian package compressed.
 set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/PackageCompress.cmake)
 include(CPack)

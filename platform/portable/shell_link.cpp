@@ -23,6 +23,7 @@
 #include "shllink/editor.h"
 #include "shllink/reader.h"
 #include "shllink/shell_items.h"
+#include "smb/smb.h"
 #include "unicode.h"
 
 namespace {
@@ -186,6 +187,7 @@ class LinkObject final : public IShellLinkA, public IShellLinkW, public IPersist
     refs_ = 1;
     (void)Took(shllink::NewShellLink(&Spare().File, &Spare().Model));
     currentFile_[0] = '\0';
+    loadedShare_ = false;
   }
   bool InUse() const { return refs_ != 0; }
 
@@ -311,7 +313,10 @@ class LinkObject final : public IShellLinkA, public IShellLinkW, public IPersist
     // The file stays held for the save, which replaces it only while its
     // name still holds it.
     portable::HeldFile file;
-    DWORD error = portable::ReadWholeFile(name, spare.Data, sizeof spare.Data, &size, &file);
+    // A link on a share is read through SMB, where the server's rules hold.
+    const bool share = portable::smb::IsSharePath(name);
+    DWORD error = share ? portable::smb::ReadLink(name, spare.Data, sizeof spare.Data, &size)
+                        : portable::ReadWholeFile(name, spare.Data, sizeof spare.Data, &size, &file);
     if (error != ERROR_SUCCESS) return FromWin32(error);
 
     spare.File.Size = size;
@@ -323,6 +328,7 @@ class LinkObject final : public IShellLinkA, public IShellLinkW, public IPersist
     (void)Took(shllink::EditResult::Ok);
     std::strcpy(currentFile_, name);
     heldFile_.Take(file);
+    loadedShare_ = share;
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE Save(LPCOLESTR pszFileName, BOOL fRemember) override {
@@ -340,11 +346,23 @@ class LinkObject final : public IShellLinkA, public IShellLinkW, public IPersist
     const bool loaded = heldFile_.Holds() && std::strcmp(name, currentFile_) == 0;
     portable::HeldFile& file = loaded ? heldFile_ : other;
     const shllink::Image& image = held_[current_].File;
+    if (portable::smb::IsSharePath(name)) {
+      // Written over on the server, and only while it holds what Load read.
+      const bool overRead = loadedShare_ && std::strcmp(name, currentFile_) == 0;
+      DWORD error = portable::smb::SaveLink(name, image.Data, image.Size, overRead);
+      if (error != ERROR_SUCCESS) return FromWin32(error);
+      if (fRemember) {
+        std::strcpy(currentFile_, name);
+        loadedShare_ = true;
+      }
+      return S_OK;
+    }
     DWORD error = portable::WriteFileReplacing(name, image.Data, image.Size, &file);
     if (error != ERROR_SUCCESS) return FromWin32(error);
     if (fRemember) {
       std::strcpy(currentFile_, name);
       heldFile_.Take(file);
+      loadedShare_ = false;
     }
     return S_OK;
   }
@@ -377,6 +395,7 @@ class LinkObject final : public IShellLinkA, public IShellLinkW, public IPersist
   int current_ = 0;
   char currentFile_[kNameSize];
   portable::HeldFile heldFile_;  // the file Load read, for Save
+  bool loadedShare_ = false;     // currentFile_ was read through SMB
 };
 
 // A run works on one link at a time.

@@ -134,6 +134,11 @@ def main():
               f"not the C library from {oldest} on, without an upper bound: {wrong}"
               if wrong else "")
 
+        # Shares need Samba's client library, which is loaded only then.
+        recommends = run(["dpkg-deb", "-f", deb, "Recommends"]).stdout.decode().strip()
+        check(f"Recommends: {recommends or '(none)'}",
+              "" if recommends == "libsmbclient" else "not libsmbclient alone")
+
         if shutil.which("lintian"):
             lint = run(["lintian", "--fail-on", "error,warning", deb])
             found = lint.stdout.decode(errors="replace")

@@ -9,13 +9,18 @@ configuration in a temporary folder, and stops it and every process it
 started, by their PIDs.  Sets links up through SMB (smbclient, smbcacls):
 an NT ACL, DOS attributes, a stream; saves them with the tool, locally, as
 root, as their owner, as a member of their group and as a user an ACL entry
-lets write; and checks each through SMB again.  Needs root and Debian's
-samba, smbclient and samba-testsuite; without them it says why in one line
-and exits with 77 (skipped).
+lets write; and checks each through SMB again.  Then the same users reach
+the links through SMB with the tool itself (smb://127.0.0.1:PORT/...): the
+server's own rules, and each failure's exit code.  smbd runs in a mount
+namespace of its own, where copies of /etc/passwd and /etc/group name the
+test's users; the machine's own files are not touched.  Needs root and
+Debian's samba, smbclient, samba-testsuite and libsmbclient; without them it
+says why in one line and exits with 77 (skipped).
 """
 
 import argparse
 import ctypes
+import ctypes.util
 import fcntl
 import os
 import shutil
@@ -33,6 +38,7 @@ from query_report import read_report  # noqa: E402
 SKIPPED = 77
 PASSWORD = "zelvo-test"
 OWNER, MEMBER, CHANGER, GROUP = 2001, 2002, 2003, 3000  # no accounts needed
+USERS = {OWNER: "zowner", MEMBER: "zmember", CHANGER: "zchanger"}  # SMB users, in smbd's view
 SAVERS = [  # who, uid, gid, supplementary groups
     ("root", 0, 0, []),
     ("the owner", OWNER, GROUP, []),
@@ -45,9 +51,11 @@ EXE = SHIM = None
 
 
 class Server:
-    """smbd with two shares: "acl", which keeps NT ACLs, DOS attributes and
+    """smbd with four shares: "acl", which keeps NT ACLs, DOS attributes and
     streams in extended attributes and gives clients' oplocks to the kernel
-    as leases; and "plain", which keeps no NT ACL."""
+    as leases; "plain", which keeps no NT ACL; "archive", which keeps the
+    archive bit in the owner's execute bit (map archive) and no DOS
+    attributes; and "tiny", a file system of 16 KiB that smbd alone sees."""
 
     def __init__(self, top):
         self.top = top
@@ -56,7 +64,7 @@ class Server:
         with socket.socket() as s:
             s.bind(("127.0.0.1", 0))
             self.port = s.getsockname()[1]
-        self.shares = {n: os.path.join(top, n) for n in ("acl", "plain")}
+        self.shares = {n: os.path.join(top, n) for n in ("acl", "plain", "archive", "tiny")}
         for d in ("run", "lock", "state", "cache", "private", "log", *self.shares):
             os.mkdir(os.path.join(top, d))
         for path in self.shares.values():
@@ -92,7 +100,26 @@ kernel oplocks = yes
 path = {self.shares["plain"]}
 read only = no
 vfs objects = streams_xattr
+[archive]
+path = {self.shares["archive"]}
+read only = no
+store dos attributes = no
+map archive = yes
+create mask = 0777
+[tiny]
+path = {self.shares["tiny"]}
+read only = no
 """)
+        # The users smbd knows, in files of its own (see Server.inside).
+        self.passwd, self.group = os.path.join(top, "passwd"), os.path.join(top, "group")
+        with open("/etc/passwd") as f, open(self.passwd, "w") as out:
+            out.write(f.read() + "".join(
+                f"{name}:x:{uid}:{GROUP if uid == OWNER else uid}::/nonexistent:/bin/false\n"
+                for uid, name in USERS.items()))
+        with open("/etc/group") as f, open(self.group, "w") as out:
+            out.write(f.read() + f"zteam:x:{GROUP}:{USERS[MEMBER]}\n" + "".join(
+                f"{name}:x:{uid}:\n" for uid, name in USERS.items() if uid != OWNER))
+        self.url = None
         with open(self.client_conf, "w") as f:
             f.write("[global]\nclient min protocol = SMB2\n")
         self.smbd = None
@@ -101,13 +128,16 @@ vfs objects = streams_xattr
         # Helpers that smbd leaves become this process's children, to be
         # reaped here rather than left to whoever is the system's reaper.
         ctypes.CDLL(None, use_errno=True).prctl(PR_SET_CHILD_SUBREAPER, 1, 0, 0, 0)
-        subprocess.run(["smbpasswd", "-c", self.conf, "-s", "-a", "root"], check=True,
-                       input=f"{PASSWORD}\n{PASSWORD}\n", text=True, timeout=TIMEOUT,
-                       stdout=subprocess.DEVNULL)
+        for user in ["root", *USERS.values()]:
+            subprocess.run(self.inside("smbpasswd", "-c", self.conf, "-s", "-a", user),
+                           check=True, input=f"{PASSWORD}\n{PASSWORD}\n", text=True,
+                           timeout=TIMEOUT, stdout=subprocess.DEVNULL)
         # A session of its own: what smbd signals as its group is its own.
-        self.smbd = subprocess.Popen(["smbd", "-s", self.conf, "--foreground",
-                                      "--no-process-group"], stdout=subprocess.DEVNULL,
-                                     stderr=subprocess.DEVNULL, start_new_session=True)
+        self.smbd = subprocess.Popen(self.inside("smbd", "-s", self.conf, "--foreground",
+                                                 "--no-process-group"),
+                                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                                     start_new_session=True)
+        self.url = f"smb://127.0.0.1:{self.port}"
         deadline = time.monotonic() + TIMEOUT
         while True:
             try:
@@ -117,6 +147,15 @@ vfs objects = streams_xattr
                 if time.monotonic() > deadline or self.smbd.poll() is not None:
                     raise RuntimeError("smbd did not start")
                 time.sleep(0.1)
+
+    def inside(self, *command):
+        """command, run where the test's passwd and group files stand in for
+        the machine's and a small file system is mounted on the "tiny"
+        share (a mount namespace of its own; the same process)."""
+        return ["unshare", "--mount", "--propagation", "private", "sh", "-c",
+                'mount --bind "$1" /etc/passwd && mount --bind "$2" /etc/group && '
+                'mount -t tmpfs -o size=16k,mode=0777 tiny "$3" && shift 3 && exec "$@"',
+                "inside", self.passwd, self.group, self.shares["tiny"], *command]
 
     def __exit__(self, *exc):
         family = descendants(self.smbd.pid)
@@ -277,10 +316,11 @@ def group_member_on_plain_share(server):
     assert tool([f"/F:{path}", "/A:C", "/T:C:\\Zelvo\\dial.exe"])[0] == 0
     os.chown(path, OWNER, GROUP)
     os.chmod(path, 0o664)
+    owner = server.acl("plain", "team.lnk").split("OWNER:")[1].split()[0]
     code, out = tool([f"/F:{path}", "/A:E", "/D:member"], MEMBER, MEMBER, [GROUP])
     assert code == 0, out
     assert (os.stat(path).st_uid, os.stat(path).st_gid) == (OWNER, GROUP)
-    assert f"OWNER:S-1-22-1-{OWNER}" in server.acl("plain", "team.lnk")
+    assert f"OWNER:{owner}" in server.acl("plain", "team.lnk")
     assert description(server.get("plain", "team.lnk")) == "member"
 
 
@@ -336,7 +376,321 @@ def leases(path):
         return sum(1 for line in f if "LEASE" in line and line.split()[5].endswith(f":{inode}"))
 
 
-CASES = [each_user_saves, read_only, group_member_on_plain_share, held_links]
+# ---------------------------------------------------------------- through SMB
+
+SMB_USERS = [("the owner", OWNER), ("a group member", MEMBER), ("a user granted Change", CHANGER)]
+BOUND = 10  # seconds: every failure comes sooner (a silent server: the 5 s timeout)
+
+HOLDER = """
+import ctypes, os, sys
+from ctypes import CFUNCTYPE, c_void_p, c_char_p, c_int, c_uint, c_size_t, c_ssize_t
+url, user, password = (a.encode() for a in sys.argv[1:4])
+lib = ctypes.CDLL("libsmbclient.so.0", use_errno=True)
+for name in ("smbc_new_context", "smbc_init_context", "smbc_getFunctionOpen",
+             "smbc_getFunctionWrite", "smbc_getFunctionClose"):
+    getattr(lib, name).restype = c_void_p
+AUTH = CFUNCTYPE(None, c_void_p, c_char_p, c_char_p, c_void_p, c_int, c_void_p, c_int,
+                 c_void_p, c_int)
+@AUTH
+def auth(ctx, server, share, workgroup, wl, u, ul, p, pl):
+    ctypes.memmove(u, user + b"\\0", len(user) + 1)
+    ctypes.memmove(p, password + b"\\0", len(password) + 1)
+ctx = c_void_p(lib.smbc_new_context())
+lib.smbc_setFunctionAuthDataWithContext(ctx, auth)
+lib.smbc_setOptionOpenShareMode(ctx, 2)  # SMBC_SHAREMODE_DENY_WRITE
+assert lib.smbc_init_context(ctx)
+open_ = CFUNCTYPE(c_void_p, c_void_p, c_char_p, c_int, c_uint, use_errno=True)(
+    lib.smbc_getFunctionOpen(ctx))
+write = CFUNCTYPE(c_ssize_t, c_void_p, c_void_p, c_char_p, c_size_t)(lib.smbc_getFunctionWrite(ctx))
+close = CFUNCTYPE(c_int, c_void_p, c_void_p)(lib.smbc_getFunctionClose(ctx))
+f = open_(ctx, url, os.O_RDWR, 0)
+assert f, os.strerror(ctypes.get_errno())
+print("held", flush=True)
+data = sys.stdin.buffer.readline().rstrip(b"\\n")
+assert write(ctx, f, data, len(data)) == len(data) and close(ctx, f) == 0
+print("written", flush=True)
+"""
+
+
+class Holder:
+    """A client that has the file open for writing and shares it only for
+    reading, as a Windows program holding a document does; write() then
+    writes through its handle and closes it."""
+
+    def __init__(self, server, name):
+        self.p = subprocess.Popen([sys.executable, "-c", HOLDER, f"{server.url}/acl/{name}",
+                                   "root", PASSWORD], stdin=subprocess.PIPE,
+                                  stdout=subprocess.PIPE, text=True)
+        assert self.p.stdout.readline().strip() == "held"
+
+    def write(self, data):
+        self.p.stdin.write(data + "\n")
+        self.p.stdin.flush()
+        assert self.p.stdout.readline().strip() == "written"
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.p.kill()
+        self.p.wait()
+
+
+def credentials(server, user, password=PASSWORD, mode=0o600, owner=0):
+    """A credentials file in mount.cifs's format."""
+    path = os.path.join(server.top, f"credentials-{user}-{mode:o}-{owner}-{len(password)}")
+    with open(path, "w") as f:
+        f.write(f"username={user}\npassword = {password}\ndomain=ZELVOTEST\n")
+    os.chown(path, owner, 0)
+    os.chmod(path, mode)
+    return path
+
+
+def smb_tool(server, args, user="root", creds=None, env=None):
+    """The tool, as root, reaching the share as user; its exit code, output
+    and seconds."""
+    env = dict(os.environ, SHORTCUT_SMB_CREDENTIALS=creds or credentials(server, user),
+               **(env or {}))
+    start = time.monotonic()
+    p = subprocess.run([EXE, *args], capture_output=True, text=True, timeout=TIMEOUT, env=env)
+    return p.returncode, p.stdout, time.monotonic() - start
+
+
+def kept(server, name, before):
+    """What Windows sees of the link besides its contents is as before: owner,
+    group and ACL byte for byte, create time, streams; and the server's
+    file is the same inode."""
+    assert server.acl("acl", name) == before["acl"], server.acl("acl", name)
+    info = server.info("acl", name)
+    assert info["create"] == before["info"]["create"], info
+    assert info["streams"] == before["info"]["streams"], info
+    assert server.get("acl", f"{name}:Zone.Identifier") == before["stream"]
+    assert os.stat(os.path.join(server.shares["acl"], name)).st_ino == before["inode"]
+    return info["attributes"]
+
+
+def each_user_through_smb(server):
+    """The owner, a group member and a user an ACL entry lets change the link
+    each Create, Query and Edit it through SMB: the server keeps its file,
+    owner, ACL, create time and stream, and sets the archive bit on each
+    write."""
+    steps = [  # action, arguments, the Description after, whether it writes
+        ("Create", ["/A:C", "/T:C:\\Zelvo\\dial.exe", "/D:made by {who}"], "made by {who}", True),
+        ("Query", ["/A:Q"], "made by {who}", False),
+        ("Edit", ["/A:E", "/D:edited by {who}"], "edited by {who}", True),
+    ]
+    for who, uid in SMB_USERS:
+        name = f"smb-{USERS[uid]}.lnk"
+        windows_link(server, name)
+        before = {"acl": server.acl("acl", name), "info": server.info("acl", name),
+                  "stream": server.get("acl", f"{name}:Zone.Identifier"),
+                  "inode": os.stat(os.path.join(server.shares["acl"], name)).st_ino}
+        for action, args, after, writes in steps:
+            args = [a.format(who=who) for a in args]
+            code, out, _ = smb_tool(server, [f"/F:{server.url}/acl/{name}", *args], USERS[uid])
+            assert code == 0, (who, action, out)
+            assert kept(server, name, before) == ("HA" if writes else "H"), (who, action)
+            assert description(server.get("acl", name)) == after.format(who=who), (who, action)
+            server.client("acl", f'setmode "{name}" -a')
+    return "owner, ACL, create time, stream and inode kept; A set by each write"
+
+
+def map_archive_share(server):
+    """On a share that keeps the archive bit in the owner's execute bit, a
+    save through SMB sets it."""
+    path = os.path.join(server.shares["archive"], "arch.lnk")
+    url = f"{server.url}/archive/arch.lnk"
+    assert smb_tool(server, [f"/F:{url}", "/A:C", "/T:C:\\Zelvo\\dial.exe"])[0] == 0
+    server.client("archive", 'setmode "arch.lnk" -a')
+    assert os.stat(path).st_mode & 0o100 == 0
+    code, out, _ = smb_tool(server, [f"/F:{url}", "/A:E", "/D:archived"])
+    assert code == 0, out
+    assert os.stat(path).st_mode & 0o100, oct(os.stat(path).st_mode)
+    assert "A" in server.info("archive", "arch.lnk")["attributes"]
+
+
+def read_only_through_smb(server):
+    """A read-only link is refused to every user through SMB, and stays as it
+    was."""
+    windows_link(server, "ro-smb.lnk")
+    server.client("acl", 'setmode "ro-smb.lnk" +r')
+    url, before = f"{server.url}/acl/ro-smb.lnk", server.get("acl", "ro-smb.lnk")
+    for who, uid in [("root", 0), *SMB_USERS]:
+        for args in (["/A:E", "/D:x"], ["/A:C", "/T:C:\\x.exe"]):
+            code, out, _ = smb_tool(server, [f"/F:{url}", *args], USERS.get(uid, "root"))
+            assert code == 5, (who, args, code, out)
+    assert server.get("acl", "ro-smb.lnk") == before
+    assert server.info("acl", "ro-smb.lnk")["attributes"] == "RH"
+
+
+def held_deny_write(server):
+    """A client holds the link for writing and shares it only for reading: a
+    save waits the bounded while and gives 32, a Query reads it after that
+    while, and the client's own later write is there."""
+    url = f"{server.url}/acl/busy.lnk"
+    assert smb_tool(server, [f"/F:{url}", "/A:C", "/T:C:\\Zelvo\\dial.exe"])[0] == 0
+    with Holder(server, "busy.lnk") as holder:
+        code, out, seconds = smb_tool(server, [f"/F:{url}", "/A:E", "/D:x"])
+        assert code == 32 and 1.5 < seconds < BOUND, (code, out, seconds)
+        assert smb_tool(server, [f"/F:{url}", "/A:Q"])[0] == 0
+        holder.write("the holder's write")
+    assert server.get("acl", "busy.lnk").startswith(b"the holder's write")
+    return f"32 after {seconds:.2f} s; the holder's write kept"
+
+
+def writer_at_the_same_moment(server):
+    """A client puts its own link while the tool edits: the link is always
+    whole, the client's or the tool's edit, and a save that says success
+    lost no one's change."""
+    with tempfile.TemporaryDirectory() as d:
+        base, theirs = os.path.join(d, "base.lnk"), os.path.join(d, "theirs.lnk")
+        assert tool([f"/F:{base}", "/A:C", "/T:C:\\base.exe", "/D:base"])[0] == 0
+        assert tool([f"/F:{theirs}", "/A:C", "/T:C:\\theirs.exe", "/D:theirs" + "x" * 200])[0] == 0
+        base_bytes, their_bytes = open(base, "rb").read(), open(theirs, "rb").read()
+        creds = credentials(server, "root")
+        env = dict(os.environ, SHORTCUT_SMB_CREDENTIALS=creds)
+        outcomes = set()
+        for n in range(16):
+            server.client("acl", f'put {base} race.lnk')
+            # The edit starts first, the put a little later each round, so
+            # that the two meet at each step of the save.
+            edit = subprocess.Popen([EXE, f"/F:{server.url}/acl/race.lnk", "/A:E", f"/D:tool {n}"],
+                                    stdout=subprocess.PIPE, text=True, env=env)
+            time.sleep(0.02 * (n % 8))
+            put = subprocess.Popen(["smbclient", "-s", server.client_conf, "-p", str(server.port),
+                                    "-U", f"root%{PASSWORD}", "//127.0.0.1/acl", "-c",
+                                    f"put {theirs} race.lnk"], stdout=subprocess.PIPE,
+                                   stderr=subprocess.STDOUT, text=True)
+            edit_out = edit.communicate(timeout=TIMEOUT)[0]
+            put_out = put.communicate(timeout=TIMEOUT)[0]
+            put_ok = put.returncode == 0 and "NT_STATUS" not in put_out
+            assert edit.returncode in (0, 32), edit_out
+            now = server.get("acl", "race.lnk")
+            if now == their_bytes:
+                outcome = "theirs"
+                assert put_ok
+            else:
+                outcome = "tool's edit"
+                report = local_report(now)
+                assert edit.returncode == 0 and report["Description"] == f"tool {n}", report
+                # Over the client's link where its put came first.
+                assert report["TargetPath"] == ("C:\\theirs.exe" if put_ok else "C:\\base.exe")
+            outcomes.add((outcome, edit.returncode, put_ok))
+    return "outcomes (link, tool's code, put succeeded): " + ", ".join(map(str, sorted(outcomes)))
+
+
+def disk_full_mid_save(server):
+    """A save the server refuses halfway (its disk fills up) fails with 112
+    and puts the old link back."""
+    with tempfile.TemporaryDirectory() as d:
+        assert tool([f"/F:{d}/k.lnk", "/A:C", "/T:C:\\Zelvo\\dial.exe"])[0] == 0
+        # A link that fills one page of the file system, and a file that
+        # fills the rest: an edit that makes the link longer needs a page more.
+        subprocess.run([sys.executable, os.path.join(os.path.dirname(__file__), "..", "..",
+                                                     "bench", "make_big_link.py"),
+                        f"{d}/k.lnk", "4080", f"{d}/big.lnk"], check=True,
+                       stdout=subprocess.DEVNULL)
+        with open(f"{d}/fill", "wb") as f:
+            f.write(b"x" * 12288)
+        server.client("tiny", f"put {d}/big.lnk big.lnk; put {d}/fill fill")
+    before = server.get("tiny", "big.lnk")
+    code, out, _ = smb_tool(server, [f"/F:{server.url}/tiny/big.lnk", "/A:E", "/D:" + "d" * 200])
+    assert code == 112, out
+    assert server.get("tiny", "big.lnk") == before
+
+
+def local_report(data):
+    with tempfile.TemporaryDirectory() as d:
+        with open(os.path.join(d, "x.lnk"), "wb") as f:
+            f.write(data)
+        code, out = tool(["/F:x.lnk", "/A:Q"], cwd=d)
+        assert code == 0, out
+        return read_report(out)
+
+
+def silent_server():
+    """A port that accepts connections and never answers."""
+    listener = socket.socket()
+    listener.bind(("127.0.0.1", 0))
+    listener.listen(16)
+    return listener
+
+
+def error_table(server):
+    """Each failure through SMB has its Windows number, within the bound."""
+    windows_link(server, "theirs.lnk")
+    server.acl("acl", "theirs.lnk", "--set", f"ACL:S-1-22-1-{OWNER}:ALLOWED/0x0/FULL")
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        closed = s.getsockname()[1]  # nobody listens on it once closed
+    silent = silent_server()
+    # The library as the loader finds it, hidden under /dev/null for one run.
+    listed = subprocess.run(["ldconfig", "-p"], capture_output=True, text=True).stdout
+    library = os.path.realpath(next(line.split(" => ")[1] for line in listed.splitlines()
+                                    if line.strip().startswith("libsmbclient.so.0 ")))
+    without_library = ["unshare", "--mount", "--propagation", "private", "sh", "-c",
+                       f'mount --bind /dev/null "{library}" && exec "$@"', "without"]
+    u, silent_port = server.url, silent.getsockname()[1]
+    rows = [  # situation, path, arguments, user, password, prefix, code
+        ("sharing violation", f"{u}/acl/busy.lnk", ["/A:E", "/D:x"], "root", PASSWORD, [], 32),
+        ("access denied", f"{u}/acl/theirs.lnk", ["/A:E", "/D:x"], "zchanger", PASSWORD, [], 5),
+        ("no such file", f"{u}/acl/none.lnk", ["/A:Q"], "root", PASSWORD, [], 2),
+        ("no such folder", f"{u}/acl/none/x.lnk", ["/A:C", "/T:x"], "root", PASSWORD, [], 3),
+        ("no such share", f"{u}/none/x.lnk", ["/A:Q"], "root", PASSWORD, [], 67),
+        ("wrong password", f"{u}/acl/busy.lnk", ["/A:Q"], "root", "wrong", [], 1326),
+        ("unknown user", f"{u}/acl/busy.lnk", ["/A:Q"], "nobody-here", PASSWORD, [], 1326),
+        ("server not reachable", f"smb://127.0.0.1:{closed}/acl/x.lnk", ["/A:Q"], "root",
+         PASSWORD, [], 53),
+        ("server not answering", f"smb://127.0.0.1:{silent_port}/acl/x.lnk", ["/A:Q"], "root",
+         PASSWORD, [], 53),
+        ("a name the server refuses", f"{u}/acl/a*b.lnk", ["/A:C", "/T:x"], "root", PASSWORD,
+         [], 123),
+        ("no libsmbclient", f"{u}/acl/busy.lnk", ["/A:Q"], "root", PASSWORD, without_library,
+         126),
+    ]
+    slowest = 0.0
+    assert smb_tool(server, [f"/F:{u}/acl/busy.lnk", "/A:C", "/T:C:\\Zelvo\\dial.exe"])[0] == 0
+    try:
+        with Holder(server, "busy.lnk"):
+            for situation, path, args, user, password, prefix, expected in rows:
+                before = server.get("acl", "theirs.lnk")
+                env = dict(os.environ, SHORTCUT_SMB_CREDENTIALS=credentials(server, user, password))
+                start = time.monotonic()
+                p = subprocess.run([*prefix, EXE, f"/F:{path}", *args], capture_output=True,
+                                   text=True, timeout=TIMEOUT, env=env)
+                seconds = time.monotonic() - start
+                assert p.returncode == expected & 0xFF and \
+                    f"System error {expected} has" in p.stdout, (situation, p.returncode, p.stdout)
+                assert password not in p.stdout + p.stderr and p.stderr == "", situation
+                assert seconds < BOUND, (situation, seconds)
+                assert server.get("acl", "theirs.lnk") == before, situation
+                slowest = max(slowest, seconds)
+    finally:
+        silent.close()
+    return f"{len(rows)} rows, the slowest in {slowest:.2f} s"
+
+
+def credentials_file(server):
+    """The credentials file is used only where no one else may read or change
+    it, as ssh asks of a key; it names the user, and its password never
+    shows, not even in the trace."""
+    url = f"{server.url}/acl/cred.lnk"
+    rows = [  # mode, owner, code
+        (0o600, 0, 0), (0o400, 0, 0), (0o640, 0, 10), (0o604, 0, 10), (0o620, 0, 10),
+        (0o600, OWNER, 10),
+    ]
+    for mode, owner, expected in rows:
+        creds = credentials(server, "root", mode=mode, owner=owner)
+        code, out, _ = smb_tool(server, [f"/F:{url}", "/A:C", "/T:x", "/TraceOut"], creds=creds)
+        assert code == expected, (oct(mode), owner, out)
+        assert PASSWORD not in out
+    missing = os.path.join(server.top, "no-such-credentials")
+    assert smb_tool(server, [f"/F:{url}", "/A:Q"], creds=missing)[0] == 10
+
+
+CASES = [each_user_saves, read_only, group_member_on_plain_share, held_links,
+         each_user_through_smb, map_archive_share, read_only_through_smb, held_deny_write,
+         writer_at_the_same_moment, disk_full_mid_save, error_table, credentials_file]
 
 
 def main():
@@ -346,8 +700,10 @@ def main():
     ap.add_argument("--shim", required=True)
     args = ap.parse_args()
     EXE, SHIM = os.path.abspath(args.exe), os.path.abspath(args.shim)
-    missing = [p for p in ("smbd", "smbclient", "smbcacls", "smbpasswd", "smbtorture")
+    missing = [p for p in ("smbd", "smbclient", "smbcacls", "smbpasswd", "smbtorture", "unshare")
                if shutil.which(p) is None]
+    if ctypes.util.find_library("smbclient") is None:
+        missing.append("libsmbclient")
     if os.geteuid() != 0 or missing:
         print("SKIP the Samba test: " + ("it needs root" if os.geteuid() != 0 else
                                          "missing " + ", ".join(missing)))

@@ -1,0 +1,104 @@
+// What the library's failures mean, as Win32 error numbers.
+//
+// The library reports an SMB failure as an errno (Samba's
+// map_errno_from_nt_status).  Against Samba 4.17 its open gives EBUSY for a
+// sharing violation, ECONNREFUSED for a server that refuses the connection
+// and EACCES for a read-only file; but a wrong password is EACCES as well,
+// and a missing share, folder and file are all ENOENT.  Those are told
+// apart by a second request that needs only one part (link_io.cpp), whose
+// failure ProbeError reads.
+#include <cerrno>
+
+#include "smb_internal.h"
+
+namespace portable::smb {
+namespace {
+
+struct ErrnoMapping {
+  int Errno;
+  DWORD Win32;
+  bool Alike;  // the library gives it for several causes: ask again (Explain)
+};
+
+// A failure not here is ERROR_GEN_FAILURE.
+constexpr ErrnoMapping kErrnoMappings[] = {
+    {EBUSY, ERROR_SHARING_VIOLATION, false},  // NT_STATUS_SHARING_VIOLATION
+    {EACCES, ERROR_ACCESS_DENIED, true},      // also a wrong password
+    {EPERM, ERROR_ACCESS_DENIED, true},
+    {EISDIR, ERROR_ACCESS_DENIED, false},     // a folder of that name, as Windows answers
+    {EROFS, ERROR_ACCESS_DENIED, false},      // a read-only share
+    {ENOENT, ERROR_FILE_NOT_FOUND, true},     // also no share, or no folder
+    {ENOTDIR, ERROR_PATH_NOT_FOUND, true},
+    {EINVAL, ERROR_INVALID_NAME, true},       // also a server name that resolves to nothing
+    {ECONNREFUSED, ERROR_BAD_NETPATH, false},
+    {EHOSTUNREACH, ERROR_BAD_NETPATH, false},
+    {ENETUNREACH, ERROR_BAD_NETPATH, false},
+    {EHOSTDOWN, ERROR_BAD_NETPATH, false},
+    {ETIMEDOUT, ERROR_BAD_NETPATH, false},    // a server that does not answer
+    {ENETDOWN, ERROR_BAD_NETPATH, false},
+    {ECONNRESET, ERROR_UNEXP_NET_ERR, false},
+    {ECONNABORTED, ERROR_UNEXP_NET_ERR, false},
+    {EPIPE, ERROR_UNEXP_NET_ERR, false},
+    {ENOTCONN, ERROR_UNEXP_NET_ERR, false},
+    {EIO, ERROR_UNEXP_NET_ERR, false},
+    {ENOSPC, ERROR_DISK_FULL, false},
+    {EDQUOT, ERROR_DISK_QUOTA_EXCEEDED, false},
+    {EFBIG, ERROR_FILE_TOO_LARGE, false},
+    {ENAMETOOLONG, ERROR_FILENAME_EXCED_RANGE, false},
+    {ENOMEM, ERROR_NOT_ENOUGH_MEMORY, false},
+    {EEXIST, ERROR_ALREADY_EXISTS, false},
+    {ENOTSUP, ERROR_NOT_SUPPORTED, false},
+    {ENOTEMPTY, ERROR_DIR_NOT_EMPTY, false},
+};
+
+const ErrnoMapping* Find(int error) {
+  for (const ErrnoMapping& m : kErrnoMappings)
+    if (m.Errno == error) return &m;
+  return nullptr;
+}
+
+struct ProbeMapping {
+  Probe Part;
+  int Errno;
+  DWORD Win32;
+};
+
+// What it means when a request that needs only one part fails.  The
+// server's list of shares needs only the logon; the share's folder only the
+// share; the link's folder only that folder.
+constexpr ProbeMapping kProbeMappings[] = {
+    {Probe::Logon, EACCES, ERROR_LOGON_FAILURE},
+    {Probe::Logon, EPERM, ERROR_LOGON_FAILURE},
+    {Probe::Logon, ENOENT, ERROR_BAD_NETPATH},  // a name that resolves to no server
+    {Probe::Logon, EINVAL, ERROR_BAD_NETPATH},
+    {Probe::Share, ENOENT, ERROR_BAD_NET_NAME},
+    {Probe::Share, ENODEV, ERROR_BAD_NET_NAME},  // a printer's queue, or the like
+    {Probe::Share, EACCES, ERROR_ACCESS_DENIED},
+    {Probe::Share, EPERM, ERROR_ACCESS_DENIED},
+    {Probe::Folder, ENOENT, ERROR_PATH_NOT_FOUND},
+    {Probe::Folder, ENOTDIR, ERROR_PATH_NOT_FOUND},
+    {Probe::Folder, EACCES, ERROR_ACCESS_DENIED},
+    {Probe::Folder, EPERM, ERROR_ACCESS_DENIED},
+};
+
+}  // namespace
+
+DWORD Win32FromErrno(int error) {
+  const ErrnoMapping* m = Find(error);
+  return m != nullptr ? m->Win32 : ERROR_GEN_FAILURE;
+}
+
+bool SaidAlike(int error) {
+  const ErrnoMapping* m = Find(error);
+  return m != nullptr && m->Alike;
+}
+
+DWORD ProbeError(Probe probe, int error) {
+  for (const ProbeMapping& m : kProbeMappings)
+    if (m.Part == probe && m.Errno == error) return m.Win32;
+  // Any other failure of a probe is the network's, or the server's.
+  const DWORD mapped = Win32FromErrno(error);
+  return mapped == ERROR_BAD_NETPATH || mapped == ERROR_UNEXP_NET_ERR ? mapped : 0;
+}
+
+}  // namespace portable::smb

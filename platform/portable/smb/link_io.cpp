@@ -1,0 +1,258 @@
+// Reading and saving a link on a share through the library.
+//
+// A read opens the file denying others write access, so that it never reads
+// a link a client is halfway through writing: it waits, within the bound,
+// for such a writer to finish, and after the bound reads what is there,
+// sharing the file with everyone.  It reads the file whole and closes it.  A save opens the file on the server for writing and denies others
+// write access while it holds it (as Windows' own saves do), so that nobody
+// writes into it meanwhile and a client that holds it so itself refuses the
+// save; checks that it still holds what was read; writes the new contents
+// over the old, from the start, and cuts the file to their size.  The file
+// stays the server's own: its ID, owner, ACL, streams and create time, and
+// the server marks it changed (the archive bit) its own way.
+#include <fcntl.h>
+#include <time.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "files.h"
+#include "smb_internal.h"
+
+namespace portable::smb {
+namespace {
+
+// What one request may take before the server counts as not answering.
+constexpr int kTimeoutMs = 5000;
+// How long a read or save waits between tries at a file someone holds; all
+// the tries of one run stay within the patience of a local save.
+constexpr long kRetryMs = 25;
+
+Credentials credentials;
+SMBCCTX* context = nullptr;
+const Library* lib = nullptr;
+
+// What the last read gave, under its name, for a save over it; and the
+// file's contents as the save finds them.
+char readName[kMaxUrl];
+uint8_t readData[kMaxLinkFileSize];
+std::size_t readSize = 0;
+uint8_t foundData[kMaxLinkFileSize];
+// The path at hand, taken apart (too large for the stack of every caller).
+SharePath sharePath;
+
+void GiveCredentials(SMBCCTX*, const char*, const char*, char* workgroup, int workgroupLength,
+                     char* user, int userLength, char* password, int passwordLength) {
+  auto copy = [](const char* from, char* to, int capacity) {
+    if (to == nullptr || capacity <= 0) return;
+    std::strncpy(to, from, static_cast<std::size_t>(capacity) - 1);
+    to[capacity - 1] = '\0';
+  };
+  if (credentials.FromFile) {
+    copy(credentials.User, user, userLength);
+    copy(credentials.Password, password, passwordLength);
+    if (credentials.Domain[0] != '\0') copy(credentials.Domain, workgroup, workgroupLength);
+  } else if (!credentials.Kerberos) {
+    copy("guest", user, userLength);
+    copy("", password, passwordLength);
+  }
+}
+
+// The library and one context for the run: its connection serves the read
+// and the save of an Edit alike.
+DWORD Connect() {
+  if (context != nullptr) return ERROR_SUCCESS;
+  lib = OpenLibrary();
+  if (lib == nullptr) return ERROR_MOD_NOT_FOUND;
+  DWORD error = FindCredentials(&credentials);
+  if (error != ERROR_SUCCESS) return error;
+  SMBCCTX* c = lib->smbc_new_context();
+  if (c == nullptr) return ERROR_NOT_ENOUGH_MEMORY;
+  lib->smbc_setDebug(c, 0);
+  lib->smbc_setTimeout(c, kTimeoutMs);
+  lib->smbc_setOptionUseKerberos(c, credentials.Kerberos);
+  lib->smbc_setOptionFallbackAfterKerberos(c, 1);
+  lib->smbc_setOptionUseCCache(c, 1);
+  // With a user named, a refused password is the answer, not a guest's
+  // session in its place.
+  lib->smbc_setOptionNoAutoAnonymousLogin(c, credentials.FromFile || credentials.Kerberos);
+  lib->smbc_setFunctionAuthDataWithContext(c, GiveCredentials);
+  if (lib->smbc_init_context(c) == nullptr) {
+    (void)lib->smbc_free_context(c, 0);
+    return ERROR_GEN_FAILURE;
+  }
+  context = c;
+  // The run's reads and its save wait for others no longer than a local
+  // save does, all together.
+  StartPatience();
+  return ERROR_SUCCESS;
+}
+
+bool Probed(const char* url, int* error) {
+  SMBCFILE* dir = lib->smbc_getFunctionOpendir(context)(context, url);
+  if (dir == nullptr) {
+    *error = errno;
+    return false;
+  }
+  (void)lib->smbc_getFunctionClosedir(context)(context, dir);
+  return true;
+}
+
+// What the failure of a request on the file with errno error means.  A
+// failure the library reports alike for several causes is told apart by
+// asking for less: the logon alone (the server's list of shares), then the
+// share, then the folder.
+DWORD Explain(const SharePath& path, int error) {
+  const DWORD first = Win32FromErrno(error);
+  if (!SaidAlike(error)) return first;
+  struct Step {
+    Probe Part;
+    UrlPart Url;
+  };
+  const Step steps[] = {{Probe::Logon, UrlPart::Server}, {Probe::Share, UrlPart::Share},
+                        {Probe::Folder, UrlPart::Folder}};
+  for (const Step& step : steps) {
+    if (step.Part == Probe::Folder && path.Folder[0] == '\0') break;
+    char url[kMaxUrl];
+    int probeError = 0;
+    if (!MakeUrl(path, step.Url, url) || Probed(url, &probeError)) continue;
+    const DWORD meaning = ProbeError(step.Part, probeError);
+    if (meaning != 0) return meaning;
+  }
+  return first;
+}
+
+void Pause() {
+  const struct timespec pause = {0, kRetryMs * 1000 * 1000};
+  (void)nanosleep(&pause, nullptr);
+}
+
+// Opens the file with the share mode, trying again while someone holds it
+// and the run may still wait.  nullptr with errno set where it fails.
+SMBCFILE* OpenFile(const char* url, int flags, smbc_share_mode mode) {
+  lib->smbc_setOptionOpenShareMode(context, mode);
+  for (;;) {
+    SMBCFILE* file = lib->smbc_getFunctionOpen(context)(context, url, flags, 0666);
+    if (file != nullptr || errno != EBUSY) return file;
+    if (!Patient()) {
+      errno = EBUSY;
+      return nullptr;
+    }
+    Pause();
+  }
+}
+
+// Reads the open file from where it stands to its end.  0, or an errno:
+// EFBIG where it does not fit.
+int ReadAll(SMBCFILE* file, uint8_t* buffer, std::size_t capacity, std::size_t* size) {
+  const ReadFn read = lib->smbc_getFunctionRead(context);
+  std::size_t used = 0;
+  for (;;) {
+    // One byte more than fits tells a file too large from one that fills
+    // the buffer.
+    uint8_t spare;
+    const bool full = used == capacity;
+    const ssize_t got = full ? read(context, file, &spare, 1)
+                             : read(context, file, buffer + used, capacity - used);
+    if (got < 0) return errno != 0 ? errno : EIO;
+    if (got == 0) break;
+    if (full) return EFBIG;
+    used += static_cast<std::size_t>(got);
+  }
+  *size = used;
+  return 0;
+}
+
+// Puts data in the open file from its start and cuts it to their size.
+// 0 or an errno.
+int WriteAll(SMBCFILE* file, const uint8_t* data, std::size_t size) {
+  if (lib->smbc_getFunctionLseek(context)(context, file, 0, SEEK_SET) != 0)
+    return errno != 0 ? errno : EIO;
+  const WriteFn write = lib->smbc_getFunctionWrite(context);
+  std::size_t done = 0;
+  while (done < size) {
+    const ssize_t put = write(context, file, data + done, size - done);
+    if (put <= 0) return put < 0 && errno != 0 ? errno : EIO;
+    done += static_cast<std::size_t>(put);
+  }
+  if (lib->smbc_getFunctionFtruncate(context)(context, file, static_cast<off_t>(size)) != 0)
+    return errno != 0 ? errno : EIO;
+  return 0;
+}
+
+DWORD Begin(const char* name, SharePath* path, char (&url)[kMaxUrl]) {
+  DWORD error = ParseSharePath(name, path);
+  if (error != ERROR_SUCCESS) return error;
+  if (!MakeUrl(*path, UrlPart::File, url)) return ERROR_FILENAME_EXCED_RANGE;
+  return Connect();
+}
+
+}  // namespace
+
+DWORD ReadLink(const char* name, uint8_t* buffer, std::size_t capacity, std::size_t* size) {
+  SharePath& path = sharePath;
+  char url[kMaxUrl];
+  readName[0] = '\0';
+  DWORD error = Begin(name, &path, url);
+  if (error != ERROR_SUCCESS) return error;
+  SMBCFILE* file = OpenFile(url, O_RDONLY, SMBC_SHAREMODE_DENY_WRITE);
+  if (file == nullptr && errno == EBUSY) {
+    // Still held for writing: read it as Windows' own Load would, sharing it.
+    lib->smbc_setOptionOpenShareMode(context, SMBC_SHAREMODE_DENY_NONE);
+    file = lib->smbc_getFunctionOpen(context)(context, url, O_RDONLY, 0);
+  }
+  if (file == nullptr) return Explain(path, errno);
+  const int readError = ReadAll(file, buffer, capacity, size);
+  const int closed = lib->smbc_getFunctionClose(context)(context, file);
+  if (readError != 0) return Win32FromErrno(readError);
+  if (closed != 0) return Win32FromErrno(errno);
+  if (*size > sizeof readData) return ERROR_FILE_TOO_LARGE;
+  std::memcpy(readData, buffer, *size);
+  readSize = *size;
+  std::strcpy(readName, url);
+  return ERROR_SUCCESS;
+}
+
+DWORD SaveLink(const char* name, const uint8_t* data, std::size_t size, bool overRead) {
+  SharePath& path = sharePath;
+  char url[kMaxUrl];
+  DWORD error = Begin(name, &path, url);
+  if (error != ERROR_SUCCESS) return error;
+  overRead = overRead && std::strcmp(url, readName) == 0;
+  // Over what was read, the file must still be there; a new link may be
+  // made.  Either way an existing file is written over, never replaced.
+  SMBCFILE* file =
+      OpenFile(url, O_RDWR | (overRead ? 0 : O_CREAT), SMBC_SHAREMODE_DENY_WRITE);
+  if (file == nullptr) {
+    const int openError = errno;
+    return overRead && openError == ENOENT ? ERROR_SHARING_VIOLATION : Explain(path, openError);
+  }
+  const CloseFn close = lib->smbc_getFunctionClose(context);
+  std::size_t found = 0;
+  int failure = 0;
+  if (overRead) {
+    failure = ReadAll(file, foundData, sizeof foundData, &found);
+    if (failure == EFBIG || (failure == 0 && (found != readSize ||
+                                              std::memcmp(foundData, readData, found) != 0))) {
+      // Another client saved it since it was read: its change stays.
+      (void)close(context, file);
+      return ERROR_SHARING_VIOLATION;
+    }
+  }
+  if (failure == 0) {
+    failure = WriteAll(file, data, size);
+    // Put back what was there, as far as the server lets us.
+    if (failure != 0 && overRead) (void)WriteAll(file, foundData, found);
+  }
+  const int closeFailure = close(context, file) != 0 ? errno : 0;
+  if (failure != 0) return Win32FromErrno(failure);
+  if (closeFailure != 0) return Win32FromErrno(closeFailure);
+  if (size <= sizeof readData) {
+    std::memcpy(readData, data, size);
+    readSize = size;
+    std::strcpy(readName, url);
+  }
+  return ERROR_SUCCESS;
+}
+
+}  // namespace portable::smb

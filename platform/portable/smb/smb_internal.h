@@ -1,0 +1,135 @@
+// What the parts of the SMB code share: the path forms, Samba's client
+// library as loaded, the credentials and the error table.
+#pragma once
+
+#include <sys/stat.h>
+#include <sys/types.h>
+
+#include <cstddef>
+
+#include "smb.h"
+
+namespace portable::smb {
+
+// ---------------------------------------------------------------- paths
+// (share_path.cpp)
+
+inline constexpr std::size_t kMaxServer = 256;
+inline constexpr std::size_t kMaxComponent = 256;
+inline constexpr std::size_t kMaxFolder = 4096;
+// The longest URL: every byte of the path may take three.
+inline constexpr std::size_t kMaxUrl = 3 * (kMaxServer + kMaxComponent * 2 + kMaxFolder) + 32;
+
+// A share path taken apart, each part as the server names it (UTF-8,
+// without escapes).  Folder holds the components between the share and the
+// name joined by '/', or nothing.
+struct SharePath {
+  char Server[kMaxServer];
+  unsigned Port = 0;  // 0: the library's own choice (445, then 139)
+  char Share[kMaxComponent];
+  char Folder[kMaxFolder];
+  char Name[kMaxComponent];
+};
+
+// Takes a share path apart: 0, or ERROR_INVALID_NAME where it names no
+// file on a share (no share or name, a bad server name or port, user
+// details or options in a URL).
+DWORD ParseSharePath(const char* name, SharePath* path);
+
+// The URL of a part of a share path for the library: the server (its list
+// of shares), the share, the folder or the file.  False where it would not
+// fit.
+enum class UrlPart { Server, Share, Folder, File };
+bool MakeUrl(const SharePath& path, UrlPart part, char (&url)[kMaxUrl]);
+
+// ---------------------------------------------------------------- the library
+// (library.cpp)
+
+// Samba's client library, declared here as far as it is used
+// (libsmbclient.h): the program is not linked with it.
+struct SMBCCTX;
+struct SMBCFILE;
+using smbc_bool = int;
+enum smbc_share_mode { SMBC_SHAREMODE_DENY_WRITE = 2, SMBC_SHAREMODE_DENY_NONE = 4 };
+using AuthFn = void (*)(SMBCCTX* c, const char* server, const char* share, char* workgroup,
+                        int workgroupLength, char* user, int userLength, char* password,
+                        int passwordLength);
+using OpenFn = SMBCFILE* (*)(SMBCCTX* c, const char* url, int flags, mode_t mode);
+using ReadFn = ssize_t (*)(SMBCCTX* c, SMBCFILE* file, void* buffer, std::size_t count);
+using WriteFn = ssize_t (*)(SMBCCTX* c, SMBCFILE* file, const void* buffer, std::size_t count);
+using LseekFn = off_t (*)(SMBCCTX* c, SMBCFILE* file, off_t offset, int whence);
+using FtruncateFn = int (*)(SMBCCTX* c, SMBCFILE* file, off_t size);
+using CloseFn = int (*)(SMBCCTX* c, SMBCFILE* file);
+using OpendirFn = SMBCFILE* (*)(SMBCCTX* c, const char* url);
+
+struct Library {
+  SMBCCTX* (*smbc_new_context)();
+  SMBCCTX* (*smbc_init_context)(SMBCCTX* c);
+  int (*smbc_free_context)(SMBCCTX* c, int shutdown);
+  void (*smbc_setDebug)(SMBCCTX* c, int level);
+  void (*smbc_setTimeout)(SMBCCTX* c, int milliseconds);
+  void (*smbc_setOptionOpenShareMode)(SMBCCTX* c, smbc_share_mode mode);
+  void (*smbc_setOptionUseKerberos)(SMBCCTX* c, smbc_bool b);
+  void (*smbc_setOptionFallbackAfterKerberos)(SMBCCTX* c, smbc_bool b);
+  void (*smbc_setOptionUseCCache)(SMBCCTX* c, smbc_bool b);
+  void (*smbc_setOptionNoAutoAnonymousLogin)(SMBCCTX* c, smbc_bool b);
+  void (*smbc_setFunctionAuthDataWithContext)(SMBCCTX* c, AuthFn fn);
+  OpenFn (*smbc_getFunctionOpen)(SMBCCTX* c);
+  ReadFn (*smbc_getFunctionRead)(SMBCCTX* c);
+  WriteFn (*smbc_getFunctionWrite)(SMBCCTX* c);
+  LseekFn (*smbc_getFunctionLseek)(SMBCCTX* c);
+  FtruncateFn (*smbc_getFunctionFtruncate)(SMBCCTX* c);
+  CloseFn (*smbc_getFunctionClose)(SMBCCTX* c);
+  OpendirFn (*smbc_getFunctionOpendir)(SMBCCTX* c);
+  CloseFn (*smbc_getFunctionClosedir)(SMBCCTX* c);
+};
+
+// The library, loaded the first time it is asked for; nullptr where it is
+// not installed (or lacks a function used here).
+const Library* OpenLibrary();
+
+// ---------------------------------------------------------------- credentials
+// (credentials.cpp)
+
+// Who connects: a Kerberos ticket where there is one, else the user of the
+// file SHORTCUT_SMB_CREDENTIALS names, else a guest.
+struct Credentials {
+  bool Kerberos = false;
+  bool FromFile = false;
+  char User[256] = {};
+  char Password[256] = {};
+  char Domain[256] = {};
+};
+
+// Fills *credentials: 0, or ERROR_BAD_ENVIRONMENT where the file that
+// SHORTCUT_SMB_CREDENTIALS names cannot be used: missing, not a regular
+// file, not this user's, readable or writable by others, or without a user
+// name.
+DWORD FindCredentials(Credentials* credentials);
+
+// The file's text in mount.cifs's credentials= format (which smbclient -A
+// reads too): false where a line is not key=value of a known key.
+bool ParseCredentials(const char* text, std::size_t size, Credentials* credentials);
+
+// Clears the password from memory.
+void ForgetPassword(Credentials* credentials);
+
+// ---------------------------------------------------------------- errors
+// (errors.cpp)
+
+// What an errno of the library says, as a Win32 error number; a failure not
+// in the table is ERROR_GEN_FAILURE, never a refusal of access.
+DWORD Win32FromErrno(int error);
+
+// Whether the library gives error for failures of several parts, which a
+// second request tells apart (ProbeError).
+bool SaidAlike(int error);
+
+// Which part of a share path a second request reached, to tell apart
+// failures that the library reports alike.
+enum class Probe { Logon, Share, Folder };
+// What the failure of a probe with errno error means, or 0 where the probe's
+// failure says nothing more than the first.
+DWORD ProbeError(Probe probe, int error);
+
+}  // namespace portable::smb
