@@ -56,7 +56,7 @@ struct HeldFile {
 // socket or file of /proc or /sys ERROR_BAD_FILE_TYPE (found without
 // waiting on it), a symbolic link that names what its owner does not own,
 // or one out of a shared sticky folder that neither this user nor the
-// folder's owner made, ERROR_ACCESS_DENIED (files.h and file_names.cpp).
+// folder's owner made, ERROR_ACCESS_DENIED (files/files.h and files/resolve.cpp).
 // On success *held (when given) holds the file that was read.
 DWORD ReadWholeFile(const char* path, uint8_t* buffer, std::size_t capacity,
                     std::size_t* size, HeldFile* held = nullptr);

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <vector>
 
-#include "files.h"
+#include "files/files.h"
 
 namespace {
 

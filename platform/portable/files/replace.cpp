@@ -203,12 +203,6 @@ DWORD MakeNamed(int folder, mode_t mode, const Filler& fill, const char* suffix,
 
 }  // namespace
 
-DWORD SyncFolder(int folder) {
-  // A file system that cannot flush a folder says EINVAL; the rename stands.
-  if (fsync(folder) != 0 && errno != EINVAL) return LastError();
-  return ERROR_SUCCESS;
-}
-
 DWORD MakeWholeFile(int folder, mode_t mode, const Filler& fill, const char* suffix,
                     char (&name)[32], int* made) {
   if (!unnamedFiles) return MakeNamed(folder, mode, fill, suffix, name, made);

@@ -37,11 +37,11 @@ DWORD KindError(mode_t mode);
 bool RandomName(char (&name)[32], const char* suffix);
 // Whether the entry name of folder is the file.
 bool Names(int folder, const char* name, const struct stat& file);
-// Flushes the folder's entries.  (file_replace.cpp)
+// Flushes the folder's entries.  (descriptors.cpp)
 DWORD SyncFolder(int folder);
 
 // ---------------------------------------------------------------- patience
-// (file_patience.cpp)
+// (wait.cpp)
 
 // What one read, or one save, spends in all on others: waiting for a
 // folder's lock that another program holds, for a file someone holds, and
@@ -81,7 +81,7 @@ class FolderTurn {
 };
 
 // ---------------------------------------------------------------- names
-// (file_names.cpp)
+// (resolve.cpp)
 
 // A name resolved: the folder that holds its last component (opened to be
 // read), that component, and what it is, when it exists.
@@ -102,7 +102,7 @@ DWORD FindPlace(const char* path, Place* place);
 DWORD OpenFound(const Place& place, bool forReading, int* fd);
 
 // ---------------------------------------------------------------- rights
-// (file_rights.cpp)
+// (rights.cpp)
 
 // What a save replaces: the folder entry and, when there is one, the file
 // it holds (open), what that file is now, and what it was when it was read.
@@ -126,7 +126,7 @@ DWORD OpenForWriting(const Target& target, int* fd);
 
 
 // ---------------------------------------------------------------- identity
-// (file_identity.cpp)
+// (identity.cpp)
 
 // What KeepIdentity answers where this user cannot give the new file all
 // the old one has: the save keeps the file instead.
@@ -145,7 +145,7 @@ ssize_t GetAttribute(int fd, const char* name, void* value, std::size_t size);
 DWORD MarkArchive(int fd);
 
 // ---------------------------------------------------------------- DOS attributes
-// (dos_attributes.cpp)
+// (dos_record.cpp)
 
 inline constexpr uint32_t kDosReadOnly = 0x01;  // FILE_ATTRIBUTE_READONLY
 inline constexpr uint32_t kDosArchive = 0x20;   // FILE_ATTRIBUTE_ARCHIVE
@@ -162,7 +162,7 @@ std::size_t AddDosAttributes(const uint8_t* data, std::size_t size, uint32_t add
                              std::size_t capacity);
 
 // ---------------------------------------------------------------- replacement
-// (file_replace.cpp)
+// (replace.cpp)
 
 // Fills a new file, open for writing, and flushes it: Fill(fd, Context)
 // gives 0 or an error.
@@ -186,13 +186,13 @@ DWORD MakeWholeFile(int folder, mode_t mode, const Filler& fill, const char* suf
 DWORD WriteNew(const Target& target, const uint8_t* data, std::size_t size, int* made);
 
 // ---------------------------------------------------------------- rewriting
-// (file_rewrite.cpp)
+// (rewrite.cpp)
 
 // Whether a save must keep the file itself rather than put a new one in its
 // place: a new file of this user's could not take everything the old one
 // has.  A user who is not root cannot give it another owner, nor set every
 // attribute, nor even see every one (trusted.*); nor can anyone give a new
-// file the old one's other hard links.  (In file_replace.cpp, beside the
+// file the old one's other hard links.  (In replace.cpp, beside the
 // way tests may set.)
 bool KeepsFile(const Target& target);
 

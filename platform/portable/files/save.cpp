@@ -1,8 +1,8 @@
 // Saves: the name resolved (or the file a read held), the checks of who
 // may replace it, and the new contents put in its place: in a new file
-// that takes the old one's place (file_replace.cpp) where a new file can
+// that takes the old one's place (replace.cpp) where a new file can
 // take everything the old one has, else in the old file itself
-// (file_rewrite.cpp).
+// (rewrite.cpp).
 #include <unistd.h>
 
 #include <cstring>

@@ -24,7 +24,6 @@
 //     stands for; one whose file has no name any more leads nowhere.
 #include <fcntl.h>
 #include <linux/magic.h>
-#include <sys/random.h>
 #include <sys/vfs.h>
 #include <unistd.h>
 
@@ -139,34 +138,6 @@ DWORD ProcLinkFile(int folder, const char* name, struct stat* file) {
 }
 
 }  // namespace
-
-DWORD KindError(mode_t mode) {
-  if (S_ISREG(mode)) return ERROR_SUCCESS;
-  if (S_ISDIR(mode)) return ERROR_ACCESS_DENIED;
-  return ERROR_BAD_FILE_TYPE;
-}
-
-bool SameFile(const struct stat& a, const struct stat& b) {
-  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
-}
-
-void Close(int* fd) {
-  if (*fd >= 0) close(*fd);
-  *fd = -1;
-}
-
-bool RandomName(char (&name)[32], const char* suffix) {
-  uint64_t value = 0;
-  if (getrandom(&value, sizeof value, 0) != static_cast<ssize_t>(sizeof value)) return false;
-  std::snprintf(name, sizeof name, ".lnk-%016llx%s", static_cast<unsigned long long>(value),
-                suffix);
-  return true;
-}
-
-bool Names(int folder, const char* name, const struct stat& file) {
-  struct stat entry;
-  return fstatat(folder, name, &entry, AT_SYMLINK_NOFOLLOW) == 0 && SameFile(entry, file);
-}
 
 // Resolves path to the folder of its last component and that component's
 // name, following symbolic links on the way and at the end.
