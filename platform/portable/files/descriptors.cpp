@@ -38,10 +38,18 @@ bool Names(int folder, const char* name, const struct stat& file) {
   return fstatat(folder, name, &entry, AT_SYMLINK_NOFOLLOW) == 0 && SameFile(entry, file);
 }
 
+int OpenFolderToRead(int folder) {
+  return openat(folder, ".", O_RDONLY | O_DIRECTORY | O_NOCTTY | O_CLOEXEC);
+}
+
 DWORD SyncFolder(int folder) {
+  const int readable = OpenFolderToRead(folder);
+  if (readable < 0) return errno == EACCES ? ERROR_SUCCESS : LastError();
   // A file system that cannot flush a folder says EINVAL; the rename stands.
-  if (fsync(folder) != 0 && errno != EINVAL) return LastError();
-  return ERROR_SUCCESS;
+  const bool flushed = fsync(readable) == 0 || errno == EINVAL;
+  const DWORD error = flushed ? ERROR_SUCCESS : LastError();
+  close(readable);
+  return error;
 }
 
 }  // namespace portable

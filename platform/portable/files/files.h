@@ -37,8 +37,12 @@ DWORD KindError(mode_t mode);
 bool RandomName(char (&name)[32], const char* suffix);
 // Whether the entry name of folder is the file.
 bool Names(int folder, const char* name, const struct stat& file);
-// Flushes the folder's entries.  (descriptors.cpp)
+// Flushes the folder's entries.  The folder may be held by O_PATH: it is
+// opened to be read for the flush, and one this user may not read is not
+// flushed, as on a file system that cannot flush folders.  (descriptors.cpp)
 DWORD SyncFolder(int folder);
+// The folder, open to be read, or -1 where this user may not read it.
+int OpenFolderToRead(int folder);
 
 // ---------------------------------------------------------------- patience
 // (wait.cpp)
@@ -68,7 +72,9 @@ int OpenWaiting(int folder, const char* name, int flags);
 // of this tool take turns.  A save holds it for an instant, so a lock not
 // had at once is tried again a millisecond later, while the run may still
 // wait: a lock held longer is another program's, perhaps another user's,
-// and the save goes on without it, as where the file system has no locks.
+// and the save goes on without it, as where the file system has no locks,
+// or where this user may not read the folder (a lock needs a folder open
+// to be read).
 class FolderTurn {
  public:
   explicit FolderTurn(int folder);
@@ -83,8 +89,9 @@ class FolderTurn {
 // ---------------------------------------------------------------- names
 // (resolve.cpp)
 
-// A name resolved: the folder that holds its last component (opened to be
-// read), that component, and what it is, when it exists.
+// A name resolved: the folder that holds its last component (held by
+// O_PATH: it need not be readable), that component, and what it is, when
+// it exists.
 struct Place {
   int Folder = -1;
   char Name[kMaxNameLength + 1];
@@ -93,8 +100,16 @@ struct Place {
 };
 
 // Resolves path to the folder of its last component and that component's
-// name, following symbolic links on the way and at the end.
+// name, one component at a time, following symbolic links on the way and
+// at the end under the rules of resolve.cpp.
 DWORD FindPlace(const char* path, Place* place);
+
+// Why an entry of folder with more than one name may not be used from
+// there, or 0: ERROR_NOT_SUPPORTED unless the folder is written by its
+// owner alone and that owner is this user, root, or the entry's owner.
+// The same rule for files and symbolic links, whatever the system's
+// protected_hardlinks says.
+DWORD OtherNamesError(int folder, const struct stat& entry);
 
 // Opens the entry that place found, as a regular file that is still what
 // was found.  For reading where the file allows it, else only to refer to

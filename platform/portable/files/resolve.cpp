@@ -137,135 +137,164 @@ DWORD ProcLinkFile(int folder, const char* name, struct stat* file) {
   return file->st_nlink == 0 ? ERROR_FILE_NOT_FOUND : ERROR_SUCCESS;
 }
 
+
+// A resolution under way, as systemd's chase walks a name: the folder
+// reached so far (held by O_PATH, so that a folder this user may pass but
+// not list is passed), what is left to resolve, and what the links on the
+// way still owe.
+struct Walk {
+  int Folder = -1;
+  char Pending[PATH_MAX];  // what is left to resolve
+  char* At = nullptr;      // where in Pending the next component starts
+  Debts Owing;
+  int Hops = 0;
+  struct stat Expected = {};  // the file a link of /proc stands for
+  bool Expecting = false;
+
+  Walk() = default;
+  Walk(const Walk&) = delete;
+  Walk& operator=(const Walk&) = delete;
+  ~Walk() { Close(&Folder); }
+};
+
+// One component of the name: its text and where the rest begins.
+struct Component {
+  char Name[kMaxNameLength + 1];
+  bool Last = false;
+  char* Rest = nullptr;  // from its slash on, or the end
+};
+
+// Starts the walk at the root or the working folder.
+DWORD Begin(const char* path, Walk* walk) {
+  const std::size_t length = std::strlen(path);
+  if (length >= sizeof walk->Pending) return ERROR_FILENAME_EXCED_RANGE;
+  if (length == 0 || path[length - 1] == '/') return ERROR_INVALID_NAME;  // no file named
+  std::memcpy(walk->Pending, path, length + 1);
+  walk->At = walk->Pending;
+  walk->Folder = open(path[0] == '/' ? "/" : ".", O_PATH | O_DIRECTORY | O_CLOEXEC);
+  return walk->Folder < 0 ? LastError() : ERROR_SUCCESS;
+}
+
+// Takes the next component off what is left.
+DWORD NextComponent(Walk* walk, Component* c) {
+  char* at = walk->At;
+  while (*at == '/') ++at;
+  char* end = std::strchr(at, '/');
+  const std::size_t n = end == nullptr ? std::strlen(at) : static_cast<std::size_t>(end - at);
+  if (n == 0) return ERROR_INVALID_NAME;  // nothing after the last slash: no file named
+  if (n > kMaxNameLength) return ERROR_FILENAME_EXCED_RANGE;
+  std::memcpy(c->Name, at, n);
+  c->Name[n] = '\0';
+  c->Last = end == nullptr;
+  c->Rest = c->Last ? at + n : end;
+  return ERROR_SUCCESS;
+}
+
+// Goes down into the folder c names.  A file there leaves the path without
+// its folder.
+DWORD EnterFolder(Walk* walk, const Component& c) {
+  const int next = openat(walk->Folder, c.Name, O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (next < 0) return errno == ENOENT || errno == ENOTDIR ? ERROR_PATH_NOT_FOUND : LastError();
+  Close(&walk->Folder);
+  walk->Folder = next;
+  walk->At = c.Rest;
+  return walk->Owing.Settle(RestLength(c.Rest), OwnerOf(walk->Folder)) ? ERROR_SUCCESS
+                                                                        : ERROR_ACCESS_DENIED;
+}
+
+// Puts the text of the symbolic link c names in its place; what followed
+// it stays.  A relative text is relative to the link's folder.
+DWORD FollowLink(Walk* walk, const Component& c) {
+  // The owner is the owner of the very link whose text is read.
+  struct stat st;
+  char text[PATH_MAX];
+  ssize_t t = 0;
+  if (DWORD error = ReadLink(walk->Folder, c.Name, &st, text, &t)) return error;
+  if (++walk->Hops > kMaxLinkHops) return ERROR_CANT_RESOLVE_FILENAME;
+  if (!MayFollow(walk->Folder, st.st_uid)) return ERROR_ACCESS_DENIED;
+  if (DWORD error = OtherNamesError(walk->Folder, st)) return error;
+  if (IsProcLink(walk->Folder)) {
+    struct stat file;
+    if (DWORD error = ProcLinkFile(walk->Folder, c.Name, &file)) return error;
+    if (c.Last) {
+      walk->Expected = file;
+      walk->Expecting = true;
+    }
+  }
+  const std::size_t restLength = std::strlen(c.Rest);
+  if (st.st_uid != geteuid() && st.st_uid != 0)
+    walk->Owing.Links[walk->Owing.Count++] = {RestLength(c.Rest), st.st_uid};
+  if (t == 0) return ERROR_FILE_NOT_FOUND;
+  if (static_cast<std::size_t>(t) + restLength >= sizeof text) return ERROR_FILENAME_EXCED_RANGE;
+  std::memmove(text + t, c.Rest, restLength + 1);
+  std::memcpy(walk->Pending, text, static_cast<std::size_t>(t) + restLength + 1);
+  walk->At = walk->Pending;
+  if (walk->Pending[0] == '/') {
+    const int root = open("/", O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (root < 0) return LastError();
+    Close(&walk->Folder);
+    walk->Folder = root;
+  }
+  // A text of slashes alone names the root.
+  return walk->Owing.Settle(RestLength(walk->Pending), OwnerOf(walk->Folder))
+             ? ERROR_SUCCESS
+             : ERROR_ACCESS_DENIED;
+}
+
+// The last component, found (st) or not (nullptr): what place holds.
+DWORD Arrive(Walk* walk, const Component& c, const struct stat* st, Place* place) {
+  std::memcpy(place->Name, c.Name, sizeof c.Name);
+  place->Exists = st != nullptr;
+  if (st != nullptr) place->Status = *st;
+  if (st != nullptr)
+    if (DWORD error = OtherNamesError(walk->Folder, *st)) return error;
+  if (!walk->Owing.Settle(0, st != nullptr ? st->st_uid : OwnerOf(walk->Folder)) ||
+      walk->Owing.Count > 0)
+    return ERROR_ACCESS_DENIED;
+  if (walk->Expecting && !(st != nullptr && SameFile(*st, walk->Expected)))
+    return ERROR_FILE_NOT_FOUND;
+  place->Folder = walk->Folder;
+  walk->Folder = -1;
+  return ERROR_SUCCESS;
+}
+
+// One step: the next component looked at and, as it is, entered, followed
+// or arrived at.  *done once the walk has arrived.
+DWORD Step(Walk* walk, Place* place, bool* done) {
+  Component c;
+  if (DWORD error = NextComponent(walk, &c)) return error;
+  struct stat st;
+  if (fstatat(walk->Folder, c.Name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+    if (errno == ENOENT && c.Last) {
+      *done = true;
+      return Arrive(walk, c, nullptr, place);
+    }
+    return errno == ENOENT || errno == ENOTDIR ? ERROR_PATH_NOT_FOUND : LastError();
+  }
+  if (S_ISLNK(st.st_mode)) return FollowLink(walk, c);
+  if (c.Last) {
+    *done = true;
+    return Arrive(walk, c, &st, place);
+  }
+  return EnterFolder(walk, c);
+}
+
 }  // namespace
 
-// Resolves path to the folder of its last component and that component's
-// name, following symbolic links on the way and at the end.
-DWORD FindPlace(const char* path, Place* place) {
-  char pending[PATH_MAX];  // what is left to resolve
-  std::size_t length = std::strlen(path);
-  if (length >= sizeof pending) return ERROR_FILENAME_EXCED_RANGE;
-  if (length == 0 || path[length - 1] == '/') return ERROR_INVALID_NAME;  // no file named
-  std::memcpy(pending, path, length + 1);
-  int folder = open(path[0] == '/' ? "/" : ".", O_PATH | O_DIRECTORY | O_CLOEXEC);
-  if (folder < 0) return LastError();
-  struct stat expected = {};  // the file a link of /proc stands for
-  bool expecting = false;
-  Debts debts;
+DWORD OtherNamesError(int folder, const struct stat& entry) {
+  if (entry.st_nlink <= 1 || S_ISDIR(entry.st_mode)) return ERROR_SUCCESS;
+  struct stat st;
+  if (fstat(folder, &st) != 0) return LastError();
+  if ((st.st_mode & (S_IWGRP | S_IWOTH)) != 0) return ERROR_NOT_SUPPORTED;
   const uid_t user = geteuid();
-  int hops = 0;
-  char* at = pending;
-  DWORD error = ERROR_SUCCESS;
-  for (;;) {
-    while (*at == '/') ++at;
-    char* end = std::strchr(at, '/');
-    const std::size_t n = end == nullptr ? std::strlen(at) : static_cast<std::size_t>(end - at);
-    if (n == 0) {  // nothing after the last slash: no file named
-      error = ERROR_INVALID_NAME;
-      break;
-    }
-    if (n > kMaxNameLength) {
-      error = ERROR_FILENAME_EXCED_RANGE;
-      break;
-    }
-    char name[kMaxNameLength + 1];
-    std::memcpy(name, at, n);
-    name[n] = '\0';
-    const bool last = end == nullptr;
-    char* rest = last ? at + n : end;  // from its slash on
-    struct stat st;
-    if (fstatat(folder, name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
-      if (errno == ENOENT && last) {
-        std::memcpy(place->Name, name, n + 1);
-        place->Exists = false;
-        if (!debts.Settle(0, OwnerOf(folder))) error = ERROR_ACCESS_DENIED;
-        break;
-      }
-      error = errno == ENOENT || errno == ENOTDIR ? ERROR_PATH_NOT_FOUND : LastError();
-      break;
-    }
-    if (S_ISLNK(st.st_mode)) {
-      // The owner is the owner of the very link whose text is read.
-      char text[PATH_MAX];
-      ssize_t t = 0;
-      error = ReadLink(folder, name, &st, text, &t);
-      if (error != ERROR_SUCCESS) break;
-      if (++hops > kMaxLinkHops) {
-        error = ERROR_CANT_RESOLVE_FILENAME;
-        break;
-      }
-      if (!MayFollow(folder, st.st_uid)) {
-        error = ERROR_ACCESS_DENIED;
-        break;
-      }
-      if (IsProcLink(folder)) {
-        struct stat file;
-        error = ProcLinkFile(folder, name, &file);
-        if (error != ERROR_SUCCESS) break;
-        if (last) {
-          expected = file;
-          expecting = true;
-        }
-      }
-      // The link's text takes the place of its name; what followed it
-      // stays.  A relative text is relative to the link's folder.
-      const std::size_t restLength = std::strlen(rest);
-      if (st.st_uid != user && st.st_uid != 0)
-        debts.Links[debts.Count++] = {RestLength(rest), st.st_uid};
-      if (t == 0 || static_cast<std::size_t>(t) + restLength >= sizeof text) {
-        error = t == 0 ? ERROR_FILE_NOT_FOUND : ERROR_FILENAME_EXCED_RANGE;
-        break;
-      }
-      std::memmove(text + t, rest, restLength + 1);
-      std::memcpy(pending, text, static_cast<std::size_t>(t) + restLength + 1);
-      at = pending;
-      if (pending[0] == '/') {
-        const int root = open("/", O_PATH | O_DIRECTORY | O_CLOEXEC);
-        if (root < 0) {
-          error = LastError();
-          break;
-        }
-        close(folder);
-        folder = root;
-      }
-      // A text of slashes alone names the root.
-      if (!debts.Settle(RestLength(pending), OwnerOf(folder))) {
-        error = ERROR_ACCESS_DENIED;
-        break;
-      }
-      continue;
-    }
-    if (last) {
-      std::memcpy(place->Name, name, n + 1);
-      place->Exists = true;
-      place->Status = st;
-      if (!debts.Settle(0, st.st_uid)) error = ERROR_ACCESS_DENIED;
-      break;
-    }
-    // A folder on the way; a file there leaves the path without its folder.
-    const int next = openat(folder, name, O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (next < 0) {
-      error = errno == ENOENT || errno == ENOTDIR ? ERROR_PATH_NOT_FOUND : LastError();
-      break;
-    }
-    close(folder);
-    folder = next;
-    at = rest;
-    if (!debts.Settle(RestLength(rest), OwnerOf(folder))) {
-      error = ERROR_ACCESS_DENIED;
-      break;
-    }
-  }
-  if (error == ERROR_SUCCESS && debts.Count > 0) error = ERROR_ACCESS_DENIED;
-  if (error == ERROR_SUCCESS && expecting &&
-      !(place->Exists && SameFile(place->Status, expected)))
-    error = ERROR_FILE_NOT_FOUND;
-  if (error == ERROR_SUCCESS) {
-    // The folder is read to be flushed, as a folder must be.
-    place->Folder = openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (place->Folder < 0) error = LastError();
-  }
-  close(folder);
+  if (st.st_uid == user || st.st_uid == 0 || entry.st_uid == st.st_uid) return ERROR_SUCCESS;
+  return ERROR_NOT_SUPPORTED;
+}
+
+DWORD FindPlace(const char* path, Place* place) {
+  Walk walk;
+  DWORD error = Begin(path, &walk);
+  for (bool done = false; error == ERROR_SUCCESS && !done;) error = Step(&walk, place, &done);
   return error;
 }
 
