@@ -44,10 +44,18 @@ struct HeldFile {
   void Take(HeldFile& other);
   bool Holds() const { return Folder >= 0; }
 
-  int Folder = -1;
+  // Keeps a copy of the size bytes of data as the file's contents; false
+  // where there is no memory for them.
+  bool Remember(const uint8_t* data, std::size_t size);
+
+  int Folder = -1;  // held by O_PATH: it need not be readable
   int File = -1;  // -1 where the name held no file yet
   char Name[256] = {};
   struct stat Read = {};  // the file as it was read, or last saved
+  // Its contents then, which a save compares with what the file holds
+  // right before it puts anything in place; nullptr where not known.
+  uint8_t* Bytes = nullptr;
+  std::size_t Size = 0;
 };
 
 // Reads the whole regular file into buffer, no more than the size it gives.

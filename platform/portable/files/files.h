@@ -127,7 +127,20 @@ struct Target {
   int Old = -1;
   struct stat Status;
   struct stat Read;
+  // The bytes it held when it was read; nullptr where it was not read.
+  const uint8_t* Bytes = nullptr;
+  std::size_t Size = 0;
 };
+
+// ---------------------------------------------------------------- change
+// (unchanged.cpp)
+
+// Whether the existing file of target is still the file that was read,
+// under its name, with the very bytes that were read (or, where it was not
+// read, the size and time it had when it was looked at).  Called under the
+// folder's turn, right before anything is put in place:
+// ERROR_SHARING_VIOLATION where it is not.
+DWORD StillAsRead(const Target& target);
 
 // Why the existing file of target may not be replaced, or 0.  folder is
 // what holds it.

@@ -130,6 +130,10 @@ DWORD Publish(const Target& target, const char* temporary, int fd) {
   // never cross; a program that does not take turns can only have its own
   // entry given back.
   FolderTurn turn(folder);
+  if (DWORD error = StillAsRead(target)) {
+    (void)unlinkat(folder, temporary, 0);
+    return error;
+  }
   if (renameat2(folder, temporary, folder, target.Name, RENAME_EXCHANGE) == 0) {
     if (Names(folder, temporary, target.Status)) {
       (void)unlinkat(folder, temporary, 0);
@@ -231,6 +235,8 @@ DWORD WriteNew(const Target& target, const uint8_t* data, std::size_t size, int*
   int fd = -1;
   DWORD error = MakeWholeFile(target.Folder, target.Old >= 0 ? 0600 : 0666,
                               Filler{FillFile, &contents}, ".tmp", temporary, &fd);
+  // A folder where this user may not make a file: the old one is kept.
+  if (error == ERROR_ACCESS_DENIED && target.Old >= 0) return kKeepFileInstead;
   if (error != ERROR_SUCCESS) return error;
   error = Publish(target, temporary, fd);
   if (error == ERROR_SUCCESS) error = SyncFolder(target.Folder);
@@ -242,9 +248,7 @@ DWORD WriteNew(const Target& target, const uint8_t* data, std::size_t size, int*
 // Set by tests alone.
 bool keepAll = false;
 
-bool KeepsFile(const Target& target) {
-  return keepAll || geteuid() != 0 || target.Status.st_nlink > 1;
-}
+bool KeepsFile(const Target& target) { return keepAll || target.Status.st_nlink > 1; }
 
 SaveWay UseSaveWay(SaveWay way) {
   const SaveWay previous = keepAll ? SaveWay::InPlace : unnamedFiles ? SaveWay::Unnamed : SaveWay::Named;

@@ -132,26 +132,22 @@ bool PutBack(const Target& target, int writable, const Copy& copy) {
   return back;
 }
 
-bool Unchanged(const struct stat& now, const struct stat& read) {
-  return SameFile(now, read) && now.st_size == read.st_size &&
-         now.st_mtim.tv_sec == read.st_mtim.tv_sec && now.st_mtim.tv_nsec == read.st_mtim.tv_nsec;
-}
-
 }  // namespace
 
 DWORD RewriteInPlace(const Target& target, int writable, const uint8_t* data, std::size_t size) {
   FolderTurn turn(target.Folder);
-  // The file as it is now must still be the one read, under its name.
-  struct stat now;
-  if (fstat(writable, &now) != 0) return LastError();
-  if (!Unchanged(now, target.Read) || !Names(target.Folder, target.Name, now))
-    return ERROR_SHARING_VIOLATION;
+  // A file already changed needs no copy.
+  if (DWORD error = StillAsRead(target)) return error;
   Copy copy;
   if (DWORD error = MakeCopy(target, &copy)) return error;
-  DWORD error = MarkArchive(writable);
+  // Checked again once the copy is on disk, right before the write: a
+  // change made while the copy was flushed is not overwritten either.
+  DWORD error = StillAsRead(target);
+  const bool unchanged = error == ERROR_SUCCESS;
+  if (unchanged) error = MarkArchive(writable);
   // A write that failed leaves the copy only where it could not be put back.
   if (error == ERROR_SUCCESS) error = Overwrite(writable, data, size);
-  const bool copyNeeded = error != ERROR_SUCCESS && !PutBack(target, writable, copy);
+  const bool copyNeeded = unchanged && error != ERROR_SUCCESS && !PutBack(target, writable, copy);
   if (!copyNeeded) (void)unlinkat(copy.Folder, copy.Name, 0);
   const DWORD synced = copyNeeded ? ERROR_SUCCESS : SyncFolder(copy.Folder);
   if (copy.Folder != target.Folder) close(copy.Folder);

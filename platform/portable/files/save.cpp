@@ -43,6 +43,8 @@ DWORD SaveOnce(const char* path, const uint8_t* data, std::size_t size, HeldFile
   target.Name = file.Name;
   target.Old = file.File;
   target.Read = file.Read;
+  target.Bytes = file.Bytes;
+  target.Size = file.Size;
   int made = -1;
   if (error == ERROR_SUCCESS && target.Old >= 0) {
     // As the file is now: its links and mode may have changed since.
@@ -62,8 +64,10 @@ DWORD SaveOnce(const char* path, const uint8_t* data, std::size_t size, HeldFile
     Close(&file.File);
     file.File = made;
   }
-  // What a later save must find.
+  // What a later save must find: where the new bytes cannot be kept, it
+  // compares the size and time.
   if (error == ERROR_SUCCESS && fstat(file.File, &file.Read) != 0) error = LastError();
+  if (error == ERROR_SUCCESS && !file.Remember(data, size)) file.Bytes = nullptr;
   return error;
 }
 
