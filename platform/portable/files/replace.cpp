@@ -205,6 +205,37 @@ DWORD MakeNamed(int folder, mode_t mode, const Filler& fill, const char* suffix,
   return ERROR_ALREADY_EXISTS;
 }
 
+// Links the unnamed file fd at name in folder.  Sets *unsupported where the
+// system cannot do it at all.
+bool LinkUnnamed(int fd, int folder, const char* name, bool* unsupported) {
+  char self[32];
+  SelfPath(fd, self);
+  if (linkat(AT_FDCWD, self, folder, name, AT_SYMLINK_FOLLOW) == 0) return true;
+  // Without /proc, root can link the descriptor itself.
+  if (errno == ENOENT && linkat(fd, "", folder, name, AT_EMPTY_PATH) == 0) return true;
+  *unsupported = errno == ENOENT || errno == EPERM || errno == EOPNOTSUPP;
+  return false;
+}
+
+// A link where the name held none: the unnamed file, once whole, is linked
+// at the name itself, which must still be empty, so that a save killed at
+// any point leaves nothing or the whole link.  *unsupported where the
+// system has no unnamed files; nothing is made then.
+DWORD MakeAtName(const Target& target, const Filler& fill, int* made, bool* unsupported) {
+  const int fd = openat(target.Folder, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+  if (fd < 0) {
+    *unsupported = errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL;
+    return LastError();
+  }
+  DWORD error = fill(fd);
+  if (error == ERROR_SUCCESS && !LinkUnnamed(fd, target.Folder, target.Name, unsupported))
+    error = errno == EEXIST ? ERROR_SHARING_VIOLATION : LastError();
+  if (error == ERROR_SUCCESS) error = SyncFolder(target.Folder);
+  if (error == ERROR_SUCCESS) *made = fd;
+  else close(fd);
+  return error;
+}
+
 }  // namespace
 
 DWORD MakeWholeFile(int folder, mode_t mode, const Filler& fill, const char* suffix,
@@ -231,6 +262,11 @@ DWORD WriteNew(const Target& target, const uint8_t* data, std::size_t size, int*
   // The mode is the old file's, set before the file has a name; a new link
   // gets what the umask leaves of 0666.
   const NewContents contents = {target, data, size};
+  if (target.Old < 0 && unnamedFiles) {
+    bool unsupported = false;
+    const DWORD error = MakeAtName(target, Filler{FillFile, &contents}, made, &unsupported);
+    if (!unsupported) return error;
+  }
   char temporary[32];
   int fd = -1;
   DWORD error = MakeWholeFile(target.Folder, target.Old >= 0 ? 0600 : 0666,
