@@ -1,16 +1,19 @@
 // Rewriting a link file in place, for the saves whose new file could not
-// take everything the old one has (KeepsFile): the file keeps its inode,
-// and with it its owner, group, mode, ACLs, hard links and every extended
-// attribute, seen or not.
+// take everything the old one has (a second name, or what the probe of
+// identity.cpp found missing): the file keeps its inode, and with it its
+// owner, group, mode, ACLs, hard links and every extended attribute, seen
+// or not.
 //
 // As editors that keep their files do it (vim's backupcopy, Emacs'
 // backup-by-copying): the old contents are first copied to a hidden file
 // beside the link, .lnk-<16 hex digits>.bak, which is flushed with its
 // folder; then the link is written and flushed; then the copy is removed.
 // A save killed in between leaves the copy, whole; a write that fails puts
-// the old contents back from it.  The copy is this user's, readable by
-// this user alone.  Where this user may write the link but not its folder
-// (Windows' "Change" on a file alone), the copy goes into /tmp.
+// the old contents back from it.  The copy is readable by its owner alone:
+// the link's owner where root saves, so that he can put it back; else this
+// user, whom the system lets give it to nobody else.  Where this user may
+// write the link but not its folder (Windows' "Change" on a file alone),
+// the copy goes into /tmp.
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -73,12 +76,17 @@ int OpenToRead(const Target& target) {
 // What a copy is made from.
 struct Original {
   int From;
-  off_t Size;
+  const struct stat& Status;
 };
 
+// Root's copy is given to the link's owner, who can then put it back; a
+// user's copy stays his, as the system has it.
 DWORD FillCopy(int fd, const void* context) {
   const Original& original = *static_cast<const Original*>(context);
-  if (!CopyContents(original.From, fd, original.Size) || fsync(fd) != 0) return LastError();
+  if (!CopyContents(original.From, fd, original.Status.st_size)) return LastError();
+  if (geteuid() == 0 && fchown(fd, original.Status.st_uid, original.Status.st_gid) != 0)
+    return LastError();
+  if (fsync(fd) != 0) return LastError();
   return ERROR_SUCCESS;
 }
 
@@ -92,7 +100,7 @@ struct Copy {
 // it is whole; flushed with its folder.  It goes beside the link, or, where
 // this user may write the link but not its folder, into /tmp.
 DWORD MakeCopy(const Target& target, Copy* copy) {
-  const Original original = {OpenToRead(target), target.Status.st_size};
+  const Original original = {OpenToRead(target), target.Status};
   if (original.From < 0) return LastError();
   const Filler fill{FillCopy, &original};
   int fd = -1;
