@@ -178,9 +178,12 @@ DWORD MarkArchive(int fd);
 inline constexpr uint32_t kDosReadOnly = 0x01;  // FILE_ATTRIBUTE_READONLY
 inline constexpr uint32_t kDosArchive = 0x20;   // FILE_ATTRIBUTE_ARCHIVE
 inline constexpr char kDosAttributesName[] = "user.DOSATTRIB";
+// The longest record Samba reads; it shows a file with a longer one as
+// having no attributes, and so does this code.
+inline constexpr std::size_t kMaxDosRecord = 256;
 
-// The attributes of a user.DOSATTRIB record, in any format Samba writes;
-// false where the record is not one of them.
+// The attributes of a user.DOSATTRIB record, as Samba 4.17 reads them;
+// false where Samba could not read the record (it then shows none).
 bool ReadDosAttributes(const uint8_t* data, std::size_t size, uint32_t* attributes);
 
 // The record with the attributes add set as well, and every other field as

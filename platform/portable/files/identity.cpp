@@ -128,10 +128,10 @@ DWORD KeepIdentity(int fd, const Target& target) {
 }
 
 DWORD MarkArchive(int fd) {
-  uint8_t record[1024];
-  uint8_t marked[sizeof record + 16];
+  uint8_t record[kMaxDosRecord];
+  uint8_t marked[kMaxDosRecord];  // no longer than Samba reads
   const ssize_t size = GetAttribute(fd, kDosAttributesName, record, sizeof record);
-  if (size < 0)  // none, or larger than any record Samba writes: left as it is
+  if (size < 0)  // none, or longer than Samba reads: left as it is
     return errno == ENODATA || errno == ERANGE || Unsupported(errno) ? ERROR_SUCCESS : LastError();
   uint32_t attributes = 0;
   if (!ReadDosAttributes(record, static_cast<std::size_t>(size), &attributes) ||

@@ -29,7 +29,7 @@ namespace portable {
 namespace {
 
 bool DosReadOnly(int fd) {
-  uint8_t record[1024];
+  uint8_t record[kMaxDosRecord];  // a longer one Samba does not read
   const ssize_t size = GetAttribute(fd, kDosAttributesName, record, sizeof record);
   uint32_t attributes = 0;
   return size > 0 && ReadDosAttributes(record, static_cast<std::size_t>(size), &attributes) &&
