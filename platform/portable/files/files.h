@@ -157,7 +157,9 @@ DWORD OpenForWriting(const Target& target, int* fd);
 // (identity.cpp)
 
 // What KeepIdentity answers where this user cannot give the new file all
-// the old one has: the save keeps the file instead.
+// the old one has (its owner, group, mode, every attribute it can see, set
+// and then compared, as vim's backupcopy=auto probes): the save keeps the
+// file instead.
 inline constexpr DWORD kKeepFileInstead = 0xFFFFFFFF;
 
 // The new file fd takes the old one's owner, group, extended attributes
@@ -219,12 +221,10 @@ DWORD WriteNew(const Target& target, const uint8_t* data, std::size_t size, int*
 // ---------------------------------------------------------------- rewriting
 // (rewrite.cpp)
 
-// Whether a save must keep the file itself rather than put a new one in its
-// place: a new file of this user's could not take everything the old one
-// has.  A user who is not root cannot give it another owner, nor set every
-// attribute, nor even see every one (trusted.*); nor can anyone give a new
-// file the old one's other hard links.  (In replace.cpp, beside the
-// way tests may set.)
+// Whether a save must keep the file itself without trying a new one: a
+// new file cannot take the old one's other hard links.  (In replace.cpp,
+// beside the way tests may set.)  Where it tries, KeepIdentity's probe
+// decides.
 bool KeepsFile(const Target& target);
 
 // Writes data into the existing file of target itself, open for writing as

@@ -21,7 +21,17 @@
 //     this user may reach.  The folders on the way do not count, nor do
 //     links of root, who could write the file anyway;
 //   - a link through /proc (/proc/self/fd/N) must still lead to the file it
-//     stands for; one whose file has no name any more leads nowhere.
+//     stands for; one whose file has no name any more leads nowhere;
+//   - an entry with more than one name, a file or a symbolic link (root's
+//     included), is used only where the folder it is found in is written by
+//     its owner alone and that owner is this user, root or the entry's
+//     owner (OtherNamesError): whoever else may write the folder could have
+//     linked there what they could not reach, were protected_hardlinks off.
+//
+// Each step is one component: a folder entered, a symbolic link whose text
+// takes its place, or the last component arrived at.  Folders are held by
+// O_PATH, as systemd's chase holds them, so that one this user may pass
+// but not list (0711, 0733) is passed as the kernel allows.
 #include <fcntl.h>
 #include <linux/magic.h>
 #include <sys/vfs.h>
