@@ -934,11 +934,41 @@ def killed_at_every_call(d):
     return "; ".join(notes)
 
 
+def owner_restores_copy(d):
+    """A save in place killed at its write leaves the copy, and the link's
+    owner can put it back: root's copy is his, and the copy of a user an
+    ACL lets write the link is readable by him."""
+    if not ROOT or not shutil.which("strace"):
+        raise Skip("another owner needs root, and the kill strace")
+    changer = 1234
+    for saver in (0, changer):
+        folder = tempfile.mkdtemp(dir=d)
+        os.chown(folder, NOBODY, NOBODY)
+        os.chmod(folder, 0o755 if saver == 0 else 0o777)  # no second name where others write
+        make(folder, "app.lnk", "old")
+        link = os.path.join(folder, "app.lnk")
+        os.chown(link, NOBODY, NOBODY)
+        os.chmod(link, 0o600)
+        os.setxattr(link, "system.posix_acl_access", ACL.replace(
+            struct.pack("<HHI", 2, 6, NOBODY), struct.pack("<HHI", 2, 6, changer)))
+        if saver == 0:
+            os.link(link, os.path.join(folder, "second"))
+        subprocess.run(["strace", "-qq", "-o", "/dev/null", "-e", "inject=pwrite64:signal=KILL",
+                        EXE, "/F:app.lnk", "/A:E", "/D:new"], cwd=folder, user=saver,
+                       group=saver, extra_groups=[], stdout=subprocess.DEVNULL)
+        copy = [n for n in entries(folder) if n.endswith(".bak")]
+        assert len(copy) == 1, (saver, entries(folder))
+        restore = f"cat {copy[0]} > app.lnk && rm -f {copy[0]}"
+        subprocess.run(["sh", "-c", restore], cwd=folder, user=NOBODY, group=NOBODY,
+                       extra_groups=[], check=True)
+        assert fields(folder, "app.lnk")["Description"] == "old", saver
+
+
 CASES = [special_files, symlink, read_only, read_only_folder, foreign_owner,
          full_file_system, read_only_mount, kill_during_saves, concurrent_editors,
          attributes, symlink_rule, swap_race, strangers_files, users_links, strangers_names,
          stall, kernel_files, no_exchange, lost_output, lost_updates, reader_sees_whole_links,
-         passable_folders, hard_links, killed_at_every_call]
+         passable_folders, hard_links, killed_at_every_call, owner_restores_copy]
 
 
 def main():

@@ -11,10 +11,12 @@
 // A save killed in between leaves the copy, whole; a write that fails puts
 // the old contents back from it.  The copy is readable by its owner alone:
 // the link's owner where root saves, so that he can put it back; else this
-// user, whom the system lets give it to nobody else.  Where this user may
-// write the link but not its folder (Windows' "Change" on a file alone),
-// the copy goes into /tmp.
+// user, whom the system lets give it to nobody else, with an ACL entry
+// that lets the link's owner read it where the file system keeps ACLs.
+// Where this user may write the link but not its folder (Windows' "Change"
+// on a file alone), the copy goes into /tmp.
 #include <fcntl.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -79,13 +81,39 @@ struct Original {
   const struct stat& Status;
 };
 
-// Root's copy is given to the link's owner, who can then put it back; a
-// user's copy stays his, as the system has it.
+// Lets the user owner read the copy fd as well, by an entry of its POSIX
+// access ACL (version 2: the file's owner rw, owner r, the mask r, nobody
+// else anything).  Where the file system keeps no ACLs, the copy stays its
+// maker's alone.
+void LetRead(int fd, uid_t owner) {
+  constexpr uint32_t kAnyone = 0xFFFFFFFF;
+  const uint32_t entries[][3] = {  // tag, permissions, id
+      {0x01, 6, kAnyone}, {0x02, 4, owner}, {0x04, 0, kAnyone}, {0x10, 4, kAnyone},
+      {0x20, 0, kAnyone}};
+  uint8_t acl[4 + 8 * 5];
+  uint8_t* at = acl;
+  const auto put = [&at](uint32_t value, int bytes) {  // little-endian, as the kernel reads it
+    for (int i = 0; i < bytes; ++i) *at++ = static_cast<uint8_t>(value >> (8 * i));
+  };
+  put(2, 4);
+  for (const auto& e : entries) {
+    put(e[0], 2);
+    put(e[1], 2);
+    put(e[2], 4);
+  }
+  (void)fsetxattr(fd, "system.posix_acl_access", acl, sizeof acl, 0);
+}
+
+// Root's copy is given to the link's owner; another user's copy stays his,
+// as the system has it, and lets the link's owner read it.  So the owner
+// can put it back.
 DWORD FillCopy(int fd, const void* context) {
   const Original& original = *static_cast<const Original*>(context);
   if (!CopyContents(original.From, fd, original.Status.st_size)) return LastError();
-  if (geteuid() == 0 && fchown(fd, original.Status.st_uid, original.Status.st_gid) != 0)
+  const uid_t user = geteuid();
+  if (user == 0 && fchown(fd, original.Status.st_uid, original.Status.st_gid) != 0)
     return LastError();
+  if (user != 0 && user != original.Status.st_uid) LetRead(fd, original.Status.st_uid);
   if (fsync(fd) != 0) return LastError();
   return ERROR_SUCCESS;
 }
