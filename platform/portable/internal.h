@@ -44,10 +44,18 @@ struct HeldFile {
   void Take(HeldFile& other);
   bool Holds() const { return Folder >= 0; }
 
-  int Folder = -1;
+  // Keeps a copy of the size bytes of data as the file's contents; false
+  // where there is no memory for them.
+  bool Remember(const uint8_t* data, std::size_t size);
+
+  int Folder = -1;  // held by O_PATH: it need not be readable
   int File = -1;  // -1 where the name held no file yet
   char Name[256] = {};
   struct stat Read = {};  // the file as it was read, or last saved
+  // Its contents then, which a save compares with what the file holds
+  // right before it puts anything in place; nullptr where not known.
+  uint8_t* Bytes = nullptr;
+  std::size_t Size = 0;
 };
 
 // Reads the whole regular file into buffer, no more than the size it gives.
@@ -56,31 +64,37 @@ struct HeldFile {
 // socket or file of /proc or /sys ERROR_BAD_FILE_TYPE (found without
 // waiting on it), a symbolic link that names what its owner does not own,
 // or one out of a shared sticky folder that neither this user nor the
-// folder's owner made, ERROR_ACCESS_DENIED (files.h and file_names.cpp).
+// folder's owner made, ERROR_ACCESS_DENIED, an entry with more than one
+// name in a folder others may write ERROR_NOT_SUPPORTED (files/files.h and
+// files/resolve.cpp).
 // On success *held (when given) holds the file that was read.
 DWORD ReadWholeFile(const char* path, uint8_t* buffer, std::size_t capacity,
                     std::size_t* size, HeldFile* held = nullptr);
 
 // Replaces (or creates) the file with data: the file *held holds, when it
-// holds one, else the one path names, resolved as a read resolves it.  The
-// new file is made in that file's folder, flushed, given the old file's
-// owner, group, mode and extended attributes, and put in its place only if
-// the entry still holds the old file (else ERROR_SHARING_VIOLATION); the
-// folder is flushed last.  Refuses what the read refuses, a file with more
-// than one hard link (ERROR_NOT_SUPPORTED), a file this user may not write
-// or a stranger's in a shared sticky folder (ERROR_ACCESS_DENIED), and one
-// whose attributes the new file cannot take (ERROR_ACCESS_DENIED where it
-// may not set them).  On failure the old file
-// is as it was and no new file is left behind.  On success *held holds the
-// new file.  Returns 0 or a Win32 error number.
+// holds one, else the one path names, resolved as a read resolves it.  A
+// save succeeds only over the very bytes that were read (*held's Bytes,
+// compared again right before anything is put in place; where nothing was
+// read, over the file as it was looked at), else ERROR_SHARING_VIOLATION.
+// Where a new file can carry the old one's owner, group, mode and every
+// extended attribute (set, then looked at), it is made in that file's
+// folder, flushed, and exchanged with it; else, and for a file with other
+// hard links, the old file is rewritten in place behind a flushed copy
+// (files/rewrite.cpp).  The folder is flushed last.  Refuses what the
+// read refuses (an entry with more than one name in a folder others may
+// write, ERROR_NOT_SUPPORTED, files/resolve.cpp), a file this user may not
+// write or a stranger's in a shared sticky folder (ERROR_ACCESS_DENIED).
+// On failure the old file is as it was and no new file is left behind.
+// On success *held holds the new file and its bytes.  Returns 0 or a
+// Win32 error number.
 DWORD WriteFileReplacing(const char* path, const uint8_t* data, std::size_t size,
                          HeldFile* held = nullptr);
 
 // How saves put their contents in place, for tests: a new file that is
 // unnamed at first (O_TMPFILE, the way where the system has them) or named
 // from the start (as on a file system without unnamed files), or the old
-// file rewritten (always, as for a user who is not root).  Returns the way
-// before.
+// file rewritten (always, as where a new file could not carry everything).
+// Returns the way before.
 enum class SaveWay { Unnamed, Named, InPlace };
 SaveWay UseSaveWay(SaveWay way);
 

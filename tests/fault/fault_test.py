@@ -685,10 +685,239 @@ def lost_output(d):
         assert fields(d, "app.lnk")["Description"] == str(i)
 
 
+def as_user(user):
+    return dict(user=user, group=user, extra_groups=[]) if user is not None else {}
+
+
+def loop_ext4(d):
+    """A small ext4 of 1-second times (128-byte inodes), loop-mounted, or
+    why this machine cannot have one."""
+    image, m = os.path.join(d, "ext4.img"), os.path.join(d, "ext4")
+    os.mkdir(m)
+    with open(image, "wb") as f:
+        f.truncate(16 << 20)
+    if not shutil.which("mkfs.ext4") or subprocess.run(
+            ["mkfs.ext4", "-q", "-F", "-I", "128", image], capture_output=True).returncode:
+        return None, "no mkfs.ext4"
+    if subprocess.run(["mount", "-o", "loop", image, m], stderr=subprocess.DEVNULL).returncode:
+        return None, "this machine cannot loop-mount"
+    return m, None
+
+
+def lost_updates(d, rounds=100):
+    """Root and the link's owner edit it at once, each its own field, round
+    after round, each way the two saves may take: an edit ends 0 or 32, and
+    no change that ended 0 is ever lost.  Also on an ext4 of 1-second
+    times, where inode, size and time cannot tell a change within one
+    second."""
+    if not ROOT:
+        raise Skip("the link's owner beside root needs root")
+    m, why = loop_ext4(d)
+    ways = [  # the folder's owner, a second name: root exchanges or writes in place, so does the owner
+        (0, False), (NOBODY, False), (NOBODY, True)]
+    notes = []
+    try:
+        for top in [d] + ([m] if m else []):
+            lost = refused = 0
+            for folder_owner, second in ways:
+                folder = tempfile.mkdtemp(dir=top)
+                os.chmod(folder, 0o755)
+                os.chown(folder, folder_owner, folder_owner)
+                make(folder, "app.lnk", "0")
+                os.chown(os.path.join(folder, "app.lnk"), NOBODY, NOBODY)
+                if second:
+                    os.link(os.path.join(folder, "app.lnk"), os.path.join(folder, "second"))
+                want = {"Description": "0", "Arguments": ""}
+                for i in range(rounds):
+                    editors = {key: subprocess.Popen(
+                        [EXE, "/F:app.lnk", "/A:E", f"/{sw}:{sw}{i}"], cwd=folder,
+                        stdout=subprocess.DEVNULL, **as_user(user))
+                        for key, sw, user in (("Description", "D", None),
+                                              ("Arguments", "P", NOBODY))}
+                    for key, p in editors.items():
+                        assert p.wait() in (0, 32), (top, folder_owner, second, p.returncode)
+                        if p.returncode == 0:
+                            want[key] = p.args[-1][3:]
+                        refused += p.returncode == 32
+                    now = fields(folder, "app.lnk")
+                    lost += sum(now[key] != value for key, value in want.items())
+                    want = {key: now[key] for key in want}
+            notes.append(f"{'ext4 -I 128' if top == m else 'here'}: {3 * rounds} rounds, "
+                         f"{refused} edits refused, {lost} lost")
+            assert lost == 0, notes[-1]
+    finally:
+        if m:
+            subprocess.run(["umount", m], check=True)
+    return "; ".join(notes) + ("" if m else f"; ext4 -I 128 skipped: {why}")
+
+
+def reader_sees_whole_links(d, saves=300):
+    """While the owner saves his own link in his own folder, alternating a
+    long and a short description, a reader looping over it sees the one
+    link or the other, never a mix: his save puts a new file in place."""
+    user = NOBODY if ROOT else None
+    make(d, "app.lnk", "x")
+    if ROOT:
+        for path in (d, os.path.join(d, "app.lnk")):
+            os.chown(path, NOBODY, NOBODY)
+    path, long = os.path.join(d, "app.lnk"), "/D:" + "x" * 200
+    versions = set()
+    for description in (long, "/D:y"):
+        assert run(d, "/F:app.lnk", "/A:E", description, user=user)[0] == 0
+        versions.add(open(path, "rb").read())
+    saver = subprocess.Popen(["sh", "-c", f'for i in $(seq {saves // 2}); do "$0" /F:app.lnk '
+                                          f'/A:E {long} && "$0" /F:app.lnk /A:E /D:y || exit 1; done',
+                              EXE], cwd=d, stdout=subprocess.DEVNULL, **as_user(user))
+    reads, torn = 0, []
+    while saver.poll() is None:
+        with open(path, "rb") as f:
+            data = f.read()
+        reads += 1
+        if data not in versions:
+            torn.append(len(data))
+    assert saver.returncode == 0 and not torn and entries(d) == ["app.lnk"], torn
+    return f"{saves} saves, {reads} reads, none torn"
+
+
+def passable_folders(d):
+    """Folders a user may pass or write but not list: his Query, Edit and
+    Create there do what the kernel lets him."""
+    if not ROOT:
+        raise Skip("a folder of root's that a user may not list needs root")
+    rows = [  # the folder's mode, the action, the description after
+        (0o711, ["/A:Q"], "old"), (0o711, ["/A:E", "/D:new"], "new"),
+        (0o733, ["/A:E", "/D:new"], "new"), (0o733, ["/A:C", "/D:new"], "new")]
+    for mode, args, description in rows:
+        folder = tempfile.mkdtemp(dir=d)
+        make(folder, "app.lnk", "old")
+        os.chown(os.path.join(folder, "app.lnk"), NOBODY, NOBODY)
+        os.chmod(folder, mode)
+        got, out = run(folder, "/F:" + os.path.join(folder, "app.lnk"), *args, user=NOBODY)
+        os.chmod(folder, 0o755)
+        assert got == 0, (oct(mode), args, got, out)
+        assert fields(folder, "app.lnk")["Description"] == description, (oct(mode), args)
+        assert entries(folder) == ["app.lnk"], entries(folder)
+
+
+def hard_links(d):
+    """Entries with more than one name, whatever fs.protected_hardlinks
+    says: root reads or writes one only where the folder is written by its
+    owner alone and that owner is root or the entry's owner; otherwise
+    Query, Edit and Create fail with 50 and nothing changes.  A symbolic
+    link of root's is no exception."""
+    if not ROOT:
+        raise Skip("entries of other owners need root")
+    private = os.path.join(d, "private")
+    os.mkdir(private, 0o700)
+    make(private, "secret.lnk", "secret")
+    make(private, "theirs.lnk", "old")
+    os.chown(os.path.join(private, "theirs.lnk"), NOBODY, NOBODY)
+    os.symlink("secret.lnk", os.path.join(private, "to-secret"))
+    rows = [  # the folder's owner and mode, what is linked there, the code of every action
+        (NOBODY, 0o755, "secret.lnk", 50),  # a user's name for root's file
+        (0, 0o777, "secret.lnk", 50),       # root's folder that all may write
+        (0, 0o775, "secret.lnk", 50),       # ... or a group
+        (NOBODY, 0o755, "to-secret", 50),   # a user's name for root's symbolic link
+        (0, 0o755, "theirs.lnk", 0),        # root's own folder
+        (NOBODY, 0o755, "theirs.lnk", 0),   # the owner's file in his folder
+    ]
+    before = open(os.path.join(private, "secret.lnk"), "rb").read()
+    for owner, mode, what, code in rows:
+        folder = tempfile.mkdtemp(dir=d)
+        os.chown(folder, owner, owner)
+        os.link(os.path.join(private, what), os.path.join(folder, "x.lnk"), follow_symlinks=False)
+        os.chmod(folder, mode)
+        for args in (["/A:Q"], ["/A:E", "/D:new"], ["/A:C", "/D:new"]):
+            assert run_as(folder, ["/F:x.lnk", *args]) == code, (owner, oct(mode), what, args)
+        assert entries(folder) == ["x.lnk"], entries(folder)
+    assert open(os.path.join(private, "secret.lnk"), "rb").read() == before
+
+
+def killed_at_every_call(d):
+    """A save killed at each of its system calls in turn (strace's
+    inject=...:signal=KILL), each way a save goes: the link is left whole,
+    old or new, with at most a whole link beside it under a hidden name
+    (.tmp: in the instant of the exchange; .bak: the copy of a save in
+    place, which mends a torn link).  A Create of a new name leaves nothing,
+    or the whole link."""
+    if not shutil.which("strace"):
+        raise Skip("no strace")
+    ways = [  # the way, /F:, the action, a second name, the hidden name's suffix
+        ("new file", "app.lnk", "/A:E", False, ".tmp"),
+        ("in place", "app.lnk", "/A:E", True, ".bak"),
+        ("new name", "new.lnk", "/A:C", False, None)]
+    trace, notes = os.path.join(d, "trace"), []
+    for way, name, action, second, suffix in ways:
+        folder = tempfile.mkdtemp(dir=d)
+        command = [EXE, "/F:" + name, action, "/D:new"]
+
+        def reset():
+            for n in entries(folder):
+                os.unlink(os.path.join(folder, n))
+            make(folder, "app.lnk", "old")
+            if second:
+                os.link(os.path.join(folder, "app.lnk"), os.path.join(folder, "second"))
+
+        reset()
+        subprocess.run(["strace", "-qq", "-o", trace, *command], cwd=folder, check=True,
+                       stdout=subprocess.DEVNULL)
+        calls, seen = [], {}
+        for call in (line.split("(", 1)[0] for line in open(trace)):
+            if call.isidentifier() and call != "execve":
+                seen[call] = seen.get(call, 0) + 1
+                calls.append((call, seen[call]))
+        left = 0
+        for call, n in calls:
+            reset()
+            subprocess.run(["strace", "-qq", "-o", "/dev/null", "-e", f"trace={call}", "-e",
+                            f"inject={call}:signal=KILL:when={n}", *command], cwd=folder,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            extra = [e for e in entries(folder) if e not in ("app.lnk", "second", name)]
+            for e in extra:
+                assert suffix and e.startswith(".lnk-") and e.endswith(suffix), (way, call, n, e)
+                assert fields(folder, e)["Description"] in ("old", "new"), (way, call, n)
+            left += bool(extra)
+            code, out = run(folder, "/F:" + name, "/A:Q")
+            assert code == 0 or extra or (way, code) == ("new name", 2), (way, call, n, code)
+            assert code or read_report(out)["Description"] in ("old", "new"), (way, call, n)
+        notes.append(f"{way}: {len(calls)} calls, {left} left a whole link beside it")
+    return "; ".join(notes)
+
+
+def owner_restores_copy(d):
+    """A save in place killed at its write leaves the copy, and the link's
+    owner can put it back: root's copy is his, and the copy of a user an
+    ACL lets write the link is readable by him."""
+    if not ROOT or not shutil.which("strace"):
+        raise Skip("another owner needs root, and the kill strace")
+    changer = 1234
+    for saver in (0, changer):
+        folder = tempfile.mkdtemp(dir=d)
+        os.chown(folder, NOBODY, NOBODY)
+        os.chmod(folder, 0o755 if saver == 0 else 0o777)  # no second name where others write
+        make(folder, "app.lnk", "old")
+        link = os.path.join(folder, "app.lnk")
+        os.chown(link, NOBODY, NOBODY)
+        os.chmod(link, 0o600)
+        os.setxattr(link, "system.posix_acl_access", ACL.replace(
+            struct.pack("<HHI", 2, 6, NOBODY), struct.pack("<HHI", 2, 6, changer)))
+        if saver == 0:
+            os.link(link, os.path.join(folder, "second"))
+        subprocess.run(["strace", "-qq", "-o", "/dev/null", "-e", "inject=pwrite64:signal=KILL",
+                        EXE, "/F:app.lnk", "/A:E", "/D:new"], cwd=folder,
+                       stdout=subprocess.DEVNULL, **as_user(saver))
+        copy = [n for n in entries(folder) if n.endswith(".bak")]
+        assert len(copy) == 1, (saver, entries(folder))
+        subprocess.run(["sh", "-c", f"cat {copy[0]} > app.lnk && rm {copy[0]}"], cwd=folder,
+                       check=True, **as_user(NOBODY))
+        assert fields(folder, "app.lnk")["Description"] == "old", saver
+
+
 CASES = [special_files, symlink, read_only, read_only_folder, foreign_owner,
          full_file_system, read_only_mount, kill_during_saves, concurrent_editors,
          attributes, symlink_rule, swap_race, strangers_files, users_links, strangers_names,
-         stall, kernel_files, no_exchange, lost_output]
+         stall, kernel_files, no_exchange, lost_output, lost_updates, reader_sees_whole_links,
+         passable_folders, hard_links, killed_at_every_call, owner_restores_copy]
 
 
 def main():

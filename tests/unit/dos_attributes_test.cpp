@@ -7,7 +7,7 @@
 #include <cstring>
 #include <vector>
 
-#include "files.h"
+#include "files/files.h"
 
 namespace {
 
@@ -41,29 +41,48 @@ Record V5(uint32_t valid, uint8_t attrib) {
          kCreateTime;
 }
 
+Record Zeros(std::size_t n) { return Record(n, 0); }
+
+// As Samba 4.17 reads them: the attributes whatever valid_flags says, the
+// text as scanf's %x reads it, trailing bytes ignored (and kept), a record
+// not whole or longer than Samba reads not read at all.
 TEST(DosAttributes, ReadsEachFormatAndAddsTheArchiveKeepingTheRest) {
-  const Record v1Info = {0x01, 0, 0, 0, /* ea_size */ 7, 0, 0, 0};
+  const Record v1Info = Record{0x01, 0, 0, 0, /* ea_size */ 7, 0, 0, 0} + Zeros(32);
+  const Record v2Head = {0, 0, 2, 0, 2, 0, 0, 0, /* flags */ 9, 0, 0, 0};
+  const Record v2Tail = Zeros(44) + Text("n", true);
   const Case cases[] = {
       {"Samba 3 text", Text("0x21", false), true, 0x21, Text("0x21", false)},
       {"Samba 3 text, terminated", Text("0x1", true), true, 0x01, Text("0x21", true)},
+      {"text without 0x", Text("1", true), true, 0x01, Text("0x21", true)},
+      {"text with trailing junk", Text(" 0x1 ", true), true, 0x01, Text("0x21", true)},
+      {"text without digits", Text("zz", true), false, 0, {}},
       {"version 5", V5(0x11, 0x01), true, 0x01, V5(0x11, 0x21)},
-      {"version 5, attrib not valid", V5(0x10, 0x01), true, 0, V5(0x11, 0x20)},
+      {"version 5, attrib not valid", V5(0x10, 0x01), true, 0x01, V5(0x11, 0x21)},
+      {"version 5, trailing bytes", V5(0x11, 0x02) + Record{0x55, 0x55}, true, 0x02,
+       V5(0x11, 0x22) + Record{0x55, 0x55}},
+      {"version 5, as long as Samba reads", V5(0x11, 0x01) + Zeros(256 - 24), true, 0x01,
+       V5(0x11, 0x21) + Zeros(256 - 24)},
+      {"version 5, longer than Samba reads", V5(0x11, 0x01) + Zeros(257 - 24), false, 0, {}},
+      {"version 5, level not the version", Record{0, 0, 5, 0, 4, 0, 0, 0} + Zeros(16), false, 0,
+       {}},
       {"version 1, text grows", Text("0x1", true) + Record{1, 0, 1, 0} + v1Info, true, 0x01,
-       Text("0x21", true) + Record{0, 1, 0, 1, 0, 0, 0} + Record{0x21, 0, 0, 0, 7, 0, 0, 0}},
-      {"version 2", Record{0, 0, 2, 0, 2, 0, 0, 0, /* flags */ 9, 0, 0, 0, 0x02, 0, 0, 0}, true,
-       0x02, Record{0, 0, 2, 0, 2, 0, 0, 0, 9, 0, 0, 0, 0x22, 0, 0, 0}},
-      {"version 0xFFFF", Record{0, 0, 0xff, 0xff, 0xff, 0xff, 0, 0, 0x03, 0, 0, 0}, true, 0x03,
-       Record{0, 0, 0xff, 0xff, 0xff, 0xff, 0, 0, 0x23, 0, 0, 0}},
+       Text("0x21", true) + Record{0, 1, 0, 1, 0, 0, 0} + Record{0x21, 0, 0, 0, 7, 0, 0, 0} +
+           Zeros(32)},
+      {"version 1, short", Text("0x1", true) + Record{1, 0, 1, 0} + Record{1, 0, 0, 0, 7, 0, 0, 0},
+       false, 0, {}},
+      {"version 2", v2Head + Record{0x02, 0, 0, 0} + v2Tail, true, 0x02,
+       v2Head + Record{0x22, 0, 0, 0} + v2Tail},
+      {"version 2 without its name", v2Head + Record{0x02, 0, 0, 0} + Zeros(44), false, 0, {}},
+      {"version 0xFFFF", Record{0, 0, 0xff, 0xff, 0xff, 0xff, 0, 0, 0x03, 0, 0, 0}, false, 0, {}},
       {"unknown version", Record{0, 0, 9, 0, 9, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0}, false, 0, {}},
       {"info cut short", Record{0, 0, 5, 0, 5, 0, 0, 0, 0x11, 0, 0, 0, 1}, false, 0, {}},
       {"version cut short", Record{0, 0, 5}, false, 0, {}},
-      {"not hex", Text("0xZ1", false), false, 0, {}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.What);
     uint32_t attributes = 0xdead;
     ASSERT_EQ(portable::ReadDosAttributes(c.In.data(), c.In.size(), &attributes), c.Known);
-    uint8_t out[64];
+    uint8_t out[300];
     const std::size_t n =
         portable::AddDosAttributes(c.In.data(), c.In.size(), portable::kDosArchive, out, sizeof out);
     if (!c.Known) {

@@ -16,7 +16,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "files.h"
+#include "files/files.h"
 #include "smb_internal.h"
 
 namespace portable::smb {

@@ -2,6 +2,7 @@
 // folder's lock, and a file someone holds.
 #include <fcntl.h>
 #include <sys/file.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <ctime>
@@ -51,17 +52,20 @@ int OpenWaiting(int folder, const char* name, int flags) {
 }
 
 FolderTurn::FolderTurn(int folder) {
+  const int readable = OpenFolderToRead(folder);
+  if (readable < 0) return;
   do {
-    if (flock(folder, LOCK_EX | LOCK_NB) == 0) {
-      folder_ = folder;
+    if (flock(readable, LOCK_EX | LOCK_NB) == 0) {
+      folder_ = readable;
       return;
     }
-    if (errno != EWOULDBLOCK && errno != EINTR) return;
+    if (errno != EWOULDBLOCK && errno != EINTR) break;
   } while (WaitAMoment());
+  close(readable);
 }
 
 FolderTurn::~FolderTurn() {
-  if (folder_ >= 0) (void)flock(folder_, LOCK_UN);
+  if (folder_ >= 0) close(folder_);  // the lock goes with it
 }
 
 }  // namespace portable

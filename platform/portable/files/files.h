@@ -37,11 +37,15 @@ DWORD KindError(mode_t mode);
 bool RandomName(char (&name)[32], const char* suffix);
 // Whether the entry name of folder is the file.
 bool Names(int folder, const char* name, const struct stat& file);
-// Flushes the folder's entries.  (file_replace.cpp)
+// Flushes the folder's entries.  The folder may be held by O_PATH: it is
+// opened to be read for the flush, and one this user may not read is not
+// flushed, as on a file system that cannot flush folders.  (descriptors.cpp)
 DWORD SyncFolder(int folder);
+// The folder, open to be read, or -1 where this user may not read it.
+int OpenFolderToRead(int folder);
 
 // ---------------------------------------------------------------- patience
-// (file_patience.cpp)
+// (wait.cpp)
 
 // What one read, or one save, spends in all on others: waiting for a
 // folder's lock that another program holds, for a file someone holds, and
@@ -68,7 +72,9 @@ int OpenWaiting(int folder, const char* name, int flags);
 // of this tool take turns.  A save holds it for an instant, so a lock not
 // had at once is tried again a millisecond later, while the run may still
 // wait: a lock held longer is another program's, perhaps another user's,
-// and the save goes on without it, as where the file system has no locks.
+// and the save goes on without it, as where the file system has no locks,
+// or where this user may not read the folder (a lock needs a folder open
+// to be read).
 class FolderTurn {
  public:
   explicit FolderTurn(int folder);
@@ -81,10 +87,11 @@ class FolderTurn {
 };
 
 // ---------------------------------------------------------------- names
-// (file_names.cpp)
+// (resolve.cpp)
 
-// A name resolved: the folder that holds its last component (opened to be
-// read), that component, and what it is, when it exists.
+// A name resolved: the folder that holds its last component (held by
+// O_PATH: it need not be readable), that component, and what it is, when
+// it exists.
 struct Place {
   int Folder = -1;
   char Name[kMaxNameLength + 1];
@@ -93,8 +100,16 @@ struct Place {
 };
 
 // Resolves path to the folder of its last component and that component's
-// name, following symbolic links on the way and at the end.
+// name, one component at a time, following symbolic links on the way and
+// at the end under the rules of resolve.cpp.
 DWORD FindPlace(const char* path, Place* place);
+
+// Why an entry of folder with more than one name may not be used from
+// there, or 0: ERROR_NOT_SUPPORTED unless the folder is written by its
+// owner alone and that owner is this user, root, or the entry's owner.
+// The same rule for files and symbolic links, whatever the system's
+// protected_hardlinks says.
+DWORD OtherNamesError(int folder, const struct stat& entry);
 
 // Opens the entry that place found, as a regular file that is still what
 // was found.  For reading where the file allows it, else only to refer to
@@ -102,7 +117,7 @@ DWORD FindPlace(const char* path, Place* place);
 DWORD OpenFound(const Place& place, bool forReading, int* fd);
 
 // ---------------------------------------------------------------- rights
-// (file_rights.cpp)
+// (rights.cpp)
 
 // What a save replaces: the folder entry and, when there is one, the file
 // it holds (open), what that file is now, and what it was when it was read.
@@ -112,7 +127,20 @@ struct Target {
   int Old = -1;
   struct stat Status;
   struct stat Read;
+  // The bytes it held when it was read; nullptr where it was not read.
+  const uint8_t* Bytes = nullptr;
+  std::size_t Size = 0;
 };
+
+// ---------------------------------------------------------------- change
+// (unchanged.cpp)
+
+// Whether the existing file of target is still the file that was read,
+// under its name, with the very bytes that were read (or, where it was not
+// read, the size and time it had when it was looked at).  Called under the
+// folder's turn, right before anything is put in place:
+// ERROR_SHARING_VIOLATION where it is not.
+DWORD StillAsRead(const Target& target);
 
 // Why the existing file of target may not be replaced, or 0.  folder is
 // what holds it.
@@ -126,10 +154,12 @@ DWORD OpenForWriting(const Target& target, int* fd);
 
 
 // ---------------------------------------------------------------- identity
-// (file_identity.cpp)
+// (identity.cpp)
 
 // What KeepIdentity answers where this user cannot give the new file all
-// the old one has: the save keeps the file instead.
+// the old one has (its owner, group, mode, every attribute it can see, set
+// and then compared, as vim's backupcopy=auto probes): the save keeps the
+// file instead.
 inline constexpr DWORD kKeepFileInstead = 0xFFFFFFFF;
 
 // The new file fd takes the old one's owner, group, extended attributes
@@ -145,14 +175,17 @@ ssize_t GetAttribute(int fd, const char* name, void* value, std::size_t size);
 DWORD MarkArchive(int fd);
 
 // ---------------------------------------------------------------- DOS attributes
-// (dos_attributes.cpp)
+// (dos_record.cpp)
 
 inline constexpr uint32_t kDosReadOnly = 0x01;  // FILE_ATTRIBUTE_READONLY
 inline constexpr uint32_t kDosArchive = 0x20;   // FILE_ATTRIBUTE_ARCHIVE
 inline constexpr char kDosAttributesName[] = "user.DOSATTRIB";
+// The longest record Samba reads; it shows a file with a longer one as
+// having no attributes, and so does this code.
+inline constexpr std::size_t kMaxDosRecord = 256;
 
-// The attributes of a user.DOSATTRIB record, in any format Samba writes;
-// false where the record is not one of them.
+// The attributes of a user.DOSATTRIB record, as Samba 4.17 reads them;
+// false where Samba could not read the record (it then shows none).
 bool ReadDosAttributes(const uint8_t* data, std::size_t size, uint32_t* attributes);
 
 // The record with the attributes add set as well, and every other field as
@@ -162,7 +195,7 @@ std::size_t AddDosAttributes(const uint8_t* data, std::size_t size, uint32_t add
                              std::size_t capacity);
 
 // ---------------------------------------------------------------- replacement
-// (file_replace.cpp)
+// (replace.cpp)
 
 // Fills a new file, open for writing, and flushes it: Fill(fd, Context)
 // gives 0 or an error.
@@ -186,14 +219,12 @@ DWORD MakeWholeFile(int folder, mode_t mode, const Filler& fill, const char* suf
 DWORD WriteNew(const Target& target, const uint8_t* data, std::size_t size, int* made);
 
 // ---------------------------------------------------------------- rewriting
-// (file_rewrite.cpp)
+// (rewrite.cpp)
 
-// Whether a save must keep the file itself rather than put a new one in its
-// place: a new file of this user's could not take everything the old one
-// has.  A user who is not root cannot give it another owner, nor set every
-// attribute, nor even see every one (trusted.*); nor can anyone give a new
-// file the old one's other hard links.  (In file_replace.cpp, beside the
-// way tests may set.)
+// Whether a save must keep the file itself without trying a new one: a
+// new file cannot take the old one's other hard links.  (In replace.cpp,
+// beside the way tests may set.)  Where it tries, KeepIdentity's probe
+// decides.
 bool KeepsFile(const Target& target);
 
 // Writes data into the existing file of target itself, open for writing as

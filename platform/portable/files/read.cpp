@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 
 #include "files.h"
@@ -16,6 +17,17 @@ void HeldFile::Close() {
   portable::Close(&Folder);
   portable::Close(&File);
   Name[0] = '\0';
+  std::free(Bytes);
+  Bytes = nullptr;
+  Size = 0;
+}
+
+bool HeldFile::Remember(const uint8_t* data, std::size_t size) {
+  std::free(Bytes);
+  Bytes = static_cast<uint8_t*>(std::malloc(size > 0 ? size : 1));
+  Size = Bytes != nullptr ? size : 0;
+  if (Bytes != nullptr && size > 0) std::memcpy(Bytes, data, size);
+  return Bytes != nullptr;
 }
 
 void HeldFile::Take(HeldFile& other) {
@@ -25,8 +37,12 @@ void HeldFile::Take(HeldFile& other) {
   File = other.File;
   std::memcpy(Name, other.Name, sizeof Name);
   Read = other.Read;
+  Bytes = other.Bytes;
+  Size = other.Size;
   other.Folder = other.File = -1;
   other.Name[0] = '\0';
+  other.Bytes = nullptr;
+  other.Size = 0;
 }
 
 DWORD ReadWholeFile(const char* path, uint8_t* buffer, std::size_t capacity,
@@ -70,7 +86,11 @@ DWORD ReadWholeFile(const char* path, uint8_t* buffer, std::size_t capacity,
       held->File = fd;
       held->Read = st;
       std::memcpy(held->Name, place.Name, sizeof held->Name);
-      return ERROR_SUCCESS;
+      // A save compares these bytes with the file's: without them it could
+      // not tell another's change.
+      if (held->Remember(buffer, used)) return ERROR_SUCCESS;
+      held->Close();
+      return ERROR_NOT_ENOUGH_MEMORY;
     }
   }
   Close(&fd);

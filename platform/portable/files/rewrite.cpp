@@ -1,17 +1,22 @@
 // Rewriting a link file in place, for the saves whose new file could not
-// take everything the old one has (KeepsFile): the file keeps its inode,
-// and with it its owner, group, mode, ACLs, hard links and every extended
-// attribute, seen or not.
+// take everything the old one has (a second name, or what the probe of
+// identity.cpp found missing): the file keeps its inode, and with it its
+// owner, group, mode, ACLs, hard links and every extended attribute, seen
+// or not.
 //
 // As editors that keep their files do it (vim's backupcopy, Emacs'
 // backup-by-copying): the old contents are first copied to a hidden file
 // beside the link, .lnk-<16 hex digits>.bak, which is flushed with its
 // folder; then the link is written and flushed; then the copy is removed.
 // A save killed in between leaves the copy, whole; a write that fails puts
-// the old contents back from it.  The copy is this user's, readable by
-// this user alone.  Where this user may write the link but not its folder
-// (Windows' "Change" on a file alone), the copy goes into /tmp.
+// the old contents back from it.  The copy is readable by its owner alone:
+// the link's owner where root saves, so that he can put it back; else this
+// user, whom the system lets give it to nobody else, with an ACL entry
+// that lets the link's owner read it where the file system keeps ACLs.
+// Where this user may write the link but not its folder (Windows' "Change"
+// on a file alone), the copy goes into /tmp.
 #include <fcntl.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -73,12 +78,43 @@ int OpenToRead(const Target& target) {
 // What a copy is made from.
 struct Original {
   int From;
-  off_t Size;
+  const struct stat& Status;
 };
 
+// Lets the user owner read the copy fd as well, by an entry of its POSIX
+// access ACL (version 2: the file's owner rw, owner r, the mask r, nobody
+// else anything).  Where the file system keeps no ACLs, the copy stays its
+// maker's alone.
+void LetRead(int fd, uid_t owner) {
+  constexpr uint32_t kAnyone = 0xFFFFFFFF;
+  const uint32_t entries[][3] = {  // tag, permissions, id
+      {0x01, 6, kAnyone}, {0x02, 4, owner}, {0x04, 0, kAnyone}, {0x10, 4, kAnyone},
+      {0x20, 0, kAnyone}};
+  uint8_t acl[4 + 8 * 5];
+  uint8_t* at = acl;
+  const auto put = [&at](uint32_t value, int bytes) {  // little-endian, as the kernel reads it
+    for (int i = 0; i < bytes; ++i) *at++ = static_cast<uint8_t>(value >> (8 * i));
+  };
+  put(2, 4);
+  for (const auto& e : entries) {
+    put(e[0], 2);
+    put(e[1], 2);
+    put(e[2], 4);
+  }
+  (void)fsetxattr(fd, "system.posix_acl_access", acl, sizeof acl, 0);
+}
+
+// Root's copy is given to the link's owner; another user's copy stays his,
+// as the system has it, and lets the link's owner read it.  So the owner
+// can put it back.
 DWORD FillCopy(int fd, const void* context) {
   const Original& original = *static_cast<const Original*>(context);
-  if (!CopyContents(original.From, fd, original.Size) || fsync(fd) != 0) return LastError();
+  if (!CopyContents(original.From, fd, original.Status.st_size)) return LastError();
+  const uid_t user = geteuid();
+  if (user == 0 && fchown(fd, original.Status.st_uid, original.Status.st_gid) != 0)
+    return LastError();
+  if (user != 0 && user != original.Status.st_uid) LetRead(fd, original.Status.st_uid);
+  if (fsync(fd) != 0) return LastError();
   return ERROR_SUCCESS;
 }
 
@@ -92,7 +128,7 @@ struct Copy {
 // it is whole; flushed with its folder.  It goes beside the link, or, where
 // this user may write the link but not its folder, into /tmp.
 DWORD MakeCopy(const Target& target, Copy* copy) {
-  const Original original = {OpenToRead(target), target.Status.st_size};
+  const Original original = {OpenToRead(target), target.Status};
   if (original.From < 0) return LastError();
   const Filler fill{FillCopy, &original};
   int fd = -1;
@@ -132,26 +168,22 @@ bool PutBack(const Target& target, int writable, const Copy& copy) {
   return back;
 }
 
-bool Unchanged(const struct stat& now, const struct stat& read) {
-  return SameFile(now, read) && now.st_size == read.st_size &&
-         now.st_mtim.tv_sec == read.st_mtim.tv_sec && now.st_mtim.tv_nsec == read.st_mtim.tv_nsec;
-}
-
 }  // namespace
 
 DWORD RewriteInPlace(const Target& target, int writable, const uint8_t* data, std::size_t size) {
   FolderTurn turn(target.Folder);
-  // The file as it is now must still be the one read, under its name.
-  struct stat now;
-  if (fstat(writable, &now) != 0) return LastError();
-  if (!Unchanged(now, target.Read) || !Names(target.Folder, target.Name, now))
-    return ERROR_SHARING_VIOLATION;
+  // A file already changed needs no copy.
+  if (DWORD error = StillAsRead(target)) return error;
   Copy copy;
   if (DWORD error = MakeCopy(target, &copy)) return error;
-  DWORD error = MarkArchive(writable);
+  // Checked again once the copy is on disk, right before the write: a
+  // change made while the copy was flushed is not overwritten either.
+  DWORD error = StillAsRead(target);
+  const bool unchanged = error == ERROR_SUCCESS;
+  if (unchanged) error = MarkArchive(writable);
   // A write that failed leaves the copy only where it could not be put back.
   if (error == ERROR_SUCCESS) error = Overwrite(writable, data, size);
-  const bool copyNeeded = error != ERROR_SUCCESS && !PutBack(target, writable, copy);
+  const bool copyNeeded = unchanged && error != ERROR_SUCCESS && !PutBack(target, writable, copy);
   if (!copyNeeded) (void)unlinkat(copy.Folder, copy.Name, 0);
   const DWORD synced = copyNeeded ? ERROR_SUCCESS : SyncFolder(copy.Folder);
   if (copy.Folder != target.Folder) close(copy.Folder);

@@ -1,8 +1,8 @@
 // Saves: the name resolved (or the file a read held), the checks of who
 // may replace it, and the new contents put in its place: in a new file
-// that takes the old one's place (file_replace.cpp) where a new file can
+// that takes the old one's place (replace.cpp) where a new file can
 // take everything the old one has, else in the old file itself
-// (file_rewrite.cpp).
+// (rewrite.cpp).
 #include <unistd.h>
 
 #include <cstring>
@@ -43,6 +43,8 @@ DWORD SaveOnce(const char* path, const uint8_t* data, std::size_t size, HeldFile
   target.Name = file.Name;
   target.Old = file.File;
   target.Read = file.Read;
+  target.Bytes = file.Bytes;
+  target.Size = file.Size;
   int made = -1;
   if (error == ERROR_SUCCESS && target.Old >= 0) {
     // As the file is now: its links and mode may have changed since.
@@ -62,8 +64,10 @@ DWORD SaveOnce(const char* path, const uint8_t* data, std::size_t size, HeldFile
     Close(&file.File);
     file.File = made;
   }
-  // What a later save must find.
+  // What a later save must find: where the new bytes cannot be kept, it
+  // compares the size and time.
   if (error == ERROR_SUCCESS && fstat(file.File, &file.Read) != 0) error = LastError();
+  if (error == ERROR_SUCCESS && !file.Remember(data, size)) file.Bytes = nullptr;
   return error;
 }
 

@@ -130,6 +130,10 @@ DWORD Publish(const Target& target, const char* temporary, int fd) {
   // never cross; a program that does not take turns can only have its own
   // entry given back.
   FolderTurn turn(folder);
+  if (DWORD error = StillAsRead(target)) {
+    (void)unlinkat(folder, temporary, 0);
+    return error;
+  }
   if (renameat2(folder, temporary, folder, target.Name, RENAME_EXCHANGE) == 0) {
     if (Names(folder, temporary, target.Status)) {
       (void)unlinkat(folder, temporary, 0);
@@ -201,13 +205,38 @@ DWORD MakeNamed(int folder, mode_t mode, const Filler& fill, const char* suffix,
   return ERROR_ALREADY_EXISTS;
 }
 
-}  // namespace
-
-DWORD SyncFolder(int folder) {
-  // A file system that cannot flush a folder says EINVAL; the rename stands.
-  if (fsync(folder) != 0 && errno != EINVAL) return LastError();
-  return ERROR_SUCCESS;
+// Links the unnamed file fd at name in folder.  Sets *unsupported where the
+// system cannot do it at all.
+bool LinkUnnamed(int fd, int folder, const char* name, bool* unsupported) {
+  char self[32];
+  SelfPath(fd, self);
+  if (linkat(AT_FDCWD, self, folder, name, AT_SYMLINK_FOLLOW) == 0) return true;
+  // Without /proc, root can link the descriptor itself.
+  if (errno == ENOENT && linkat(fd, "", folder, name, AT_EMPTY_PATH) == 0) return true;
+  *unsupported = errno == ENOENT || errno == EPERM || errno == EOPNOTSUPP;
+  return false;
 }
+
+// A link where the name held none: the unnamed file, once whole, is linked
+// at the name itself, which must still be empty, so that a save killed at
+// any point leaves nothing or the whole link.  *unsupported where the
+// system has no unnamed files; nothing is made then.
+DWORD MakeAtName(const Target& target, const Filler& fill, int* made, bool* unsupported) {
+  const int fd = openat(target.Folder, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+  if (fd < 0) {
+    *unsupported = errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL;
+    return LastError();
+  }
+  DWORD error = fill(fd);
+  if (error == ERROR_SUCCESS && !LinkUnnamed(fd, target.Folder, target.Name, unsupported))
+    error = errno == EEXIST ? ERROR_SHARING_VIOLATION : LastError();
+  if (error == ERROR_SUCCESS) error = SyncFolder(target.Folder);
+  if (error == ERROR_SUCCESS) *made = fd;
+  else close(fd);
+  return error;
+}
+
+}  // namespace
 
 DWORD MakeWholeFile(int folder, mode_t mode, const Filler& fill, const char* suffix,
                     char (&name)[32], int* made) {
@@ -233,10 +262,17 @@ DWORD WriteNew(const Target& target, const uint8_t* data, std::size_t size, int*
   // The mode is the old file's, set before the file has a name; a new link
   // gets what the umask leaves of 0666.
   const NewContents contents = {target, data, size};
+  if (target.Old < 0 && unnamedFiles) {
+    bool unsupported = false;
+    const DWORD error = MakeAtName(target, Filler{FillFile, &contents}, made, &unsupported);
+    if (!unsupported) return error;
+  }
   char temporary[32];
   int fd = -1;
   DWORD error = MakeWholeFile(target.Folder, target.Old >= 0 ? 0600 : 0666,
                               Filler{FillFile, &contents}, ".tmp", temporary, &fd);
+  // A folder where this user may not make a file: the old one is kept.
+  if (error == ERROR_ACCESS_DENIED && target.Old >= 0) return kKeepFileInstead;
   if (error != ERROR_SUCCESS) return error;
   error = Publish(target, temporary, fd);
   if (error == ERROR_SUCCESS) error = SyncFolder(target.Folder);
@@ -248,9 +284,7 @@ DWORD WriteNew(const Target& target, const uint8_t* data, std::size_t size, int*
 // Set by tests alone.
 bool keepAll = false;
 
-bool KeepsFile(const Target& target) {
-  return keepAll || geteuid() != 0 || target.Status.st_nlink > 1;
-}
+bool KeepsFile(const Target& target) { return keepAll || target.Status.st_nlink > 1; }
 
 SaveWay UseSaveWay(SaveWay way) {
   const SaveWay previous = keepAll ? SaveWay::InPlace : unnamedFiles ? SaveWay::Unnamed : SaveWay::Named;

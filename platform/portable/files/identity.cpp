@@ -69,6 +69,37 @@ DWORD CarryAttributes(int from, int to) {
   return ERROR_SUCCESS;
 }
 
+// Whether every attribute the one file has, the other has with the same
+// value; list is where the one's names are.
+bool HasAllOf(int one, int other, char* list, std::size_t capacity) {
+  const ssize_t listed = ListAttributes(one, list, capacity);
+  if (listed < 0) return Unsupported(errno);
+  for (const char* name = list; name < list + listed; name += std::strlen(name) + 1) {
+    const ssize_t size = GetAttribute(one, name, attributeValue, sizeof attributeValue);
+    if (size < 0) {
+      if (errno == ENODATA) continue;
+      return false;
+    }
+    const ssize_t present = GetAttribute(other, name, presentValue, sizeof presentValue);
+    if (present != size ||
+        std::memcmp(presentValue, attributeValue, static_cast<std::size_t>(size)) != 0)
+      return false;
+  }
+  return true;
+}
+
+// Whether the new file fd has the old one's owner, group, mode and every
+// attribute this user can see, and no other.
+bool SameIdentity(int fd, const Target& target) {
+  struct stat now;
+  const struct stat& old = target.Status;
+  if (fstat(fd, &now) != 0 || now.st_uid != old.st_uid || now.st_gid != old.st_gid ||
+      (now.st_mode & 07777) != (old.st_mode & 07777))
+    return false;
+  return HasAllOf(target.Old, fd, attributeNames, sizeof attributeNames) &&
+         HasAllOf(fd, target.Old, attributeNames, sizeof attributeNames);
+}
+
 }  // namespace
 
 ssize_t GetAttribute(int fd, const char* name, void* value, std::size_t size) {
@@ -82,21 +113,25 @@ ssize_t GetAttribute(int fd, const char* name, void* value, std::size_t size) {
 }
 
 // The new file takes the old one's owner and group, its extended attributes
-// and its mode, the mode last, as an ACL sets it too.
+// and its mode, the mode last, as an ACL sets it too.  Then it is looked at,
+// as vim's backupcopy=auto does: what the system quietly refused (a
+// set-group-ID bit of a group this user is not in, an attribute it keeps
+// to itself) leaves it unlike the old one, and the old one is kept.
 DWORD KeepIdentity(int fd, const Target& target) {
   const struct stat& old = target.Status;
   if (fchown(fd, old.st_uid, old.st_gid) != 0)
     return CannotGive(errno) ? kKeepFileInstead : LastError();
   if (DWORD error = CarryAttributes(target.Old, fd)) return error;
-  if (fchmod(fd, old.st_mode & 07777) != 0) return LastError();
-  return ERROR_SUCCESS;
+  if (fchmod(fd, old.st_mode & 07777) != 0)
+    return CannotGive(errno) ? kKeepFileInstead : LastError();
+  return SameIdentity(fd, target) ? ERROR_SUCCESS : kKeepFileInstead;
 }
 
 DWORD MarkArchive(int fd) {
-  uint8_t record[1024];
-  uint8_t marked[sizeof record + 16];
+  uint8_t record[kMaxDosRecord];
+  uint8_t marked[kMaxDosRecord];  // no longer than Samba reads
   const ssize_t size = GetAttribute(fd, kDosAttributesName, record, sizeof record);
-  if (size < 0)  // none, or larger than any record Samba writes: left as it is
+  if (size < 0)  // none, or longer than Samba reads: left as it is
     return errno == ENODATA || errno == ERANGE || Unsupported(errno) ? ERROR_SUCCESS : LastError();
   uint32_t attributes = 0;
   if (!ReadDosAttributes(record, static_cast<std::size_t>(size), &attributes) ||

@@ -12,10 +12,12 @@
 //     neither to this user nor to the folder's owner, as the kernel's
 //     protected_regular has it: whoever took the name first would own the
 //     link, and could change it after this user made it;
-//   - a file with other hard links that does not belong to the owner of the
-//     folder it was found in: rewriting it would write what another name
-//     stands for, perhaps one its owner never meant to be reached from
-//     here, as the kernel's protected_hardlinks has it.
+//   - a file with other hard links, unless the folder it was found in is
+//     written by its owner alone and that owner is this user, root or the
+//     file's owner (OtherNamesError, the rule resolution applies to every
+//     entry with more than one name): whoever else may write the folder
+//     could have linked there a file they could not write, whatever the
+//     system's protected_hardlinks says.
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -27,7 +29,7 @@ namespace portable {
 namespace {
 
 bool DosReadOnly(int fd) {
-  uint8_t record[1024];
+  uint8_t record[kMaxDosRecord];  // a longer one Samba does not read
   const ssize_t size = GetAttribute(fd, kDosAttributesName, record, sizeof record);
   uint32_t attributes = 0;
   return size > 0 && ReadDosAttributes(record, static_cast<std::size_t>(size), &attributes) &&
@@ -49,7 +51,7 @@ DWORD ReplaceError(const Target& target, const struct stat& folder) {
   const mode_t shared = S_ISVTX | S_IWOTH;
   if ((folder.st_mode & shared) == shared && st.st_uid != user && st.st_uid != folder.st_uid)
     return ERROR_ACCESS_DENIED;
-  if (st.st_nlink > 1 && st.st_uid != folder.st_uid) return ERROR_NOT_SUPPORTED;
+  if (DWORD error = OtherNamesError(target.Folder, st)) return error;
   if (DosReadOnly(target.Old)) return ERROR_ACCESS_DENIED;
   return ERROR_SUCCESS;
 }
