@@ -141,7 +141,7 @@ void GetLocaleText(Runtime& runtime, int32_t locale, int32_t infoType,
 
 // The exit code of the program: 0 when the three files were installed and
 // the tool was started to make the link in the desktop folder the shell
-// names; else the first step of the run that failed.  The README lists
+// names; else the first step of the run that failed.  docs/kit.md lists
 // them.
 enum SetupResult : int {
   kSetupDone = 0,

@@ -66,7 +66,7 @@ mkdir -p "$desktop" "$WINEPREFIX/drive_c/windows/system32/ras"
 echo "Running dialprep.exe in the kit folder, in English, under Xvfb (it ends 2 s after it starts) ..."
 code=0
 (cd "$kit" && LANG=en_US.UTF-8 xvfb-run -a "$loader" dialprep.exe >/dev/null 2>&1) || code=$?
-echo "dialprep's exit code: $code (0: the files are installed and the tool was started; the README lists the others)"
+echo "dialprep's exit code: $code (0: the files are installed and the tool was started; docs/kit.md lists the others)"
 echo "installed:"
 ls -l "$WINEPREFIX/drive_c/windows/system32/ras/rasphone.pbk" \
       "$WINEPREFIX/drive_c/windows/system32/zelvo.ico"

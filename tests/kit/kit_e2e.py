@@ -61,7 +61,7 @@ ICON_COPY = "windows/system32/zelvo.ico"
 PLANTED_LOG = "planted.txt"
 VICTIM = "windows/system32/victim.dat"  # a system file a user links to
 # A DLL both programs load at run time under Wine.  (Not version.dll: Wine's
-# user32 imports it, before the program's first instruction; see the README.)
+# user32 imports it, before the program's first instruction; see docs/tests.md.)
 PLANTED_DLL = "uxtheme"
 
 

@@ -309,7 +309,7 @@ TEST_F(Corpus, AnsiTextsInTheNamedCodePage) {
   }
 }
 
-// Every ANSI code page the README lists keeps a target of ASCII, and one
+// Every ANSI code page docs/using-shortcut.md lists keeps a target of ASCII, and one
 // that ends in a word of its own script, stored as ANSI text (a LinkInfo
 // path), through a save, reads and edits of another field: the path comes
 // back whole, to its last character (converters that hold a character
