@@ -14,10 +14,10 @@
 namespace shllink {
 namespace {
 
-// The header flags and blocks that describe a target: a new target drops
-// them all, with the ID list, LinkInfo and relative path.  The Darwin block
-// names an installer product that would run in place of any target, so it
-// goes with them.
+// What describes a target beside its ID list, LinkInfo and relative path:
+// two header flags that tell where to read it, and these blocks.  A new
+// target drops them all.  The Darwin block names an installer product that
+// would run in place of any target, so it goes with them.
 constexpr uint32_t kTargetFlags = ForceNoLinkInfo | PreferEnvironmentPath;
 constexpr BlockSignature kTargetBlocks[] = {
     EnvironmentVariableDataBlockSignature, TrackerDataBlockSignature,
@@ -229,6 +229,7 @@ uint32_t LinkFlagsOf(const ShellLink& from, const Plan& plan, uint32_t own) {
   };
   for (const Structure& s : kFileOrder) follow(s.StepIn(plan), s.Flag);
   for (const auto& b : kBlockFlags) follow(BlockStep(plan, b.Signature), b.Flag);
+  // IsUnicode tells the strings' encoding, and is set where they turn Unicode.
   follow(plan.ToUnicode ? Step{Action::New, Bytes()} : Step(), IsUnicode);
   return flags;
 }
@@ -352,7 +353,6 @@ EditResult EditTarget(const ShellLink& from, const char* target, Image* to, Shel
   const TargetForm form = CanonicalTarget(target, canonical, sizeof canonical, &folder);
   if (form == TargetForm::None && target[0] != '\0') return EditResult::NoRoom;
   Edit e(from);
-  uint32_t flags = from.Header.LinkFlags & ~kTargetFlags;
   e.Clear(ShellLinkHeaderAt::FileAttributes, ShellLinkHeaderAt::IconIndex);
   e.Steps.IDList = e.Steps.Info = kDrop;
   e.Steps.Strings[static_cast<std::size_t>(StringField::RelativePath)] = kDrop;
@@ -378,10 +378,12 @@ EditResult EditTarget(const ShellLink& from, const char* target, Image* to, Shel
     case TargetForm::Environment:
       if (!FitsEnvironmentBlock(canonical)) return EditResult::TooLong;
       blockText = canonical;
-      flags |= ForceNoLinkInfo | PreferEnvironmentPath;
       break;
   }
-  e.Set(ShellLinkHeaderAt::LinkFlags, flags);
+  // An environment target is read from its block alone.
+  e.Set(ShellLinkHeaderAt::LinkFlags,
+        (from.Header.LinkFlags & ~kTargetFlags) |
+            (form == TargetForm::Environment ? kTargetFlags : 0));
   if (blockText != nullptr && !e.AddBlock(EnvironmentVariableDataBlockSignature, blockText))
     return EditResult::NoRoom;
   return e.WriteTo(to, model);

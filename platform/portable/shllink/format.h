@@ -249,7 +249,9 @@ static_assert(EnvironmentVariableDataBlockAt::TargetAnsi + kEnvironmentAnsiSize 
 inline constexpr std::size_t kEnvironmentMaxUnits = kEnvironmentUnicodeSize / 2 - 1;
 
 // 2.5.10 TrackerDataBlock: its Length counts from itself to the block's end.
-inline constexpr std::size_t kTrackerLengthAt = 0x08;
+struct TrackerDataBlockAt {
+  static constexpr std::size_t Length = 0x08;
+};
 inline constexpr uint32_t kTrackerDataBlockSize = 0x00000060;
 
 // The least BlockSize of each block the document defines: its size, or

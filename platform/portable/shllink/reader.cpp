@@ -106,8 +106,8 @@ bool ParseBlock(const DataBlock& raw, ExtraData* extra) {
   uint32_t length;
   switch (raw.BlockSignature) {
     case TrackerDataBlockSignature:
-      return ByteReader(raw.Raw).ReadU32LE(kTrackerLengthAt, &length) &&
-             length >= kTrackerDataBlockSize - kTrackerLengthAt;
+      return ByteReader(raw.Raw).ReadU32LE(TrackerDataBlockAt::Length, &length) &&
+             length >= kTrackerDataBlockSize - TrackerDataBlockAt::Length;
     case EnvironmentVariableDataBlockSignature:
       ReadEnvironmentBlock(raw, &extra->EnvironmentVariable);
       return true;
