@@ -563,6 +563,8 @@ TEST(Write, PresenceFlagsFollowTheSteps) {
   PutU32(environment, DataBlockAt::BlockSize, kEnvironmentBlockSize);
   PutU32(environment, DataBlockAt::BlockSignature, EnvironmentVariableDataBlockSignature);
   const Buffer shortBlock = {0x0C, 0, 0, 0, 0x04, 0, 0, 0xA0, 0xE4, 0x04, 0, 0, 0, 0, 0, 0};
+  Buffer darwinFlagOnly(std::begin(kDocumentExample), std::end(kDocumentExample));
+  PutU32(darwinFlagOnly, ShellLinkHeaderAt::LinkFlags, read | HasDarwinID);
   struct Case {
     const char* What;
     Bytes File;
@@ -587,6 +589,10 @@ TEST(Write, PresenceFlagsFollowTheSteps) {
          p.Block(TrackerDataBlockSignature) = kDrop;
        },
        EditResult::Ok, read | HasExpString},
+      {"a flag without its block, kept", Bytes(darwinFlagOnly), [](Plan&) {}, EditResult::Ok,
+       read | HasDarwinID},
+      {"a flag without its block, the block dropped", Bytes(darwinFlagOnly),
+       [](Plan& p) { p.Block(DarwinDataBlockSignature) = kDrop; }, EditResult::Ok, read},
       {"a block longer than its BlockSize", Bytes(kDocumentExample),
        [&](Plan& p) { p.Block(ConsoleFEDataBlockSignature) = {Action::New, Bytes(shortBlock)}; },
        EditResult::Internal, 0},
