@@ -221,7 +221,7 @@ struct Literal {
 const Literal kLiterals[] = {
     {"[MS-SHLLINK] section 3", Bytes(kDocumentExample),
      HasLinkTargetIDList | HasLinkInfo | HasRelativePath | HasWorkingDir | IsUnicode |
-         EnableTargetMetadata,
+         0x00080000 /* EnableTargetMetadata */,
      0, 1, 0,
      {nullptr, ".\\a.txt", "C:\\test", nullptr, nullptr}, "C:\\test\\a.txt",
      {TrackerDataBlockSignature}},
@@ -281,25 +281,6 @@ TEST(Literals, ANoOpEditWritesThemBackByteForByte) {
       EXPECT_TRUE(e.File == Buffer(l.File.begin(), l.File.end())) << what;
     }
   }
-}
-
-// The fields of a ConsoleDataBlock, read where the table puts them.
-TEST(ConsoleDataBlock, FieldsLieWhereTheDocumentPutsThem) {
-  const ShellLink link = Read(Bytes(kConsoleLink));
-  const Bytes block = (*link.Extra.List().begin()).Raw;
-  ASSERT_EQ(block.size(), kConsoleDataBlockSize);
-  using At = ConsoleDataBlockAt;
-  const std::pair<std::size_t, uint32_t> fields[] = {
-      // each 16-bit field with the one after it
-      {At::FillAttributes, 0x00F30056},     {At::ScreenBufferSizeX, 0x0BB80078},
-      {At::WindowSizeX, 0x00320078},
-      {At::FontSize, 0x000E0000},           {At::FontFamily, 0x36},
-      {At::FontWeight, 400},                {At::FaceName, 'C' | 'o' << 16},
-      {At::CursorSize, 25},                 {At::QuickEdit, 1},
-      {At::HistoryBufferSize, 50},          {At::NumberOfHistoryBuffers, 4},
-      {At::ColorTable + 4, 0x00800000},
-  };
-  for (const auto& [at, value] : fields) EXPECT_EQ(U32(block, at), value) << "at " << at;
 }
 
 TEST(ShellLinkHeader, RefusesOtherFilesAndShortHeaders) {
@@ -567,36 +548,68 @@ TEST(TargetForm, StoredAsWindowsStoresIt) {
   }
 }
 
-// Bytes placed that a read of the new file does not find as they were
-// placed are the editor's own fault, told apart from a caller's.
-TEST(Write, BytesItsReaderReadsOtherwiseAreAnInternalError) {
-  const ShellLink example = Read(Bytes(kDocumentExample));
+// The header's presence flags follow the plan's steps, whatever the header
+// placed says: a structure kept keeps its flag as read, one dropped clears
+// it, one made anew sets it.  The header's other flags are its own.  Bytes
+// placed that a read of the new file does not find as they were placed
+// are the editor's own fault, told apart from a caller's.
+TEST(Write, PresenceFlagsFollowTheSteps) {
+  InCodePage1252();
+  const uint32_t kEnableTargetMetadata = 0x00080000;
+  const uint32_t read = U32(Bytes(kDocumentExample), ShellLinkHeaderAt::LinkFlags);
   Buffer header(kDocumentExample, kDocumentExample + kHeaderSize);
-  PutU32(header, ShellLinkHeaderAt::LinkFlags, IsUnicode | HasName);
+  PutU32(header, ShellLinkHeaderAt::LinkFlags, HasName | HasExpIcon | ForceNoLinkInfo);
+  Buffer environment(kEnvironmentBlockSize, 0);
+  PutU32(environment, DataBlockAt::BlockSize, kEnvironmentBlockSize);
+  PutU32(environment, DataBlockAt::BlockSignature, EnvironmentVariableDataBlockSignature);
   const Buffer shortBlock = {0x0C, 0, 0, 0, 0x04, 0, 0, 0xA0, 0xE4, 0x04, 0, 0, 0, 0, 0, 0};
+  Buffer darwinFlagOnly(std::begin(kDocumentExample), std::end(kDocumentExample));
+  PutU32(darwinFlagOnly, ShellLinkHeaderAt::LinkFlags, read | HasDarwinID);
   struct Case {
     const char* What;
+    Bytes File;
     std::function<void(Plan&)> Make;
+    EditResult Result;
+    uint32_t LinkFlags;
   };
   const Case cases[] = {
-      {"a header that names a string no one placed",
+      {"a header of other flags", Bytes(kDocumentExample),
+       [&](Plan& p) { p.Header = {Action::New, Bytes(header)}; }, EditResult::Ok,
+       (read & ~kEnableTargetMetadata) | ForceNoLinkInfo},
+      {"LinkInfo dropped", Bytes(kDocumentExample), [](Plan& p) { p.Info = kDrop; },
+       EditResult::Ok, read & ~HasLinkInfo},
+      {"the ID list, LinkInfo and two strings dropped", Bytes(kDocumentExample),
+       [](Plan& p) {
+         p.IDList = p.Info = p.Strings[kRelativePath] = p.Strings[kWorkingDir] = kDrop;
+       },
+       EditResult::Ok, IsUnicode | kEnableTargetMetadata},
+      {"a new environment block, and a tracker dropped", Bytes(kDocumentExample),
        [&](Plan& p) {
-         p.Header = {Action::New, Bytes(header)};
-         p.IDList = p.Info = kDrop;
-         p.Strings[kRelativePath] = p.Strings[kWorkingDir] = kDrop;
-       }},
-      {"a block longer than its BlockSize",
-       [&](Plan& p) { p.Block(ConsoleFEDataBlockSignature) = {Action::New, Bytes(shortBlock)}; }},
-      {"a header that names a LinkInfo no one placed", [&](Plan& p) { p.Info = kDrop; }},
+         p.Block(EnvironmentVariableDataBlockSignature) = {Action::New, Bytes(environment)};
+         p.Block(TrackerDataBlockSignature) = kDrop;
+       },
+       EditResult::Ok, read | HasExpString},
+      {"a flag without its block, kept", Bytes(darwinFlagOnly), [](Plan&) {}, EditResult::Ok,
+       read | HasDarwinID},
+      {"a flag without its block, the block dropped", Bytes(darwinFlagOnly),
+       [](Plan& p) { p.Block(DarwinDataBlockSignature) = kDrop; }, EditResult::Ok, read},
+      {"a block longer than its BlockSize", Bytes(kDocumentExample),
+       [&](Plan& p) { p.Block(ConsoleFEDataBlockSignature) = {Action::New, Bytes(shortBlock)}; },
+       EditResult::Internal, 0},
+      {"ANSI strings kept while the strings turn Unicode", Bytes(kAnsiLink),
+       [](Plan& p) { p.ToUnicode = true; }, EditResult::Internal, 0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.What);
     Plan plan;
     c.Make(plan);
-    EXPECT_EQ(Edit(example, [&](const ShellLink& from, Image* to, ShellLink* m) {
-                return Write(from, plan, to, m);
-              }).Result,
-              EditResult::Internal);
+    const Edited e = Edit(Read(c.File), [&](const ShellLink& from, Image* to, ShellLink* m) {
+      return Write(from, plan, to, m);
+    });
+    ASSERT_EQ(e.Result, c.Result);
+    if (e.Result == EditResult::Ok) {
+      EXPECT_EQ(e.Model.Header.LinkFlags, c.LinkFlags);
+    }
   }
 }
 

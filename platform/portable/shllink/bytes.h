@@ -15,7 +15,6 @@ namespace shllink {
 class ByteReader {
  public:
   explicit ByteReader(Bytes data) : data_(data) {}
-  std::size_t size() const { return data_.size(); }
   bool Has(std::size_t offset, std::size_t length) const {
     return offset <= data_.size() && length <= data_.size() - offset;
   }

@@ -14,12 +14,11 @@
 namespace shllink {
 namespace {
 
-// The header flags and blocks that describe a target: a new target drops
-// them all.  The Darwin block names an installer product that would run in
-// place of any target, so it goes with them.
-constexpr uint32_t kTargetFlags = HasLinkTargetIDList | HasLinkInfo | HasRelativePath |
-                                  HasExpString | ForceNoLinkInfo | PreferEnvironmentPath |
-                                  HasDarwinID;
+// What describes a target beside its ID list, LinkInfo and relative path:
+// two header flags that tell where to read it, and these blocks.  A new
+// target drops them all.  The Darwin block names an installer product that
+// would run in place of any target, so it goes with them.
+constexpr uint32_t kTargetFlags = ForceNoLinkInfo | PreferEnvironmentPath;
 constexpr BlockSignature kTargetBlocks[] = {
     EnvironmentVariableDataBlockSignature, TrackerDataBlockSignature,
     DarwinDataBlockSignature,              SpecialFolderDataBlockSignature,
@@ -156,18 +155,37 @@ bool WriteAsUnicode(Writer& w, const TextRef& ansi) {
 
 // ------------------------------------------------------------ placing a plan
 
-// The header, the ID list, LinkInfo and the five strings: the step of the
-// i-th, and its bytes in a link.
-constexpr std::size_t kFixedStructures = 3 + kStringCount;
-const Step& FixedStep(const Plan& plan, std::size_t i) {
-  return i == 0 ? plan.Header : i == 1 ? plan.IDList : i == 2 ? plan.Info : plan.Strings[i - 3];
-}
-Bytes FixedBytes(const ShellLink& link, std::size_t i) {
-  return i == 0   ? link.Header.Raw
-         : i == 1 ? link.IDList.Raw
-         : i == 2 ? link.Info.Raw
-                  : link.Strings.Raw[i - 3];
-}
+// The structures before ExtraData in file order: the step of each in a
+// plan, its bytes in a model, and the LinkFlags bit that says it is there.
+struct Structure {
+  const Step& (*StepIn)(const Plan&);
+  Bytes (*BytesIn)(const ShellLink&);
+  uint32_t Flag;
+};
+template <std::size_t I>
+constexpr Structure kString{[](const Plan& p) -> const Step& { return p.Strings[I]; },
+                            [](const ShellLink& l) { return l.Strings.Raw[I]; }, kStringFlags[I]};
+static_assert(kStringCount == 5);
+constexpr Structure kFileOrder[] = {
+    {[](const Plan& p) -> const Step& { return p.Header; },
+     [](const ShellLink& l) { return l.Header.Raw; }, 0},
+    {[](const Plan& p) -> const Step& { return p.IDList; },
+     [](const ShellLink& l) { return l.IDList.Raw; }, HasLinkTargetIDList},
+    {[](const Plan& p) -> const Step& { return p.Info; },
+     [](const ShellLink& l) { return l.Info.Raw; }, HasLinkInfo},
+    kString<0>, kString<1>, kString<2>, kString<3>, kString<4>,
+};
+
+// The blocks a LinkFlags bit says are there.
+constexpr struct {
+  BlockSignature Signature;
+  uint32_t Flag;
+} kBlockFlags[] = {
+    {EnvironmentVariableDataBlockSignature, HasExpString},
+    {DarwinDataBlockSignature, HasDarwinID},
+    {IconEnvironmentDataBlockSignature, HasExpIcon},
+    {ShimDataBlockSignature, RunWithShimLayer},
+};
 
 const Step& BlockStep(const Plan& plan, uint32_t signature) {
   static const Step kKeep;
@@ -179,18 +197,41 @@ Bytes Chosen(const Step& step, Bytes own) {
   return step.What == Action::New ? step.Made : step.What == Action::Keep ? own : Bytes();
 }
 
-// Calls place(i, bytes) for each structure a plan places, in file order:
-// the fixed ones by their index, each block as kBlock, the tail as kTail.
-constexpr std::size_t kBlock = kFixedStructures, kTail = kBlock + 1;
-template <typename Place>
-void InFileOrder(const ShellLink& from, const Plan& plan, Place place) {
-  for (std::size_t i = 0; i < kFixedStructures; ++i)
-    place(i, Chosen(FixedStep(plan, i), FixedBytes(from, i)));
-  for (const DataBlock& block : from.Extra.List())
-    if (BlockStep(plan, block.BlockSignature).What == Action::Keep) place(kBlock, block.Raw);
+// Calls visit(placed, found) for each structure a plan places over from,
+// in file order; found is the same structure in back, a model of the file
+// placed, whose blocks are taken in turn.
+template <typename Visit>
+void InFileOrder(const ShellLink& from, const Plan& plan, const ShellLink& back, Visit visit) {
+  for (const Structure& s : kFileOrder)
+    visit(Chosen(s.StepIn(plan), s.BytesIn(from)), s.BytesIn(back));
+  const DataBlockList blocks = back.Extra.List();
+  DataBlockList::Iterator found = blocks.begin();
+  auto block = [&](Bytes placed) {
+    visit(placed, found != blocks.end() ? (*found).Raw : Bytes());
+    if (found != blocks.end()) ++found;
+  };
+  for (const DataBlock& b : from.Extra.List())
+    if (BlockStep(plan, b.BlockSignature).What == Action::Keep) block(b.Raw);
   for (const Step& step : plan.Blocks)
-    if (step.What == Action::New) place(kBlock, step.Made);
-  place(kTail, Chosen(plan.Tail, from.Extra.Tail));
+    if (step.What == Action::New) block(step.Made);
+  while (found != blocks.end()) block(Bytes());  // read, yet never placed
+  visit(Chosen(plan.Tail, from.Extra.Tail), back.Extra.Tail);
+}
+
+// The LinkFlags of a plan's file: the header's own, but for the flags that
+// tell a structure is there, which follow its step.
+uint32_t LinkFlagsOf(const ShellLink& from, const Plan& plan, uint32_t own) {
+  const uint32_t read = from.Header.LinkFlags;
+  uint32_t flags = own;
+  auto follow = [&](const Step& step, uint32_t flag) {
+    const uint32_t now = step.What == Action::New ? flag : step.What == Action::Keep ? read : 0;
+    flags = (flags & ~flag) | (now & flag);
+  };
+  for (const Structure& s : kFileOrder) follow(s.StepIn(plan), s.Flag);
+  for (const auto& b : kBlockFlags) follow(BlockStep(plan, b.Signature), b.Flag);
+  // IsUnicode tells the strings' encoding, and is set where they turn Unicode.
+  follow(plan.ToUnicode ? Step{Action::New, Bytes()} : Step(), IsUnicode);
+  return flags;
 }
 
 // ------------------------------------------------------------ making a plan
@@ -202,7 +243,7 @@ uint8_t made[portable::kMaxLinkFileSize];
 // old header's, or a new link's) with the fields the edit sets.
 class Edit {
  public:
-  explicit Edit(const ShellLink& from) : From(from), Flags(from.Header.LinkFlags) {
+  explicit Edit(const ShellLink& from) : From(from) {
     if (from.Header.Raw.empty()) {
       made_.Zeros(kHeaderSize);
       Set(ShellLinkHeaderAt::HeaderSize, kHeaderSize);
@@ -237,14 +278,11 @@ class Edit {
     return Make(Steps.Block(signature),
                 [&](Writer& w) { return WriteEnvironmentBlock(w, signature, text); });
   }
-  EditResult WriteTo(Image* to, ShellLink* model) {
-    Set(ShellLinkHeaderAt::LinkFlags, Flags);
-    return Write(From, Steps, to, model);
-  }
+  bool Unicode() const { return Steps.ToUnicode || (From.Header.LinkFlags & IsUnicode) != 0; }
+  EditResult WriteTo(Image* to, ShellLink* model) { return Write(From, Steps, to, model); }
 
   const ShellLink& From;
   Plan Steps;
-  uint32_t Flags;  // the new LinkFlags
 
  private:
   Writer made_{made, sizeof made};
@@ -256,25 +294,22 @@ EditResult SetString(Edit& e, StringField field, const char* text) {
   if (!TextFits(text)) return EditResult::BadText;
   const std::size_t i = static_cast<std::size_t>(field);
   if (text[0] == '\0') {
-    e.Flags &= ~kStringFlags[i];
     e.Steps.Strings[i] = kDrop;
     return EditResult::Ok;
   }
-  e.Flags |= kStringFlags[i];
-  if ((e.Flags & IsUnicode) == 0) {
+  if (!e.Unicode()) {
     const Wide wide(text);
     if (!wide.Ok) return EditResult::NoRoom;
     if (!wide.AnsiExact()) {
-      e.Flags |= IsUnicode;
+      e.Steps.ToUnicode = true;
       for (std::size_t j = 0; j < kStringCount; ++j)
-        if (j != i && (e.Flags & kStringFlags[j]) != 0 &&
+        if (j != i && e.From.Strings.Text[j].Present &&
             !e.Make(e.Steps.Strings[j],
                     [&](Writer& w) { return WriteAsUnicode(w, e.From.Strings.Text[j]); }))
           return EditResult::NoRoom;
     }
   }
-  const TextEncoding encoding =
-      (e.Flags & IsUnicode) != 0 ? TextEncoding::Unicode : TextEncoding::Ansi;
+  const TextEncoding encoding = e.Unicode() ? TextEncoding::Unicode : TextEncoding::Ansi;
   return e.Make(e.Steps.Strings[i],
                 [&](Writer& w) { return WriteStringDataText(w, text, encoding); })
              ? EditResult::Ok
@@ -284,24 +319,20 @@ EditResult SetString(Edit& e, StringField field, const char* text) {
 }  // namespace
 
 EditResult Write(const ShellLink& from, const Plan& plan, Image* to, ShellLink* model) {
+  static const ShellLink kNone;
   Writer w(to->Data, to->Capacity);
-  InFileOrder(from, plan, [&](std::size_t, Bytes bytes) { w.Raw(bytes); });
+  InFileOrder(from, plan, kNone, [&](Bytes placed, Bytes) { w.Raw(placed); });
   if (!w.ok()) return EditResult::NoRoom;
+  uint32_t own = 0;
+  (void)ByteReader(w.Since(0)).ReadU32LE(ShellLinkHeaderAt::LinkFlags, &own);
+  w.PatchU32(ShellLinkHeaderAt::LinkFlags, LinkFlagsOf(from, plan, own));
   // A read of the new file must find the structures placed, in their
   // order, each of the size it was placed with.
   if (ParseShellLink(w.Since(0), model) != ParseResult::Ok) return EditResult::Internal;
-  const DataBlockList blocks = model->Extra.List();
-  DataBlockList::Iterator block = blocks.begin();
   bool same = true;
-  InFileOrder(from, plan, [&](std::size_t i, Bytes placed) {
-    Bytes found = i == kTail ? model->Extra.Tail : i < kBlock ? FixedBytes(*model, i) : Bytes();
-    if (i == kBlock && block != blocks.end()) {
-      found = (*block).Raw;
-      ++block;
-    }
-    same = same && found.size() == placed.size();
-  });
-  if (!same || block != blocks.end()) return EditResult::Internal;
+  InFileOrder(from, plan, *model,
+              [&](Bytes placed, Bytes found) { same = same && found.size() == placed.size(); });
+  if (!same) return EditResult::Internal;
   to->Size = w.size();
   return EditResult::Ok;
 }
@@ -309,7 +340,7 @@ EditResult Write(const ShellLink& from, const Plan& plan, Image* to, ShellLink* 
 EditResult NewShellLink(Image* to, ShellLink* model) {
   static const ShellLink kNone;
   Edit e(kNone);
-  e.Flags = IsUnicode;
+  e.Steps.ToUnicode = true;
   e.Steps.Tail = {Action::New, Bytes(kTerminalBlock)};
   return e.WriteTo(to, model);
 }
@@ -322,7 +353,6 @@ EditResult EditTarget(const ShellLink& from, const char* target, Image* to, Shel
   const TargetForm form = CanonicalTarget(target, canonical, sizeof canonical, &folder);
   if (form == TargetForm::None && target[0] != '\0') return EditResult::NoRoom;
   Edit e(from);
-  e.Flags &= ~kTargetFlags;
   e.Clear(ShellLinkHeaderAt::FileAttributes, ShellLinkHeaderAt::IconIndex);
   e.Steps.IDList = e.Steps.Info = kDrop;
   e.Steps.Strings[static_cast<std::size_t>(StringField::RelativePath)] = kDrop;
@@ -333,29 +363,27 @@ EditResult EditTarget(const ShellLink& from, const char* target, Image* to, Shel
     case TargetForm::None:
       break;
     case TargetForm::LocalPath:
-      e.Flags |= HasLinkTargetIDList | HasLinkInfo;
       if (!e.Make(e.Steps.IDList,
                   [&](Writer& w) { return WriteLocalIDList(w, canonical, folder); }) ||
           !e.Make(e.Steps.Info, linkInfo))
         return EditResult::NoRoom;
       break;
     case TargetForm::NetworkPath:
-      e.Flags |= HasLinkInfo;
       if (!e.Make(e.Steps.Info, linkInfo)) return EditResult::NoRoom;
       // The whole path, its final separator kept, where it fits the block.
       std::strcpy(whole, canonical);
       if (folder) std::strcat(whole, "\\");
-      if (FitsEnvironmentBlock(whole)) {
-        blockText = whole;
-        e.Flags |= HasExpString;
-      }
+      if (FitsEnvironmentBlock(whole)) blockText = whole;
       break;
     case TargetForm::Environment:
       if (!FitsEnvironmentBlock(canonical)) return EditResult::TooLong;
       blockText = canonical;
-      e.Flags |= HasExpString | ForceNoLinkInfo | PreferEnvironmentPath;
       break;
   }
+  // An environment target is read from its block alone.
+  e.Set(ShellLinkHeaderAt::LinkFlags,
+        (from.Header.LinkFlags & ~kTargetFlags) |
+            (form == TargetForm::Environment ? kTargetFlags : 0));
   if (blockText != nullptr && !e.AddBlock(EnvironmentVariableDataBlockSignature, blockText))
     return EditResult::NoRoom;
   return e.WriteTo(to, model);
@@ -372,12 +400,10 @@ EditResult EditIcon(const ShellLink& from, const char* icon, int32_t index, Imag
                     ShellLink* model) {
   if (!TextFits(icon)) return EditResult::BadText;
   Edit e(from);
-  e.Flags &= ~HasExpIcon;
   e.Steps.Block(IconEnvironmentDataBlockSignature) = kDrop;
   if (HasEnvironmentReference(icon)) {
     if (!FitsEnvironmentBlock(icon)) return EditResult::TooLong;
     if (!e.AddBlock(IconEnvironmentDataBlockSignature, icon)) return EditResult::NoRoom;
-    e.Flags |= HasExpIcon;
   }
   e.Set(ShellLinkHeaderAt::IconIndex, static_cast<uint32_t>(index));
   const EditResult result = SetString(e, StringField::IconLocation, icon);

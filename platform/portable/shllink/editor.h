@@ -1,9 +1,10 @@
 // Editing a link.  An edit is a plan: for each structure of the old file,
 // in file order, keep its own bytes, drop it, or place the new bytes a
 // small builder made.  Write places what the plan says in a buffer of its
-// own, down to unknown blocks and whatever follows the TerminalBlock, reads
-// the new file into its model, and checks that the read found each
-// structure where it was placed.  Texts come in UTF-8.
+// own, down to unknown blocks and whatever follows the TerminalBlock, sets
+// the header's presence flags from the steps, reads the new file into its
+// model, and checks that the read found each structure where it was
+// placed.  Texts come in UTF-8.
 #pragma once
 
 #include <cstddef>
@@ -40,6 +41,11 @@ inline constexpr Step kDrop{Action::Drop, Bytes()};
 // signature, 0xA0000001 to 0xA000000C.  A block of any other signature is
 // kept.  A New block takes the place of every old block of its signature,
 // after the blocks kept.
+//
+// The header's presence flags follow from the steps when the plan is
+// written: a structure kept keeps its flag as read, one dropped clears it,
+// one made anew sets it.  So too IsUnicode, with ToUnicode.  Every other
+// flag is the header's own field.
 inline constexpr uint32_t kFirstBlockSignature = EnvironmentVariableDataBlockSignature;
 inline constexpr std::size_t kBlockKinds = 12;
 struct Plan {
@@ -47,6 +53,7 @@ struct Plan {
   Step IDList;
   Step Info;
   Step Strings[kStringCount];
+  bool ToUnicode = false;  // the strings turn UTF-16: each one there is New
   Step Blocks[kBlockKinds];
   Step Tail;  // the TerminalBlock and what follows it
   Step& Block(BlockSignature signature) { return Blocks[signature - kFirstBlockSignature]; }

@@ -1,8 +1,8 @@
 // The Shell Link Binary File Format, [MS-SHLLINK]: its structures in the
 // order of the document, fields named as it names them.
 //
-// Each structure has a table of where its fields lie (<Structure>At, in
-// bytes from the structure's start), and a parsed link is a model of its
+// Each structure the codec reads or writes has a table of where its fields
+// lie (<Structure>At, in bytes from the structure's start), and a parsed link is a model of its
 // file: each structure is a view of the bytes it was read from (Raw) and
 // the fields that code reads out of them.  Texts stay where they are in the
 // file, as a TextRef, until someone converts them.  Everything is
@@ -46,18 +46,14 @@ inline constexpr uint8_t kLinkCLSID[16] = {0x01, 0x14, 0x02, 0x00, 0x00, 0x00,
                                            0x00, 0x00, 0x00, 0x46};
 static_assert(ShellLinkHeaderAt::LinkCLSID + sizeof kLinkCLSID == ShellLinkHeaderAt::LinkFlags);
 
-// 2.1.1 LinkFlags
+// 2.1.1 LinkFlags: those the codec reads or sets.  The presence flags each
+// tell that a structure is in the file; the editor derives them.
 enum LinkFlags : uint32_t {
   HasLinkTargetIDList = 0x00000001, HasLinkInfo = 0x00000002, HasName = 0x00000004,
   HasRelativePath = 0x00000008, HasWorkingDir = 0x00000010, HasArguments = 0x00000020,
   HasIconLocation = 0x00000040, IsUnicode = 0x00000080, ForceNoLinkInfo = 0x00000100,
-  HasExpString = 0x00000200, RunInSeparateProcess = 0x00000400, HasDarwinID = 0x00001000,
-  RunAsUser = 0x00002000, HasExpIcon = 0x00004000, NoPidlAlias = 0x00008000,
-  RunWithShimLayer = 0x00020000, ForceNoLinkTrack = 0x00040000,
-  EnableTargetMetadata = 0x00080000, DisableLinkPathTracking = 0x00100000,
-  DisableKnownFolderTracking = 0x00200000, DisableKnownFolderAlias = 0x00400000,
-  AllowLinkToLink = 0x00800000, UnaliasOnSave = 0x01000000,
-  PreferEnvironmentPath = 0x02000000, KeepLocalIDListForUNCTarget = 0x04000000,
+  HasExpString = 0x00000200, HasDarwinID = 0x00001000, HasExpIcon = 0x00004000,
+  RunWithShimLayer = 0x00020000, PreferEnvironmentPath = 0x02000000,
 };
 
 // 2.1.3 ShowCommand
@@ -223,48 +219,23 @@ inline constexpr uint32_t kTerminalBlockBelow = 4;
 inline constexpr std::size_t kTerminalBlockSize = 4;
 
 enum BlockSignature : uint32_t {
-  ConsoleDataBlockSignature = 0xA0000002,
-  ConsoleFEDataBlockSignature = 0xA0000004,
-  DarwinDataBlockSignature = 0xA0000006,
   EnvironmentVariableDataBlockSignature = 0xA0000001,
-  IconEnvironmentDataBlockSignature = 0xA0000007,
-  KnownFolderDataBlockSignature = 0xA000000B,
-  PropertyStoreDataBlockSignature = 0xA0000009,
-  ShimDataBlockSignature = 0xA0000008,
-  SpecialFolderDataBlockSignature = 0xA0000005,
+  ConsoleDataBlockSignature = 0xA0000002,
   TrackerDataBlockSignature = 0xA0000003,
+  ConsoleFEDataBlockSignature = 0xA0000004,
+  SpecialFolderDataBlockSignature = 0xA0000005,
+  DarwinDataBlockSignature = 0xA0000006,
+  IconEnvironmentDataBlockSignature = 0xA0000007,
+  ShimDataBlockSignature = 0xA0000008,
+  PropertyStoreDataBlockSignature = 0xA0000009,
+  KnownFolderDataBlockSignature = 0xA000000B,
   VistaAndAboveIDListDataBlockSignature = 0xA000000C,
 };
 
-// The blocks, each with its BlockSize, or the least one where it varies.
-struct ConsoleDataBlockAt {  // 2.5.1
-  static constexpr std::size_t
-      FillAttributes = 0x08, PopupFillAttributes = 0x0A, ScreenBufferSizeX = 0x0C,
-      ScreenBufferSizeY = 0x0E, WindowSizeX = 0x10, WindowSizeY = 0x12, WindowOriginX = 0x14,
-      WindowOriginY = 0x16, Unused1 = 0x18, Unused2 = 0x1C, FontSize = 0x20, FontFamily = 0x24,
-      FontWeight = 0x28, FaceName = 0x2C, CursorSize = 0x6C, FullScreen = 0x70, QuickEdit = 0x74,
-      InsertMode = 0x78, AutoPosition = 0x7C, HistoryBufferSize = 0x80,
-      NumberOfHistoryBuffers = 0x84, HistoryNoDup = 0x88, ColorTable = 0x8C;
-};
-inline constexpr uint32_t kConsoleDataBlockSize = 0x000000CC;
-static_assert(ConsoleDataBlockAt::FaceName + 64 == ConsoleDataBlockAt::CursorSize &&
-              ConsoleDataBlockAt::ColorTable + 64 == kConsoleDataBlockSize);
-
-struct ConsoleFEDataBlockAt {  // 2.5.2
-  static constexpr std::size_t CodePage = 0x08;
-};
-inline constexpr uint32_t kConsoleFEDataBlockSize = 0x0000000C;
-static_assert(ConsoleFEDataBlockAt::CodePage + 4 == kConsoleFEDataBlockSize);
-
-// 2.5.3, 2.5.4, 2.5.5: three blocks of one shape, a text in a 260-byte
-// ANSI field and in a 520-byte Unicode one.
-struct DarwinDataBlockAt {
-  static constexpr std::size_t DarwinDataAnsi = 0x008, DarwinDataUnicode = 0x10C;
-};
+// 2.5.3, 2.5.4, 2.5.5: the Darwin, EnvironmentVariable and IconEnvironment
+// blocks have one shape, a text in a 260-byte ANSI field and in a 520-byte
+// Unicode one.
 struct EnvironmentVariableDataBlockAt {
-  static constexpr std::size_t TargetAnsi = 0x008, TargetUnicode = 0x10C;
-};
-struct IconEnvironmentDataBlockAt {
   static constexpr std::size_t TargetAnsi = 0x008, TargetUnicode = 0x10C;
 };
 inline constexpr uint32_t kEnvironmentBlockSize = 0x00000314;
@@ -274,49 +245,34 @@ static_assert(EnvironmentVariableDataBlockAt::TargetAnsi + kEnvironmentAnsiSize 
                   EnvironmentVariableDataBlockAt::TargetUnicode &&
               EnvironmentVariableDataBlockAt::TargetUnicode + kEnvironmentUnicodeSize ==
                   kEnvironmentBlockSize);
-static_assert(
-    IconEnvironmentDataBlockAt::TargetAnsi == EnvironmentVariableDataBlockAt::TargetAnsi &&
-    IconEnvironmentDataBlockAt::TargetUnicode == EnvironmentVariableDataBlockAt::TargetUnicode &&
-    DarwinDataBlockAt::DarwinDataAnsi == EnvironmentVariableDataBlockAt::TargetAnsi &&
-    DarwinDataBlockAt::DarwinDataUnicode == EnvironmentVariableDataBlockAt::TargetUnicode);
 // Longest text an environment block holds, in UTF-16 units.
 inline constexpr std::size_t kEnvironmentMaxUnits = kEnvironmentUnicodeSize / 2 - 1;
 
-struct KnownFolderDataBlockAt {  // 2.5.6
-  static constexpr std::size_t KnownFolderID = 0x08, Offset = 0x18;
-};
-inline constexpr uint32_t kKnownFolderDataBlockSize = 0x0000001C;
-static_assert(KnownFolderDataBlockAt::Offset + 4 == kKnownFolderDataBlockSize);
-
-struct PropertyStoreDataBlockAt {  // 2.5.7: at least one empty serialized store
-  static constexpr std::size_t PropertyStore = 0x08;
-};
-inline constexpr uint32_t kPropertyStoreDataBlockMinSize = 0x0000000C;
-
-struct ShimDataBlockAt {  // 2.5.8
-  static constexpr std::size_t LayerName = 0x08;
-};
-inline constexpr uint32_t kShimDataBlockMinSize = 0x00000088;
-
-struct SpecialFolderDataBlockAt {  // 2.5.9
-  static constexpr std::size_t SpecialFolderID = 0x08, Offset = 0x0C;
-};
-inline constexpr uint32_t kSpecialFolderDataBlockSize = 0x00000010;
-static_assert(SpecialFolderDataBlockAt::Offset + 4 == kSpecialFolderDataBlockSize);
-
-struct TrackerDataBlockAt {  // 2.5.10: Length counts from itself
-  static constexpr std::size_t
-      Length = 0x08, Version = 0x0C, MachineID = 0x10, Droid = 0x20, DroidBirth = 0x40;
+// 2.5.10 TrackerDataBlock: its Length counts from itself to the block's end.
+struct TrackerDataBlockAt {
+  static constexpr std::size_t Length = 0x08;
 };
 inline constexpr uint32_t kTrackerDataBlockSize = 0x00000060;
-inline constexpr uint32_t kTrackerLength = kTrackerDataBlockSize - TrackerDataBlockAt::Length;
-static_assert(TrackerDataBlockAt::DroidBirth + 32 == kTrackerDataBlockSize);
 
-struct VistaAndAboveIDListDataBlockAt {  // 2.5.11: at least a TerminalID
-  static constexpr std::size_t IDList = 0x08;
+// The least BlockSize of each block the document defines: its size, or
+// where that varies, the least it allows.
+struct BlockMinSize {
+  uint32_t Signature;
+  uint32_t MinSize;
 };
-inline constexpr uint32_t kVistaAndAboveIDListDataBlockMinSize =
-    VistaAndAboveIDListDataBlockAt::IDList + kTerminalIDSize;
+inline constexpr BlockMinSize kBlockMinSizes[] = {
+    {ConsoleDataBlockSignature, 0x000000CC},
+    {ConsoleFEDataBlockSignature, 0x0000000C},
+    {DarwinDataBlockSignature, kEnvironmentBlockSize},
+    {EnvironmentVariableDataBlockSignature, kEnvironmentBlockSize},
+    {IconEnvironmentDataBlockSignature, kEnvironmentBlockSize},
+    {KnownFolderDataBlockSignature, 0x0000001C},
+    {PropertyStoreDataBlockSignature, 0x0000000C},
+    {ShimDataBlockSignature, 0x00000088},
+    {SpecialFolderDataBlockSignature, 0x00000010},
+    {TrackerDataBlockSignature, kTrackerDataBlockSize},
+    {VistaAndAboveIDListDataBlockSignature, DataBlockAt::Data + kTerminalIDSize},
+};
 
 // One block as it stands in the file.
 struct DataBlock {

@@ -90,26 +90,6 @@ bool ParseCommonNetworkRelativeLink(Bytes info, std::size_t offset,
 
 // ------------------------------------------------------------ 2.5 blocks
 
-// The least BlockSize of each block the reader knows; a block of any other
-// signature is taken as it stands.
-struct BlockRule {
-  uint32_t Signature;
-  uint32_t MinSize;
-};
-constexpr BlockRule kBlockRules[] = {
-    {ConsoleDataBlockSignature, kConsoleDataBlockSize},
-    {ConsoleFEDataBlockSignature, kConsoleFEDataBlockSize},
-    {DarwinDataBlockSignature, kEnvironmentBlockSize},
-    {EnvironmentVariableDataBlockSignature, kEnvironmentBlockSize},
-    {IconEnvironmentDataBlockSignature, kEnvironmentBlockSize},
-    {KnownFolderDataBlockSignature, kKnownFolderDataBlockSize},
-    {PropertyStoreDataBlockSignature, kPropertyStoreDataBlockMinSize},
-    {ShimDataBlockSignature, kShimDataBlockMinSize},
-    {SpecialFolderDataBlockSignature, kSpecialFolderDataBlockSize},
-    {TrackerDataBlockSignature, kTrackerDataBlockSize},
-    {VistaAndAboveIDListDataBlockSignature, kVistaAndAboveIDListDataBlockMinSize},
-};
-
 void ReadEnvironmentBlock(const DataBlock& raw, EnvironmentVariableDataBlock* b) {
   using At = EnvironmentVariableDataBlockAt;
   *b = {raw, TextRef(), TextRef()};
@@ -121,13 +101,13 @@ void ReadEnvironmentBlock(const DataBlock& raw, EnvironmentVariableDataBlock* b)
 
 // Checks a block against its rule and reads the ones the object uses.
 bool ParseBlock(const DataBlock& raw, ExtraData* extra) {
-  for (const BlockRule& rule : kBlockRules)
+  for (const BlockMinSize& rule : kBlockMinSizes)
     if (rule.Signature == raw.BlockSignature && raw.Raw.size() < rule.MinSize) return false;
   uint32_t length;
   switch (raw.BlockSignature) {
     case TrackerDataBlockSignature:
       return ByteReader(raw.Raw).ReadU32LE(TrackerDataBlockAt::Length, &length) &&
-             length >= kTrackerLength;
+             length >= kTrackerDataBlockSize - TrackerDataBlockAt::Length;
     case EnvironmentVariableDataBlockSignature:
       ReadEnvironmentBlock(raw, &extra->EnvironmentVariable);
       return true;
