@@ -1,8 +1,16 @@
 // Share paths taken apart and made into the library's URLs, and credentials
 // files read as mount.cifs and smbclient -A read them.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <iterator>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "smb/smb_internal.h"
 
@@ -110,6 +118,107 @@ TEST(SharePath, CredentialsFiles) {
     EXPECT_STREQ(credentials.User, c.User);
     EXPECT_STREQ(credentials.Password, c.Password);
     EXPECT_STREQ(credentials.Domain, c.Domain);
+  }
+}
+
+// A folder of its own for files a test makes, and the environment variables
+// it sets put back as they were.
+class Scratch {
+ public:
+  Scratch() {
+    char folder[] = "/tmp/share_path_test.XXXXXX";
+    folder_ = mkdtemp(folder);
+    for (const char* name : kVariables) {
+      const char* value = std::getenv(name);
+      saved_.emplace_back(value != nullptr, value != nullptr ? value : "");
+    }
+  }
+  ~Scratch() {
+    for (std::size_t i = 0; i < std::size(kVariables); ++i)
+      if (saved_[i].first) setenv(kVariables[i], saved_[i].second.c_str(), 1);
+      else unsetenv(kVariables[i]);
+    (void)std::system(("rm -rf '" + folder_ + "'").c_str());
+  }
+  const std::string& Folder() const { return folder_; }
+  std::string Path(const char* name) const { return folder_ + "/" + name; }
+  std::string Write(const char* name, const char* text, mode_t mode) const {
+    const std::string path = Path(name);
+    FILE* file = std::fopen(path.c_str(), "w");
+    std::fputs(text, file);
+    std::fclose(file);
+    chmod(path.c_str(), mode);
+    return path;
+  }
+
+ private:
+  static constexpr const char* kVariables[] = {"KRB5CCNAME", "SHORTCUT_SMB_CREDENTIALS"};
+  std::string folder_;
+  std::vector<std::pair<bool, std::string>> saved_;
+};
+
+// Which Kerberos cache counts as a ticket at hand.  "@" stands for the
+// scratch folder.
+struct TicketCase {
+  const char* Variable;
+  bool Kerberos;
+};
+
+const TicketCase kTicketCases[] = {
+    {"@/ticket", true},           {"FILE:@/ticket", true},   {"@/empty", false},
+    {"@/missing", false},         {"FILE:@/missing", false}, {"KEYRING:persistent:0", true},
+    {"KCM:", true},               {"DIR:@", true},
+};
+
+TEST(SharePath, TicketCacheFound) {
+  Scratch scratch;
+  scratch.Write("ticket", "\x05\x04 a ticket", 0600);
+  scratch.Write("empty", "", 0600);
+  unsetenv("SHORTCUT_SMB_CREDENTIALS");
+  for (const TicketCase& c : kTicketCases) {
+    SCOPED_TRACE(c.Variable);
+    std::string value = c.Variable;
+    if (const std::size_t at = value.find('@'); at != std::string::npos)
+      value.replace(at, 1, scratch.Folder());
+    setenv("KRB5CCNAME", value.c_str(), 1);
+    Credentials credentials;
+    ASSERT_EQ(portable::smb::FindCredentials(&credentials), 0u);
+    EXPECT_EQ(credentials.Kerberos, c.Kerberos);
+    EXPECT_FALSE(credentials.FromFile);
+  }
+}
+
+// The credentials file is judged by the file opened: only a regular file
+// that no one else may read or change, reached by any name.
+struct FileCase {
+  const char* Name;
+  DWORD Error;
+};
+
+const FileCase kFileCases[] = {
+    {"private", 0},  {"link-to-private", 0},       {"group-readable", ERROR_BAD_ENVIRONMENT},
+    {"world-writable", ERROR_BAD_ENVIRONMENT},     {"fifo", ERROR_BAD_ENVIRONMENT},
+    {"missing", ERROR_BAD_ENVIRONMENT},            {"no-user", ERROR_BAD_ENVIRONMENT},
+    {"", 0},
+};
+
+TEST(SharePath, CredentialsFileRefusedUnlessPrivate) {
+  Scratch scratch;
+  const char* text = "username=ann\npassword=s3cret\n";
+  scratch.Write("private", text, 0600);
+  symlink(scratch.Path("private").c_str(), scratch.Path("link-to-private").c_str());
+  scratch.Write("group-readable", text, 0640);
+  scratch.Write("world-writable", text, 0602);
+  mkfifo(scratch.Path("fifo").c_str(), 0600);
+  scratch.Write("no-user", "password=s3cret\n", 0600);
+  setenv("KRB5CCNAME", scratch.Path("missing").c_str(), 1);
+  for (const FileCase& c : kFileCases) {
+    SCOPED_TRACE(c.Name);
+    setenv("SHORTCUT_SMB_CREDENTIALS", c.Name[0] != '\0' ? scratch.Path(c.Name).c_str() : "", 1);
+    Credentials credentials;
+    ASSERT_EQ(portable::smb::FindCredentials(&credentials), c.Error);
+    // A file refused leaves no password behind; none named means a guest.
+    EXPECT_STREQ(credentials.Password, c.Error == 0 && c.Name[0] != '\0' ? "s3cret" : "");
+    EXPECT_EQ(credentials.FromFile, c.Error == 0 && c.Name[0] != '\0');
   }
 }
 
