@@ -66,6 +66,11 @@ const PathCase kPathCases[] = {
     {"smb://server:44x/share/x.lnk", ERROR_INVALID_NAME, nullptr, nullptr},
     {"smb://server/share/a%2Fb.lnk", ERROR_INVALID_NAME, nullptr, nullptr},
     {"smb://server/share/a%00b.lnk", ERROR_INVALID_NAME, nullptr, nullptr},
+    {"smb://server/share/a%1Bb.lnk", ERROR_INVALID_NAME, nullptr, nullptr},
+    {"\\\\server\\share\\a\nb.lnk", ERROR_INVALID_NAME, nullptr, nullptr},
+    {"\\\\server\\sh\x01re\\x.lnk", ERROR_INVALID_NAME, nullptr, nullptr},
+    {"\\\\.\\pipe\\x.lnk", ERROR_INVALID_NAME, nullptr, nullptr},
+    {"smb://../share/x.lnk", ERROR_INVALID_NAME, nullptr, nullptr},
 };
 
 TEST(SharePath, EachFormTakenApartAndMadeIntoUrls) {
