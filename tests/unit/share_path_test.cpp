@@ -87,6 +87,37 @@ TEST(SharePath, EachFormTakenApartAndMadeIntoUrls) {
   }
 }
 
+// Names as long as Windows allows (255 UTF-16 units), in any script.
+struct LongNameCase {
+  const char* Character;
+  std::size_t Count;
+  DWORD Error;
+};
+
+const LongNameCase kLongNameCases[] = {
+    {"a", 255, 0},
+    {"\xe6\x97\xa5", 255, 0},  // 765 bytes of UTF-8
+    {"\xe6\x97\xa5", 256, ERROR_INVALID_NAME},
+};
+
+TEST(SharePath, LongNamesInAnyScript) {
+  for (const LongNameCase& c : kLongNameCases) {
+    std::string name;
+    for (std::size_t i = 0; i < c.Count; ++i) name += c.Character;
+    SCOPED_TRACE(c.Count);
+    for (const std::string& form : {"\\\\server\\" + name + "\\" + name,
+                                    "smb://server/" + name + "/" + name}) {
+      SharePath path;
+      ASSERT_EQ(ParseSharePath(form.c_str(), &path), c.Error);
+      if (c.Error != 0) continue;
+      EXPECT_EQ(name, path.Share);
+      EXPECT_EQ(name, path.Name);
+      char url[portable::smb::kMaxUrl];
+      EXPECT_TRUE(MakeUrl(path, UrlPart::File, url));
+    }
+  }
+}
+
 TEST(SharePath, OnlyTheTwoFormsAreShares) {
   EXPECT_TRUE(portable::smb::IsSharePath("\\\\s\\x\\y"));
   EXPECT_TRUE(portable::smb::IsSharePath("smb://s/x/y"));
