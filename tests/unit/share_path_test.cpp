@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -36,8 +37,8 @@ const PathCase kPathCases[] = {
      "smb://server/share/a/b"},
     {"\\\\server\\share\\\\dir\\.\\x\\..\\name.lnk", 0, "smb://server/share/dir/name.lnk",
      "smb://server/share/dir"},
-    {"\\\\10.0.0.1\\Public\\Desktop\\My Links\\100% ok?.lnk", 0,
-     "smb://10.0.0.1/Public/Desktop/My%20Links/100%25%20ok%3F.lnk",
+    {"\\\\10.0.0.1\\Public\\Desktop\\My Links\\100% ok&.lnk", 0,
+     "smb://10.0.0.1/Public/Desktop/My%20Links/100%25%20ok%26.lnk",
      "smb://10.0.0.1/Public/Desktop/My%20Links"},
     {"smb://server:4450/share/name.lnk", 0, "smb://server:4450/share/name.lnk",
      "smb://server:4450/share"},
@@ -71,6 +72,10 @@ const PathCase kPathCases[] = {
     {"\\\\server\\sh\x01re\\x.lnk", ERROR_INVALID_NAME, nullptr, nullptr},
     {"\\\\.\\pipe\\x.lnk", ERROR_INVALID_NAME, nullptr, nullptr},
     {"smb://../share/x.lnk", ERROR_INVALID_NAME, nullptr, nullptr},
+    {"\\\\server\\share\\*.lnk", ERROR_INVALID_NAME, nullptr, nullptr},
+    {"\\\\server\\share\\a?b\\x.lnk", ERROR_INVALID_NAME, nullptr, nullptr},
+    {"smb://server/share/a%3Cb%3E.lnk", ERROR_INVALID_NAME, nullptr, nullptr},
+    {"smb://server/share/a%7Cb%22.lnk", ERROR_INVALID_NAME, nullptr, nullptr},
 };
 
 TEST(SharePath, EachFormTakenApartAndMadeIntoUrls) {
@@ -124,6 +129,40 @@ TEST(SharePath, OnlyTheTwoFormsAreShares) {
   for (const char* local : {"x.lnk", "/srv/share/x.lnk", "//server/share/x.lnk", "smb:x.lnk",
                             "\\x.lnk", "C:\\x.lnk", ""})
     EXPECT_FALSE(portable::smb::IsSharePath(local)) << local;
+}
+
+// The library's errno for a request, and for a second one that needs only
+// one part, as Win32 numbers: a failure it has no better word for is 31,
+// never a refusal of access (5) or a bad name (123).
+struct ErrnoCase {
+  int Errno;
+  DWORD File;    // the request on the file
+  DWORD Logon;   // the server's list of shares (0: says nothing more)
+  DWORD Share;   // the share
+  DWORD Folder;  // the folder
+};
+
+const ErrnoCase kErrnoCases[] = {
+    {EBUSY, ERROR_SHARING_VIOLATION, 0, 0, 0},
+    {EACCES, ERROR_ACCESS_DENIED, ERROR_LOGON_FAILURE, ERROR_ACCESS_DENIED, ERROR_ACCESS_DENIED},
+    {ENOENT, ERROR_FILE_NOT_FOUND, ERROR_BAD_NETPATH, ERROR_BAD_NET_NAME, ERROR_PATH_NOT_FOUND},
+    {EINVAL, ERROR_GEN_FAILURE, ERROR_BAD_NETPATH, 0, 0},
+    {ECONNREFUSED, ERROR_BAD_NETPATH, ERROR_BAD_NETPATH, ERROR_BAD_NETPATH, ERROR_BAD_NETPATH},
+    {ETIMEDOUT, ERROR_BAD_NETPATH, ERROR_BAD_NETPATH, ERROR_BAD_NETPATH, ERROR_BAD_NETPATH},
+    {EXDEV, ERROR_GEN_FAILURE, 0, 0, 0},
+    {ENOSYS, ERROR_GEN_FAILURE, 0, 0, 0},
+    {0, ERROR_GEN_FAILURE, 0, 0, 0},
+};
+
+TEST(SharePath, ErrorsAsWin32) {
+  using portable::smb::Probe;
+  for (const ErrnoCase& c : kErrnoCases) {
+    SCOPED_TRACE(c.Errno);
+    EXPECT_EQ(portable::smb::Win32FromErrno(c.Errno), c.File);
+    EXPECT_EQ(portable::smb::ProbeError(Probe::Logon, c.Errno), c.Logon);
+    EXPECT_EQ(portable::smb::ProbeError(Probe::Share, c.Errno), c.Share);
+    EXPECT_EQ(portable::smb::ProbeError(Probe::Folder, c.Errno), c.Folder);
+  }
 }
 
 struct CredentialsCase {

@@ -48,7 +48,9 @@ bool GoodServer(const char* server) {
 
 // Copies count bytes of text into out as one component, decoding %XX where
 // decode is set.  False where it does not fit, is empty, or would hold a
-// separator or a control character, which no Windows name holds.
+// separator, a control character or a wildcard, which no Windows name
+// holds (the server would refuse it too, in terms the library reports like
+// any other failure).
 bool TakeComponent(const char* text, std::size_t count, bool decode, char (&out)[kMaxComponent]) {
   std::size_t used = 0;
   for (std::size_t i = 0; i < count; ++i) {
@@ -58,7 +60,8 @@ bool TakeComponent(const char* text, std::size_t count, bool decode, char (&out)
       c = static_cast<char>(HexValue(text[i + 1]) * 16 + HexValue(text[i + 2]));
       i += 2;
     }
-    if (static_cast<unsigned char>(c) < 0x20 || IsSeparator(c) || used + 1 >= sizeof out)
+    if (static_cast<unsigned char>(c) < 0x20 || std::strchr("*?<>|\"", c) != nullptr ||
+        IsSeparator(c) || used + 1 >= sizeof out)
       return false;
     out[used++] = c;
   }
