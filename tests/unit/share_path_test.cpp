@@ -1,8 +1,17 @@
 // Share paths taken apart and made into the library's URLs, and credentials
 // files read as mount.cifs and smbclient -A read them.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <iterator>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "smb/smb_internal.h"
 
@@ -28,8 +37,8 @@ const PathCase kPathCases[] = {
      "smb://server/share/a/b"},
     {"\\\\server\\share\\\\dir\\.\\x\\..\\name.lnk", 0, "smb://server/share/dir/name.lnk",
      "smb://server/share/dir"},
-    {"\\\\10.0.0.1\\Public\\Desktop\\My Links\\100% ok?.lnk", 0,
-     "smb://10.0.0.1/Public/Desktop/My%20Links/100%25%20ok%3F.lnk",
+    {"\\\\10.0.0.1\\Public\\Desktop\\My Links\\100% ok&.lnk", 0,
+     "smb://10.0.0.1/Public/Desktop/My%20Links/100%25%20ok%26.lnk",
      "smb://10.0.0.1/Public/Desktop/My%20Links"},
     {"smb://server:4450/share/name.lnk", 0, "smb://server:4450/share/name.lnk",
      "smb://server:4450/share"},
@@ -58,6 +67,15 @@ const PathCase kPathCases[] = {
     {"smb://server:44x/share/x.lnk", ERROR_INVALID_NAME, nullptr, nullptr},
     {"smb://server/share/a%2Fb.lnk", ERROR_INVALID_NAME, nullptr, nullptr},
     {"smb://server/share/a%00b.lnk", ERROR_INVALID_NAME, nullptr, nullptr},
+    {"smb://server/share/a%1Bb.lnk", ERROR_INVALID_NAME, nullptr, nullptr},
+    {"\\\\server\\share\\a\nb.lnk", ERROR_INVALID_NAME, nullptr, nullptr},
+    {"\\\\server\\sh\x01re\\x.lnk", ERROR_INVALID_NAME, nullptr, nullptr},
+    {"\\\\.\\pipe\\x.lnk", ERROR_INVALID_NAME, nullptr, nullptr},
+    {"smb://../share/x.lnk", ERROR_INVALID_NAME, nullptr, nullptr},
+    {"\\\\server\\share\\*.lnk", ERROR_INVALID_NAME, nullptr, nullptr},
+    {"\\\\server\\share\\a?b\\x.lnk", ERROR_INVALID_NAME, nullptr, nullptr},
+    {"smb://server/share/a%3Cb%3E.lnk", ERROR_INVALID_NAME, nullptr, nullptr},
+    {"smb://server/share/a%7Cb%22.lnk", ERROR_INVALID_NAME, nullptr, nullptr},
 };
 
 TEST(SharePath, EachFormTakenApartAndMadeIntoUrls) {
@@ -74,12 +92,77 @@ TEST(SharePath, EachFormTakenApartAndMadeIntoUrls) {
   }
 }
 
+// Names as long as Windows allows (255 UTF-16 units), in any script.
+struct LongNameCase {
+  const char* Character;
+  std::size_t Count;
+  DWORD Error;
+};
+
+const LongNameCase kLongNameCases[] = {
+    {"a", 255, 0},
+    {"\xe6\x97\xa5", 255, 0},  // 765 bytes of UTF-8
+    {"\xe6\x97\xa5", 256, ERROR_INVALID_NAME},
+};
+
+TEST(SharePath, LongNamesInAnyScript) {
+  for (const LongNameCase& c : kLongNameCases) {
+    std::string name;
+    for (std::size_t i = 0; i < c.Count; ++i) name += c.Character;
+    SCOPED_TRACE(c.Count);
+    for (const std::string& form : {"\\\\server\\" + name + "\\" + name,
+                                    "smb://server/" + name + "/" + name}) {
+      SharePath path;
+      ASSERT_EQ(ParseSharePath(form.c_str(), &path), c.Error);
+      if (c.Error != 0) continue;
+      EXPECT_EQ(name, path.Share);
+      EXPECT_EQ(name, path.Name);
+      char url[portable::smb::kMaxUrl];
+      EXPECT_TRUE(MakeUrl(path, UrlPart::File, url));
+    }
+  }
+}
+
 TEST(SharePath, OnlyTheTwoFormsAreShares) {
   EXPECT_TRUE(portable::smb::IsSharePath("\\\\s\\x\\y"));
   EXPECT_TRUE(portable::smb::IsSharePath("smb://s/x/y"));
   for (const char* local : {"x.lnk", "/srv/share/x.lnk", "//server/share/x.lnk", "smb:x.lnk",
                             "\\x.lnk", "C:\\x.lnk", ""})
     EXPECT_FALSE(portable::smb::IsSharePath(local)) << local;
+}
+
+// The library's errno for a request, and for a second one that needs only
+// one part, as Win32 numbers: a failure it has no better word for is 31,
+// never a refusal of access (5) or a bad name (123).
+struct ErrnoCase {
+  int Errno;
+  DWORD File;    // the request on the file
+  DWORD Logon;   // the server's list of shares (0: says nothing more)
+  DWORD Share;   // the share
+  DWORD Folder;  // the folder
+};
+
+const ErrnoCase kErrnoCases[] = {
+    {EBUSY, ERROR_SHARING_VIOLATION, 0, 0, 0},
+    {EACCES, ERROR_ACCESS_DENIED, ERROR_LOGON_FAILURE, ERROR_ACCESS_DENIED, ERROR_ACCESS_DENIED},
+    {ENOENT, ERROR_FILE_NOT_FOUND, ERROR_BAD_NETPATH, ERROR_BAD_NET_NAME, ERROR_PATH_NOT_FOUND},
+    {EINVAL, ERROR_GEN_FAILURE, ERROR_BAD_NETPATH, 0, 0},
+    {ECONNREFUSED, ERROR_BAD_NETPATH, ERROR_BAD_NETPATH, ERROR_BAD_NETPATH, ERROR_BAD_NETPATH},
+    {ETIMEDOUT, ERROR_BAD_NETPATH, ERROR_BAD_NETPATH, ERROR_BAD_NETPATH, ERROR_BAD_NETPATH},
+    {EXDEV, ERROR_GEN_FAILURE, 0, 0, 0},
+    {ENOSYS, ERROR_GEN_FAILURE, 0, 0, 0},
+    {0, ERROR_GEN_FAILURE, 0, 0, 0},
+};
+
+TEST(SharePath, ErrorsAsWin32) {
+  using portable::smb::Probe;
+  for (const ErrnoCase& c : kErrnoCases) {
+    SCOPED_TRACE(c.Errno);
+    EXPECT_EQ(portable::smb::Win32FromErrno(c.Errno), c.File);
+    EXPECT_EQ(portable::smb::ProbeError(Probe::Logon, c.Errno), c.Logon);
+    EXPECT_EQ(portable::smb::ProbeError(Probe::Share, c.Errno), c.Share);
+    EXPECT_EQ(portable::smb::ProbeError(Probe::Folder, c.Errno), c.Folder);
+  }
 }
 
 struct CredentialsCase {
@@ -110,6 +193,107 @@ TEST(SharePath, CredentialsFiles) {
     EXPECT_STREQ(credentials.User, c.User);
     EXPECT_STREQ(credentials.Password, c.Password);
     EXPECT_STREQ(credentials.Domain, c.Domain);
+  }
+}
+
+// A folder of its own for files a test makes, and the environment variables
+// it sets put back as they were.
+class Scratch {
+ public:
+  Scratch() {
+    char folder[] = "/tmp/share_path_test.XXXXXX";
+    folder_ = mkdtemp(folder);
+    for (const char* name : kVariables) {
+      const char* value = std::getenv(name);
+      saved_.emplace_back(value != nullptr, value != nullptr ? value : "");
+    }
+  }
+  ~Scratch() {
+    for (std::size_t i = 0; i < std::size(kVariables); ++i)
+      if (saved_[i].first) setenv(kVariables[i], saved_[i].second.c_str(), 1);
+      else unsetenv(kVariables[i]);
+    (void)std::system(("rm -rf '" + folder_ + "'").c_str());
+  }
+  const std::string& Folder() const { return folder_; }
+  std::string Path(const char* name) const { return folder_ + "/" + name; }
+  std::string Write(const char* name, const char* text, mode_t mode) const {
+    const std::string path = Path(name);
+    FILE* file = std::fopen(path.c_str(), "w");
+    std::fputs(text, file);
+    std::fclose(file);
+    chmod(path.c_str(), mode);
+    return path;
+  }
+
+ private:
+  static constexpr const char* kVariables[] = {"KRB5CCNAME", "SHORTCUT_SMB_CREDENTIALS"};
+  std::string folder_;
+  std::vector<std::pair<bool, std::string>> saved_;
+};
+
+// Which Kerberos cache counts as a ticket at hand.  "@" stands for the
+// scratch folder.
+struct TicketCase {
+  const char* Variable;
+  bool Kerberos;
+};
+
+const TicketCase kTicketCases[] = {
+    {"@/ticket", true},           {"FILE:@/ticket", true},   {"@/empty", false},
+    {"@/missing", false},         {"FILE:@/missing", false}, {"KEYRING:persistent:0", true},
+    {"KCM:", true},               {"DIR:@", true},
+};
+
+TEST(SharePath, TicketCacheFound) {
+  Scratch scratch;
+  scratch.Write("ticket", "\x05\x04 a ticket", 0600);
+  scratch.Write("empty", "", 0600);
+  unsetenv("SHORTCUT_SMB_CREDENTIALS");
+  for (const TicketCase& c : kTicketCases) {
+    SCOPED_TRACE(c.Variable);
+    std::string value = c.Variable;
+    if (const std::size_t at = value.find('@'); at != std::string::npos)
+      value.replace(at, 1, scratch.Folder());
+    setenv("KRB5CCNAME", value.c_str(), 1);
+    Credentials credentials;
+    ASSERT_EQ(portable::smb::FindCredentials(&credentials), 0u);
+    EXPECT_EQ(credentials.Kerberos, c.Kerberos);
+    EXPECT_FALSE(credentials.FromFile);
+  }
+}
+
+// The credentials file is judged by the file opened: only a regular file
+// that no one else may read or change, reached by any name.
+struct FileCase {
+  const char* Name;
+  DWORD Error;
+};
+
+const FileCase kFileCases[] = {
+    {"private", 0},  {"link-to-private", 0},       {"group-readable", ERROR_BAD_ENVIRONMENT},
+    {"world-writable", ERROR_BAD_ENVIRONMENT},     {"fifo", ERROR_BAD_ENVIRONMENT},
+    {"missing", ERROR_BAD_ENVIRONMENT},            {"no-user", ERROR_BAD_ENVIRONMENT},
+    {"", 0},
+};
+
+TEST(SharePath, CredentialsFileRefusedUnlessPrivate) {
+  Scratch scratch;
+  const char* text = "username=ann\npassword=s3cret\n";
+  scratch.Write("private", text, 0600);
+  symlink(scratch.Path("private").c_str(), scratch.Path("link-to-private").c_str());
+  scratch.Write("group-readable", text, 0640);
+  scratch.Write("world-writable", text, 0602);
+  mkfifo(scratch.Path("fifo").c_str(), 0600);
+  scratch.Write("no-user", "password=s3cret\n", 0600);
+  setenv("KRB5CCNAME", scratch.Path("missing").c_str(), 1);
+  for (const FileCase& c : kFileCases) {
+    SCOPED_TRACE(c.Name);
+    setenv("SHORTCUT_SMB_CREDENTIALS", c.Name[0] != '\0' ? scratch.Path(c.Name).c_str() : "", 1);
+    Credentials credentials;
+    ASSERT_EQ(portable::smb::FindCredentials(&credentials), c.Error);
+    // A file refused leaves no password behind; none named means a guest.
+    EXPECT_STREQ(credentials.Password, c.Error == 0 && c.Name[0] != '\0' ? "s3cret" : "");
+    EXPECT_EQ(credentials.FromFile, c.Error == 0 && c.Name[0] != '\0');
   }
 }
 

@@ -31,7 +31,10 @@ bool HasTicketCache() {
   } else if (std::strncmp(name, "FILE:", 5) == 0) {
     name += 5;
   } else {
-    return true;  // a keyring or a KCM cache: the library asks it
+    // TYPE:rest names a cache of that type; a name with no type before it
+    // is a file, as Kerberos reads it.
+    const std::size_t type = std::strcspn(name, ":/");
+    if (name[type] == ':') return true;  // a keyring, KCM or folder: the library asks it
   }
   // Only the user's own: anyone may put a file of that name in /tmp.
   struct stat status;

@@ -29,7 +29,10 @@ constexpr ErrnoMapping kErrnoMappings[] = {
     {EROFS, ERROR_ACCESS_DENIED, false},      // a read-only share
     {ENOENT, ERROR_FILE_NOT_FOUND, true},     // also no share, or no folder
     {ENOTDIR, ERROR_PATH_NOT_FOUND, true},
-    {EINVAL, ERROR_INVALID_NAME, true},       // also a server name that resolves to nothing
+    // Samba's answer for every status it has no errno for: a general
+    // failure, or a server name that resolves to nothing.  A name no server
+    // takes was refused before asking (share_path.cpp).
+    {EINVAL, ERROR_GEN_FAILURE, true},
     {ECONNREFUSED, ERROR_BAD_NETPATH, false},
     {EHOSTUNREACH, ERROR_BAD_NETPATH, false},
     {ENETUNREACH, ERROR_BAD_NETPATH, false},

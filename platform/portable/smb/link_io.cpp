@@ -228,21 +228,25 @@ DWORD SaveLink(const char* name, const uint8_t* data, std::size_t size, bool ove
     return overRead && openError == ENOENT ? ERROR_SHARING_VIOLATION : Explain(path, openError);
   }
   const CloseFn close = lib->smbc_getFunctionClose(context);
+  // What the file holds now: over what was read it must be just that, and
+  // whatever it is goes back if the write fails.
   std::size_t found = 0;
+  const int readFailure = ReadAll(file, foundData, sizeof foundData, &found);
   int failure = 0;
   if (overRead) {
-    failure = ReadAll(file, foundData, sizeof foundData, &found);
-    if (failure == EFBIG || (failure == 0 && (found != readSize ||
-                                              std::memcmp(foundData, readData, found) != 0))) {
+    if (readFailure == EFBIG ||
+        (readFailure == 0 &&
+         (found != readSize || std::memcmp(foundData, readData, found) != 0))) {
       // Another client saved it since it was read: its change stays.
       (void)close(context, file);
       return ERROR_SHARING_VIOLATION;
     }
+    failure = readFailure;
   }
   if (failure == 0) {
     failure = WriteAll(file, data, size);
     // Put back what was there, as far as the server lets us.
-    if (failure != 0 && overRead) (void)WriteAll(file, foundData, found);
+    if (failure != 0 && readFailure == 0) (void)WriteAll(file, foundData, found);
   }
   const int closeFailure = close(context, file) != 0 ? errno : 0;
   if (failure != 0) return Win32FromErrno(failure);

@@ -29,7 +29,8 @@ int HexValue(char c) {
 // address in brackets.
 bool GoodServer(const char* server) {
   const std::size_t length = std::strlen(server);
-  if (length == 0) return false;
+  // \\.\ is Windows' own device namespace, not a server.
+  if (length == 0 || std::strcmp(server, ".") == 0 || std::strcmp(server, "..") == 0) return false;
   if (server[0] == '[') {
     if (length < 3 || server[length - 1] != ']') return false;
     for (std::size_t i = 1; i + 1 < length; ++i)
@@ -47,7 +48,9 @@ bool GoodServer(const char* server) {
 
 // Copies count bytes of text into out as one component, decoding %XX where
 // decode is set.  False where it does not fit, is empty, or would hold a
-// separator or a NUL.
+// separator, a control character or a wildcard, which no Windows name
+// holds (the server would refuse it too, in terms the library reports like
+// any other failure).
 bool TakeComponent(const char* text, std::size_t count, bool decode, char (&out)[kMaxComponent]) {
   std::size_t used = 0;
   for (std::size_t i = 0; i < count; ++i) {
@@ -57,7 +60,9 @@ bool TakeComponent(const char* text, std::size_t count, bool decode, char (&out)
       c = static_cast<char>(HexValue(text[i + 1]) * 16 + HexValue(text[i + 2]));
       i += 2;
     }
-    if (c == '\0' || IsSeparator(c) || used + 1 >= sizeof out) return false;
+    if (static_cast<unsigned char>(c) < 0x20 || std::strchr("*?<>|\"", c) != nullptr ||
+        IsSeparator(c) || used + 1 >= sizeof out)
+      return false;
     out[used++] = c;
   }
   out[used] = '\0';

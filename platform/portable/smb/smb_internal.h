@@ -15,7 +15,9 @@ namespace portable::smb {
 // (share_path.cpp)
 
 inline constexpr std::size_t kMaxServer = 256;
-inline constexpr std::size_t kMaxComponent = 256;
+// A name of 255 UTF-16 units, as Windows allows, takes up to 765 bytes of
+// UTF-8.
+inline constexpr std::size_t kMaxComponent = 3 * 255 + 1;
 inline constexpr std::size_t kMaxFolder = 4096;
 // The longest URL: every byte of the path may take three.
 inline constexpr std::size_t kMaxUrl = 3 * (kMaxServer + kMaxComponent * 2 + kMaxFolder) + 32;
