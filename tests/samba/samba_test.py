@@ -448,12 +448,14 @@ def credentials(server, user, password=PASSWORD, mode=0o600, owner=0):
     return path
 
 
-def smb_tool(server, args, user="root", creds=None):
+def smb_tool(server, args, user="root", creds=None, prefix=()):
     """The tool, as root, reaching the share as user; its exit code, output
-    and seconds."""
+    and seconds.  It writes nothing to standard error."""
     env = dict(os.environ, SHORTCUT_SMB_CREDENTIALS=creds or credentials(server, user))
     start = time.monotonic()
-    p = subprocess.run([EXE, *args], capture_output=True, text=True, timeout=TIMEOUT, env=env)
+    p = subprocess.run([*prefix, EXE, *args], capture_output=True, text=True, timeout=TIMEOUT,
+                       env=env)
+    assert p.stderr == "", (args, p.stderr)
     return p.returncode, p.stdout, time.monotonic() - start
 
 
@@ -628,15 +630,11 @@ def error_table(server):
             for situation, path, args, expected, *given in rows:
                 user, password, prefix = [*given, *["root", PASSWORD, ()][len(given):]]
                 before = server.get("acl", "theirs.lnk")
-                env = dict(os.environ, SHORTCUT_SMB_CREDENTIALS=credentials(server, user, password))
-                start = time.monotonic()
-                p = subprocess.run([*prefix, EXE, f"/F:{path}", *args], capture_output=True,
-                                   text=True, timeout=TIMEOUT, env=env)
-                seconds = time.monotonic() - start
-                assert p.returncode == expected & 0xFF and \
-                    f"System error {expected} has" in p.stdout, (situation, p.returncode, p.stdout)
-                assert password not in p.stdout + p.stderr and p.stderr == "", situation
-                assert seconds < BOUND, (situation, seconds)
+                code, out, seconds = smb_tool(server, [f"/F:{path}", *args], prefix=prefix,
+                                              creds=credentials(server, user, password))
+                assert code == expected & 0xFF and f"System error {expected} has" in out, \
+                    (situation, code, out)
+                assert password not in out and seconds < BOUND, (situation, seconds)
                 assert server.get("acl", "theirs.lnk") == before, situation
                 slowest = max(slowest, seconds)
     finally:
