@@ -35,19 +35,19 @@ class Skip(Exception):
     pass
 
 
+def as_user(user):
+    return dict(user=user, group=user, extra_groups=[]) if user is not None else {}
+
+
 def run(folder, *args, user=None, timeout=10):
-    kw = {}
-    if user is not None:
-        kw = dict(user=user, group=user, extra_groups=[])
     p = subprocess.run([EXE, *args], cwd=folder, stdout=subprocess.PIPE,
-                       stderr=subprocess.PIPE, timeout=timeout, **kw)
+                       stderr=subprocess.PIPE, timeout=timeout, **as_user(user))
     return p.returncode, p.stdout.decode("utf-8", "replace")
 
 
 def run_as(folder, args, user=None, pass_fds=()):
-    kw = dict(user=user, group=user, extra_groups=[]) if user is not None else {}
     return subprocess.run([EXE, *args], cwd=folder, stdout=subprocess.DEVNULL,
-                          pass_fds=pass_fds, timeout=10, **kw).returncode
+                          pass_fds=pass_fds, timeout=10, **as_user(user)).returncode
 
 
 def fields(folder, name):
@@ -393,8 +393,7 @@ def swap_race(d, rounds=400):
     os.lchown(os.path.join(shared, "swap.lnk"), NOBODY, NOBODY)
     swapper = subprocess.Popen(["/usr/bin/python3", "-c", SWAPPER, os.path.join(shared, "app.lnk"),
                                 os.path.join(shared, "swap.lnk"),
-                                os.path.join(private, "secret.lnk")], user=NOBODY, group=NOBODY,
-                               extra_groups=[])
+                                os.path.join(private, "secret.lnk")], **as_user(NOBODY))
     codes = {}
     try:
         for i in range(rounds):
@@ -538,8 +537,7 @@ def stall(d):
     if not ROOT:
         raise Skip("another user's folder needs root")
     os.chown(d, NOBODY, NOBODY)
-    changer = subprocess.Popen(["/usr/bin/python3", "-c", CHANGER, d], user=NOBODY,
-                               group=NOBODY, extra_groups=[])
+    changer = subprocess.Popen(["/usr/bin/python3", "-c", CHANGER, d], **as_user(NOBODY))
     worst = 0
     try:
         time.sleep(0.2)
@@ -619,7 +617,7 @@ def no_exchange(d, rounds=300):
             links[t] = open(os.path.join(m, f"{t}.lnk"), "rb").read()
         swapper = subprocess.Popen(["/usr/bin/python3", "-c", NTFS_SWAPPER, *(
             os.path.join(m, n) for n in ("a.lnk", "b.lnk", "t.lnk"))],
-            user=NOBODY, group=NOBODY, extra_groups=[])
+            **as_user(NOBODY))
         codes = {}
         try:
             for i in range(rounds):
@@ -650,7 +648,7 @@ def no_exchange(d, rounds=300):
             swapper.kill()
             swapper.wait()
     finally:
-        subprocess.run(["umount", m], check=True)
+        unmount(m)
     return f"{rounds} edits under the swapper: " + ", ".join(
         f"{n} ended {c}" for c, n in sorted(codes.items()))
 
@@ -685,10 +683,6 @@ def lost_output(d):
         assert fields(d, "app.lnk")["Description"] == str(i)
 
 
-def as_user(user):
-    return dict(user=user, group=user, extra_groups=[]) if user is not None else {}
-
-
 def loop_ext4(d):
     """A small ext4 of 1-second times (128-byte inodes), loop-mounted, or
     why this machine cannot have one."""
@@ -705,16 +699,13 @@ def loop_ext4(d):
 
 
 def lost_updates(d, rounds=100):
-    """Root and the link's owner edit it at once, each its own field, round
-    after round, each way the two saves may take: an edit ends 0 or 32, and
-    no change that ended 0 is ever lost.  Also on an ext4 of 1-second
-    times, where inode, size and time cannot tell a change within one
-    second."""
+    """Root and the link's owner edit it at once, each its own field, each
+    way the saves may take: an edit ends 0 or 32, and no change that ended 0
+    is lost.  Also on an ext4 of 1-second times."""
     if not ROOT:
         raise Skip("the link's owner beside root needs root")
     m, why = loop_ext4(d)
-    ways = [  # the folder's owner, a second name: root exchanges or writes in place, so does the owner
-        (0, False), (NOBODY, False), (NOBODY, True)]
+    ways = [(0, False), (NOBODY, False), (NOBODY, True)]  # the folder's owner, a second name
     notes = []
     try:
         for top in [d] + ([m] if m else []):
@@ -747,7 +738,7 @@ def lost_updates(d, rounds=100):
             assert lost == 0, notes[-1]
     finally:
         if m:
-            subprocess.run(["umount", m], check=True)
+            unmount(m)
     return "; ".join(notes) + ("" if m else f"; ext4 -I 128 skipped: {why}")
 
 
@@ -800,11 +791,9 @@ def passable_folders(d):
 
 
 def hard_links(d):
-    """Entries with more than one name, whatever fs.protected_hardlinks
-    says: root reads or writes one only where the folder is written by its
-    owner alone and that owner is root or the entry's owner; otherwise
-    Query, Edit and Create fail with 50 and nothing changes.  A symbolic
-    link of root's is no exception."""
+    """Root uses an entry with more than one name only where the folder is
+    written by its owner alone, root or the entry's owner; otherwise every
+    action fails with 50 and nothing changes, whatever fs.protected_hardlinks says."""
     if not ROOT:
         raise Skip("entries of other owners need root")
     private = os.path.join(d, "private")
@@ -845,12 +834,9 @@ def traceable():
 
 
 def killed_at_every_call(d):
-    """A save killed at each of its system calls in turn (strace's
-    inject=...:signal=KILL), each way a save goes: the link is left whole,
-    old or new, with at most a whole link beside it under a hidden name
-    (.tmp: in the instant of the exchange; .bak: the copy of a save in
-    place, which mends a torn link).  A Create of a new name leaves nothing,
-    or the whole link."""
+    """A save killed at each of its system calls in turn, each way a save
+    goes, leaves the link whole, old or new, with at most a whole link
+    beside it under a hidden name (.tmp or .bak); a Create, nothing or all."""
     traceable()
     ways = [  # the way, /F:, the action, a second name, the hidden name's suffix
         ("new file", "app.lnk", "/A:E", False, ".tmp"),
@@ -895,9 +881,8 @@ def killed_at_every_call(d):
 
 
 def owner_restores_copy(d):
-    """A save in place killed at its write leaves the copy, and the link's
-    owner can put it back: root's copy is his, and the copy of a user an
-    ACL lets write the link is readable by him."""
+    """The link's owner can put back the copy a save in place killed at its
+    write leaves, root's or that of a user an ACL lets write."""
     if not ROOT:
         raise Skip("another owner needs root")
     traceable()

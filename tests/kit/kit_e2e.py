@@ -5,17 +5,12 @@ One table of scenarios, run on each system of ROWS that the given build
 belongs to, each system a throwaway Wine prefix of its own.  A scenario
 starts dialprep.exe (under Xvfb, unless it says otherwise) with a kit
 folder as its current directory and checks its exit code, what it
-installed, where the link went, whether the tool copy is gone, that it never
-started a program someone else left at the tool copy's path nor ran a DLL
-someone planted beside it or beside the kit, that it never wrote through
-another name of a file at a destination, and how long it ran.  A system
-is "xp" (the shell names the All Users folder of the language's name, as
-XP's registry does) or "vista" (it names Wine's own users' Public Desktop,
-and a "Bureau" or "Desktop" under All Users is anyone's).  The link is
-read back with the Windows build of shortcut and, when given, the Linux
-one.  A 32-bit row on a machine that cannot run 32-bit programs is skipped
-with a message.  Prints 'N passed, N failed'; exits 77 when every row was
-skipped.
+installed, where the link went, whether the tool copy is gone, that no
+program or DLL someone else planted ran, that it never wrote through
+another name of a file, and how long it ran.  The link is read back with
+the Windows build of shortcut and, when given, the Linux one.  A 32-bit row
+on a machine that cannot run 32-bit programs is skipped with a message.
+Prints 'N passed, N failed'; exits 77 when every row was skipped.
 """
 
 import argparse
@@ -56,9 +51,7 @@ USER_SHELL_FOLDERS = ("HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Explo
 TOOL_COPY = "windows/temp/shortcut.exe"
 PHONEBOOK = "windows/system32/ras/rasphone.pbk"
 ICON_COPY = "windows/system32/zelvo.ico"
-# Each start of the planted program, and each load of the planted DLL,
-# adds a line.
-PLANTED_LOG = "planted.txt"
+PLANTED_LOG = "planted.txt"  # a line for each start of the planted program or DLL
 VICTIM = "windows/system32/victim.dat"  # a system file a user links to
 # A DLL both programs load at run time under Wine.  (Not version.dll: Wine's
 # user32 imports it, before the program's first instruction; see docs/tests.md.)
@@ -74,7 +67,8 @@ class Scenario:
     tool: str = "shortcut"          # its shortcut.exe: "shortcut", "sleeper" (runs
                                     # 10 s) or "planted"
     folders: tuple = FOLDERS        # the desktop folders the system has
-    system: str = "xp"              # "xp" or "vista": the desktop the shell names
+    system: str = "xp"              # the desktop the shell names: "xp", All Users'
+                                    # of the language's name; "vista", Public's
     shell_desktop: str = ""         # another all users' desktop for the shell
     attacker: tuple = ()            # a user's own (name, "folder" or "link": to
                                     # system32) under All Users
@@ -105,21 +99,17 @@ SCENARIOS = [
     # All Users is ProgramData since Vista, where any user may make folders:
     # his Bureau or Desktop, or one that is a link to system32, is never
     # written into.
-    Scenario("French since Vista, a user's Bureau", lang="fr_FR.UTF-8", system="vista",
-             folders=(SHELL,), attacker=("Bureau", "folder"), link=SHELL),
-    Scenario("French since Vista, a user's Bureau linked to system32", lang="fr_FR.UTF-8",
-             system="vista", folders=(SHELL,), attacker=("Bureau", "link"), link=SHELL),
-    Scenario("English since Vista, a user's Desktop", system="vista", folders=(SHELL,),
-             attacker=("Desktop", "folder"), link=SHELL),
-    Scenario("English since Vista, a user's Desktop linked to system32", system="vista",
-             folders=(SHELL,), attacker=("Desktop", "link"), link=SHELL),
+    *(Scenario(f"{language} since Vista, a user's {name}" + " linked to system32" * (kind == "link"),
+               lang=lang, system="vista", folders=(SHELL,), attacker=(name, kind), link=SHELL)
+      for language, lang, name in (("French", "fr_FR.UTF-8", "Bureau"),
+                                   ("English", "en_US.UTF-8", "Desktop"))
+      for kind in ("folder", "link")),
     # A system file linked at a destination keeps its bytes and attribute: a
     # hard link is replaced by a new file, a symbolic link refused (code 2).
     Scenario("a hard link at the tool copy's path", linked=(TOOL_COPY, "hard")),
-    Scenario("a read-only hard link at the tool copy's path",
-             linked=(TOOL_COPY, "read-only hard")),
-    Scenario("a read-only hard link at the phonebook's", linked=(PHONEBOOK, "read-only hard")),
-    Scenario("a read-only hard link at the icon's", linked=(ICON_COPY, "read-only hard")),
+    *(Scenario(f"a read-only hard link at the {what}", linked=(path, "read-only hard"))
+      for what, path in (("tool copy's path", TOOL_COPY), ("phonebook's", PHONEBOOK),
+                         ("icon's", ICON_COPY))),
     Scenario("a symbolic link at the tool copy's path", linked=(TOOL_COPY, "symbolic"),
              link=None, tool_copy_stays=True, code=2),
     Scenario("a DLL planted beside the tool copy and the kit", planted_dll=True),
@@ -227,8 +217,7 @@ class Row:
         if scenario.planted_dll:
             shutil.copy(self.opts.planted_dll, self.c(f"windows/temp/{PLANTED_DLL}.dll"))
         if scenario.old_files:
-            for path in ("windows/system32/ras/rasphone.pbk", "windows/system32/zelvo.ico",
-                         TOOL_COPY):
+            for path in (PHONEBOOK, ICON_COPY, TOOL_COPY):
                 with open(self.c(path), "w") as f:
                     f.write("old")
                 if scenario.old_files == "read-only":
@@ -351,27 +340,20 @@ class Row:
             self.check(code == 0, f"{label}: the program ended at once (closer said {code})")
         elif scenario.code != ANY:
             self.check(code == scenario.code, f"{label}: exit code {code}, expected {scenario.code}")
-        if scenario.in_temp or scenario.tool == "planted":
+        if scenario.in_temp or scenario.tool == "planted" or scenario.planted_dll:
             starts = self.planted_starts()[starts_before:]
-            self.check(not starts, f"{label}: the planted program was not started ({starts})")
-        if scenario.planted_dll:
-            loads = self.planted_starts()[starts_before:]
-            self.check(not loads, f"{label}: the planted {PLANTED_DLL}.dll never ran ({loads})")
+            self.check(not starts, f"{label}: no planted program or DLL ran ({starts})")
         if scenario.linked:
-            with open(self.c(VICTIM), "rb") as f:
-                kept = f.read()
+            kept = open(self.c(VICTIM), "rb").read()
             self.check(kept == b"victim", f"{label}: the system file keeps its bytes ({kept[:8]!r})")
             read_only = os.stat(self.c(VICTIM)).st_mode & 0o222 == 0
             self.check(read_only == (scenario.linked[1] == "read-only hard"),
                        f"{label}: and its read-only attribute ({read_only})")
-        for what, host in (("the system folder", self.c("windows/system32")),
-                           ("a user's folder", self.folder(scenario.attacker[0])[0]
-                            if scenario.attacker else None)):
-            if host is not None:
-                there = os.path.exists(os.path.join(host, "Zelvo ADSL.lnk"))
-                self.check(not there, f"{label}: no link in {what}")
-        for what, path in (("phonebook", "windows/system32/ras/rasphone.pbk"),
-                           ("icon", "windows/system32/zelvo.ico")):
+        for what, host in [("the system folder", self.c("windows/system32")),
+                           *(("a user's folder", self.folder(n)[0]) for n in scenario.attacker[:1])]:
+            self.check(not os.path.exists(os.path.join(host, "Zelvo ADSL.lnk")),
+                       f"{label}: no link in {what}")
+        for what, path in (("phonebook", PHONEBOOK), ("icon", ICON_COPY)):
             installed = os.path.exists(self.c(path)) and filecmp.cmp(
                 self.c(path), os.path.join(self.opts.kit, os.path.basename(path)), False)
             if scenario.installed:

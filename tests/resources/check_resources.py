@@ -21,7 +21,7 @@ import sys
 import tempfile
 import xml.etree.ElementTree as ET
 
-sys.dont_write_bytecode = True  # nothing written into the source tree
+sys.dont_write_bytecode = True
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools"))
 import pe_load_config  # noqa: E402
 
@@ -29,18 +29,12 @@ ASM_V1 = "{urn:schemas-microsoft-com:asm.v1}"
 # The namespace of trustInfo that Windows XP SP2 and SP3 accept as well.
 ASM_V2 = "{urn:schemas-microsoft-com:asm.v2}"
 COMPATIBILITY = "{urn:schemas-microsoft-com:compatibility.v1}"
-# What a program of the kit may import: DLLs Windows takes from the system
-# folder alone, whatever folder the program runs from, because the session
-# manager maps them as known DLLs at boot: those the KnownDLLs key names
-# (HKLM\SYSTEM\CurrentControlSet\Control\Session Manager\KnownDLLs) and
-# the DLLs they import (msvcrt.dll on XP, named in the key since 7).  Any
-# other DLL is looked for beside the program before its first instruction,
-# and only the dependent load flags of Windows 10 1607 and later send that
-# search to the system folder.
+# What a program of the kit may import: the DLLs Windows maps from the system
+# folder alone (the KnownDLLs key, and msvcrt.dll they import on XP); any other
+# is looked for beside the program, before the dependent load flags apply.
 KNOWN_DLLS = {"kernel32.dll", "user32.dll", "gdi32.dll", "advapi32.dll", "ole32.dll",
               "shell32.dll", "msvcrt.dll"}
-# LOAD_LIBRARY_SEARCH_SYSTEM32
-SYSTEM32 = 0x800
+SYSTEM32 = 0x800  # LOAD_LIBRARY_SEARCH_SYSTEM32
 # The offset of DependentLoadFlags in IMAGE_LOAD_CONFIG_DIRECTORY32 and 64.
 DEPENDENT_LOAD_FLAGS = {0x10B: 0x36, 0x20B: 0x4E}
 

@@ -1,29 +1,22 @@
 #!/usr/bin/env python3
 """Samba's DOS attribute records (user.DOSATTRIB), hand-written, read by the
-tool as Samba reads them: for each record of the table, the project's own
-smbd says through SMB which attributes it sees.  The tool refuses to save
-a link Samba shows read-only (5) and saves any other; then Samba sees the
-same attributes and the archive bit, and the record's other bytes are as
-they were; a record Samba cannot read is left byte for byte.
+tool as the project's own smbd shows them through SMB: a link Samba shows
+read-only is refused (5), any other saved, after which Samba sees the same
+attributes and the archive bit and the record's other bytes are kept; a
+record Samba cannot read is left byte for byte.  Skipped (77) as samba_test.py.
 
     dos_record_test.py --exe build/linux/shortcut/shortcut
-
-Needs root and Debian's samba and smbclient; without them it says why in
-one line and exits with 77 (skipped).
 """
 
 import argparse
 import os
-import shutil
 import struct
 import sys
-import tempfile
 
 sys.dont_write_bytecode = True
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-import samba_test  # noqa: E402  (its Server and the tool's runner)
+import samba_test  # noqa: E402
 
-SKIPPED = 77
 READ_ONLY, ARCHIVE, NORMAL = 0x01, 0x20, 0x80
 CREATE_TIME = bytes.fromhex("a672afc69787dd01")
 TAIL = b"\x55" * 16  # bytes after the info, which Samba ignores
@@ -76,42 +69,38 @@ def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--exe", required=True)
     samba_test.EXE = os.path.abspath(ap.parse_args().exe)
-    missing = [p for p in ("smbd", "smbclient", "smbpasswd") if shutil.which(p) is None]
-    if os.geteuid() != 0 or missing:
-        print("SKIP the DOS record test: " + ("it needs root" if os.geteuid() != 0 else
-                                              "missing " + ", ".join(missing)))
-        return SKIPPED
+    return samba_test.with_server("the DOS record test", (), check_rows)
+
+
+def check_rows(server):
     failed = 0
-    with tempfile.TemporaryDirectory(prefix="samba-") as top:
-        os.chmod(top, 0o755)
-        with samba_test.Server(top) as server:
-            share = server.shares["acl"]
-            names = [f"r{i}.lnk" for i in range(len(ROWS))]
+    share = server.shares["acl"]
+    names = [f"r{i}.lnk" for i in range(len(ROWS))]
 
-            def seen():  # the attributes smbd shows for each, through SMB
-                out = server.client("acl", "; ".join(f'allinfo "{n}"' for n in names))
-                return [int(line.rsplit("(", 1)[1].rstrip(")"), 16)
-                        for line in out.splitlines() if line.startswith("attributes:")]
+    def seen():  # the attributes smbd shows for each, through SMB
+        out = server.client("acl", "; ".join(f'allinfo "{n}"' for n in names))
+        return [int(line.rsplit("(", 1)[1].rstrip(")"), 16)
+                for line in out.splitlines() if line.startswith("attributes:")]
 
-            for name, (_, data) in zip(names, ROWS):
-                assert samba_test.tool([f"/F:{share}/{name}", "/A:C", "/T:C:\\app.exe"])[0] == 0
-                os.setxattr(os.path.join(share, name), "user.DOSATTRIB", data)
-            before = seen()
-            codes = [samba_test.tool([f"/F:{share}/{n}", "/A:E", "/D:x"])[0] for n in names]
-            after = seen()
-            for i, (what, data) in enumerate(ROWS):
-                now = os.getxattr(os.path.join(share, names[i]), "user.DOSATTRIB")
-                saved = codes[i] == 0 and before[i] != NORMAL  # and the record rewritten
-                problems = [
-                    f"Edit gave {codes[i]}" * (codes[i] != (5 if before[i] & READ_ONLY else 0)),
-                    f"then Samba saw {after[i]:#x}" * (saved and after[i] != before[i] | ARCHIVE),
-                    "the record changed" * (not saved and now != data),
-                    "a field it keeps changed" * (saved and any(
-                        kept in data and kept not in now for kept in (CREATE_TIME, TAIL)))]
-                problems = [p for p in problems if p]
-                failed += bool(problems)
-                print(f"{'FAIL' if problems else 'PASS'} {what}: Samba sees {before[i]:#x}, "
-                      f"Edit {codes[i]}" + "".join("; " + p for p in problems))
+    for name, (_, data) in zip(names, ROWS):
+        assert samba_test.tool([f"/F:{share}/{name}", "/A:C", "/T:C:\\app.exe"])[0] == 0
+        os.setxattr(os.path.join(share, name), "user.DOSATTRIB", data)
+    before = seen()
+    codes = [samba_test.tool([f"/F:{share}/{n}", "/A:E", "/D:x"])[0] for n in names]
+    after = seen()
+    for i, (what, data) in enumerate(ROWS):
+        now = os.getxattr(os.path.join(share, names[i]), "user.DOSATTRIB")
+        saved = codes[i] == 0 and before[i] != NORMAL  # and the record rewritten
+        problems = [
+            f"Edit gave {codes[i]}" * (codes[i] != (5 if before[i] & READ_ONLY else 0)),
+            f"then Samba saw {after[i]:#x}" * (saved and after[i] != before[i] | ARCHIVE),
+            "the record changed" * (not saved and now != data),
+            "a field it keeps changed" * (saved and any(
+                kept in data and kept not in now for kept in (CREATE_TIME, TAIL)))]
+        problems = [p for p in problems if p]
+        failed += bool(problems)
+        print(f"{'FAIL' if problems else 'PASS'} {what}: Samba sees {before[i]:#x}, "
+              f"Edit {codes[i]}" + "".join("; " + p for p in problems))
     return 1 if failed else 0
 
 

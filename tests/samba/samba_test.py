@@ -6,19 +6,17 @@ it, and Windows clients then see what Windows would show them.
 
 Starts its own smbd on 127.0.0.1, on a free port of its own, with a private
 configuration in a temporary folder, and stops it and every process it
-started, by their PIDs.  Sets links up through SMB (smbclient, smbcacls):
-an NT ACL, DOS attributes, a stream; saves them with the tool, locally, as
-root, as their owner, as a member of their group and as a user an ACL entry
-lets write; and checks each through SMB again.  Then the same users reach
-the links through SMB with the tool itself (smb://127.0.0.1:PORT/...): the
-server's own rules, and each failure's exit code.  smbd runs in a mount
-namespace of its own, where copies of /etc/passwd and /etc/group name the
-test's users; the machine's own files are not touched.  Needs root and
-Debian's samba, smbclient, samba-testsuite and libsmbclient; without them it
-says why in one line and exits with 77 (skipped).
+started, by their PIDs, in a mount namespace where copies of /etc/passwd
+and /etc/group name the test's users.  Sets links up through SMB (an NT
+ACL, DOS attributes, a stream); saves them with the tool, locally and
+through SMB (smb://127.0.0.1:PORT/...), as root, their owner, a member of
+their group and a user an ACL entry lets write; and checks each through SMB
+again.  Needs root and Debian's samba, smbclient, samba-testsuite and
+libsmbclient; without them it says why in one line and exits with 77.
 """
 
 import argparse
+import contextlib
 import ctypes
 import ctypes.util
 import fcntl
@@ -179,11 +177,14 @@ read only = no
             elif pid == 0:
                 time.sleep(0.05)
 
+    def smbclient(self, share, command):
+        return ["smbclient", "-s", self.client_conf, "-p", str(self.port),
+                "-U", f"root%{PASSWORD}", f"//127.0.0.1/{share}", "-c", command]
+
     def client(self, share, command):
         """smbclient's commands, as root; their output."""
-        p = subprocess.run(["smbclient", "-s", self.client_conf, "-p", str(self.port),
-                            "-U", f"root%{PASSWORD}", f"//127.0.0.1/{share}", "-c", command],
-                           capture_output=True, text=True, timeout=TIMEOUT)
+        p = subprocess.run(self.smbclient(share, command), capture_output=True, text=True,
+                           timeout=TIMEOUT)
         assert p.returncode == 0 and "NT_STATUS" not in p.stdout, (command, p.stdout, p.stderr)
         return p.stdout
 
@@ -241,13 +242,18 @@ def tool(args, uid=0, gid=0, groups=(), cwd=None):
     return p.returncode, p.stdout
 
 
-def description(data):
+def local_report(data):
+    """What the tool's Query says of a link's bytes."""
     with tempfile.TemporaryDirectory() as d:
         with open(os.path.join(d, "x.lnk"), "wb") as f:
             f.write(data)
         code, out = tool(["/F:x.lnk", "/A:Q"], cwd=d)
         assert code == 0, out
-        return read_report(out)["Description"]
+        return read_report(out)
+
+
+def description(data):
+    return local_report(data)["Description"]
 
 
 def windows_link(server, name):
@@ -412,28 +418,24 @@ print("written", flush=True)
 """
 
 
-class Holder:
+@contextlib.contextmanager
+def holding(server, name):
     """A client that has the file open for writing and shares it only for
-    reading, as a Windows program holding a document does; write() then
+    reading, as a Windows program holding a document does; what it yields
     writes through its handle and closes it."""
+    p = subprocess.Popen([sys.executable, "-c", HOLDER, f"{server.url}/acl/{name}", "root",
+                          PASSWORD], stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
 
-    def __init__(self, server, name):
-        self.p = subprocess.Popen([sys.executable, "-c", HOLDER, f"{server.url}/acl/{name}",
-                                   "root", PASSWORD], stdin=subprocess.PIPE,
-                                  stdout=subprocess.PIPE, text=True)
-        assert self.p.stdout.readline().strip() == "held"
-
-    def write(self, data):
-        self.p.stdin.write(data + "\n")
-        self.p.stdin.flush()
-        assert self.p.stdout.readline().strip() == "written"
-
-    def __enter__(self):
-        return self
-
-    def __exit__(self, *exc):
-        self.p.kill()
-        self.p.wait()
+    def write(data):
+        p.stdin.write(data + "\n")
+        p.stdin.flush()
+        assert p.stdout.readline().strip() == "written"
+    try:
+        assert p.stdout.readline().strip() == "held"
+        yield write
+    finally:
+        p.kill()
+        p.wait()
 
 
 def credentials(server, user, password=PASSWORD, mode=0o600, owner=0):
@@ -446,27 +448,25 @@ def credentials(server, user, password=PASSWORD, mode=0o600, owner=0):
     return path
 
 
-def smb_tool(server, args, user="root", creds=None, env=None):
+def smb_tool(server, args, user="root", creds=None, prefix=()):
     """The tool, as root, reaching the share as user; its exit code, output
-    and seconds."""
-    env = dict(os.environ, SHORTCUT_SMB_CREDENTIALS=creds or credentials(server, user),
-               **(env or {}))
+    and seconds.  It writes nothing to standard error."""
+    env = dict(os.environ, SHORTCUT_SMB_CREDENTIALS=creds or credentials(server, user))
     start = time.monotonic()
-    p = subprocess.run([EXE, *args], capture_output=True, text=True, timeout=TIMEOUT, env=env)
+    p = subprocess.run([*prefix, EXE, *args], capture_output=True, text=True, timeout=TIMEOUT,
+                       env=env)
+    assert p.stderr == "", (args, p.stderr)
     return p.returncode, p.stdout, time.monotonic() - start
 
 
-def kept(server, name, before):
-    """What Windows sees of the link besides its contents is as before: owner,
-    group and ACL byte for byte, create time, streams; and the server's
-    file is the same inode."""
-    assert server.acl("acl", name) == before["acl"], server.acl("acl", name)
+def state(server, name):
+    """The link's attribute letters, and what else Windows sees of it besides
+    its contents (owner, group and ACL, create time, streams) with the
+    server's inode."""
     info = server.info("acl", name)
-    assert info["create"] == before["info"]["create"], info
-    assert info["streams"] == before["info"]["streams"], info
-    assert server.get("acl", f"{name}:Zone.Identifier") == before["stream"]
-    assert os.stat(os.path.join(server.shares["acl"], name)).st_ino == before["inode"]
-    return info["attributes"]
+    return info.pop("attributes"), dict(
+        info, acl=server.acl("acl", name), stream=server.get("acl", f"{name}:Zone.Identifier"),
+        inode=os.stat(os.path.join(server.shares["acl"], name)).st_ino)
 
 
 def each_user_through_smb(server):
@@ -482,14 +482,13 @@ def each_user_through_smb(server):
     for who, uid in SMB_USERS:
         name = f"smb-{USERS[uid]}.lnk"
         windows_link(server, name)
-        before = {"acl": server.acl("acl", name), "info": server.info("acl", name),
-                  "stream": server.get("acl", f"{name}:Zone.Identifier"),
-                  "inode": os.stat(os.path.join(server.shares["acl"], name)).st_ino}
+        before = state(server, name)[1]
         for action, args, after, writes in steps:
             args = [a.format(who=who) for a in args]
             code, out, _ = smb_tool(server, [f"/F:{server.url}/acl/{name}", *args], USERS[uid])
             assert code == 0, (who, action, out)
-            assert kept(server, name, before) == ("HA" if writes else "H"), (who, action)
+            attributes, now = state(server, name)
+            assert now == before and attributes == ("HA" if writes else "H"), (who, action, now)
             assert description(server.get("acl", name)) == after.format(who=who), (who, action)
             server.client("acl", f'setmode "{name}" -a')
     return "owner, ACL, create time, stream and inode kept; A set by each write"
@@ -529,11 +528,11 @@ def held_deny_write(server):
     while, and the client's own later write is there."""
     url = f"{server.url}/acl/busy.lnk"
     assert smb_tool(server, [f"/F:{url}", "/A:C", "/T:C:\\Zelvo\\dial.exe"])[0] == 0
-    with Holder(server, "busy.lnk") as holder:
+    with holding(server, "busy.lnk") as write:
         code, out, seconds = smb_tool(server, [f"/F:{url}", "/A:E", "/D:x"])
         assert code == 32 and 1.5 < seconds < BOUND, (code, out, seconds)
         assert smb_tool(server, [f"/F:{url}", "/A:Q"])[0] == 0
-        holder.write("the holder's write")
+        write("the holder's write")
     assert server.get("acl", "busy.lnk").startswith(b"the holder's write")
     return f"32 after {seconds:.2f} s; the holder's write kept"
 
@@ -546,9 +545,8 @@ def writer_at_the_same_moment(server):
         base, theirs = os.path.join(d, "base.lnk"), os.path.join(d, "theirs.lnk")
         assert tool([f"/F:{base}", "/A:C", "/T:C:\\base.exe", "/D:base"])[0] == 0
         assert tool([f"/F:{theirs}", "/A:C", "/T:C:\\theirs.exe", "/D:theirs" + "x" * 200])[0] == 0
-        base_bytes, their_bytes = open(base, "rb").read(), open(theirs, "rb").read()
-        creds = credentials(server, "root")
-        env = dict(os.environ, SHORTCUT_SMB_CREDENTIALS=creds)
+        their_bytes = open(theirs, "rb").read()
+        env = dict(os.environ, SHORTCUT_SMB_CREDENTIALS=credentials(server, "root"))
         outcomes = set()
         for n in range(16):
             server.client("acl", f'put {base} race.lnk')
@@ -557,20 +555,17 @@ def writer_at_the_same_moment(server):
             edit = subprocess.Popen([EXE, f"/F:{server.url}/acl/race.lnk", "/A:E", f"/D:tool {n}"],
                                     stdout=subprocess.PIPE, text=True, env=env)
             time.sleep(0.02 * (n % 8))
-            put = subprocess.Popen(["smbclient", "-s", server.client_conf, "-p", str(server.port),
-                                    "-U", f"root%{PASSWORD}", "//127.0.0.1/acl", "-c",
-                                    f"put {theirs} race.lnk"], stdout=subprocess.PIPE,
-                                   stderr=subprocess.STDOUT, text=True)
+            put = subprocess.Popen(server.smbclient("acl", f"put {theirs} race.lnk"),
+                                   stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
             edit_out = edit.communicate(timeout=TIMEOUT)[0]
             put_out = put.communicate(timeout=TIMEOUT)[0]
             put_ok = put.returncode == 0 and "NT_STATUS" not in put_out
             assert edit.returncode in (0, 32), edit_out
             now = server.get("acl", "race.lnk")
-            if now == their_bytes:
-                outcome = "theirs"
+            outcome = "theirs" if now == their_bytes else "tool's edit"
+            if outcome == "theirs":
                 assert put_ok
             else:
-                outcome = "tool's edit"
                 report = local_report(now)
                 assert edit.returncode == 0 and report["Description"] == f"tool {n}", report
                 # Over the client's link where its put came first.
@@ -599,23 +594,6 @@ def disk_full_mid_save(server):
     assert server.get("tiny", "big.lnk") == before
 
 
-def local_report(data):
-    with tempfile.TemporaryDirectory() as d:
-        with open(os.path.join(d, "x.lnk"), "wb") as f:
-            f.write(data)
-        code, out = tool(["/F:x.lnk", "/A:Q"], cwd=d)
-        assert code == 0, out
-        return read_report(out)
-
-
-def silent_server():
-    """A port that accepts connections and never answers."""
-    listener = socket.socket()
-    listener.bind(("127.0.0.1", 0))
-    listener.listen(16)
-    return listener
-
-
 def error_table(server):
     """Each failure through SMB has its Windows number, within the bound."""
     windows_link(server, "theirs.lnk")
@@ -623,46 +601,40 @@ def error_table(server):
     with socket.socket() as s:
         s.bind(("127.0.0.1", 0))
         closed = s.getsockname()[1]  # nobody listens on it once closed
-    silent = silent_server()
+    silent = socket.create_server(("127.0.0.1", 0))  # accepts, never answers
     # The library as the loader finds it, hidden under /dev/null for one run.
     listed = subprocess.run(["ldconfig", "-p"], capture_output=True, text=True).stdout
     library = os.path.realpath(next(line.split(" => ")[1] for line in listed.splitlines()
                                     if line.strip().startswith("libsmbclient.so.0 ")))
     without_library = ["unshare", "--mount", "--propagation", "private", "sh", "-c",
                        f'mount --bind /dev/null "{library}" && exec "$@"', "without"]
-    u, silent_port = server.url, silent.getsockname()[1]
-    rows = [  # situation, path, arguments, user, password, prefix, code
-        ("sharing violation", f"{u}/acl/busy.lnk", ["/A:E", "/D:x"], "root", PASSWORD, [], 32),
-        ("access denied", f"{u}/acl/theirs.lnk", ["/A:E", "/D:x"], "zchanger", PASSWORD, [], 5),
-        ("no such file", f"{u}/acl/none.lnk", ["/A:Q"], "root", PASSWORD, [], 2),
-        ("no such folder", f"{u}/acl/none/x.lnk", ["/A:C", "/T:x"], "root", PASSWORD, [], 3),
-        ("no such share", f"{u}/none/x.lnk", ["/A:Q"], "root", PASSWORD, [], 67),
-        ("wrong password", f"{u}/acl/busy.lnk", ["/A:Q"], "root", "wrong", [], 1326),
-        ("unknown user", f"{u}/acl/busy.lnk", ["/A:Q"], "nobody-here", PASSWORD, [], 1326),
-        ("server not reachable", f"smb://127.0.0.1:{closed}/acl/x.lnk", ["/A:Q"], "root",
-         PASSWORD, [], 53),
-        ("server not answering", f"smb://127.0.0.1:{silent_port}/acl/x.lnk", ["/A:Q"], "root",
-         PASSWORD, [], 53),
-        ("a name the server refuses", f"{u}/acl/a*b.lnk", ["/A:C", "/T:x"], "root", PASSWORD,
-         [], 123),
-        ("no libsmbclient", f"{u}/acl/busy.lnk", ["/A:Q"], "root", PASSWORD, without_library,
-         126),
+    u, busy = server.url, f"{server.url}/acl/busy.lnk"
+    rows = [  # situation, path, arguments, code[, user[, password[, prefix]]]
+        ("sharing violation", busy, ["/A:E", "/D:x"], 32),
+        ("access denied", f"{u}/acl/theirs.lnk", ["/A:E", "/D:x"], 5, "zchanger"),
+        ("no such file", f"{u}/acl/none.lnk", ["/A:Q"], 2),
+        ("no such folder", f"{u}/acl/none/x.lnk", ["/A:C", "/T:x"], 3),
+        ("no such share", f"{u}/none/x.lnk", ["/A:Q"], 67),
+        ("wrong password", busy, ["/A:Q"], 1326, "root", "wrong"),
+        ("unknown user", busy, ["/A:Q"], 1326, "nobody-here"),
+        ("server not reachable", f"smb://127.0.0.1:{closed}/acl/x.lnk", ["/A:Q"], 53),
+        ("server not answering", f"smb://127.0.0.1:{silent.getsockname()[1]}/acl/x.lnk",
+         ["/A:Q"], 53),
+        ("a name the server refuses", f"{u}/acl/a*b.lnk", ["/A:C", "/T:x"], 123),
+        ("no libsmbclient", busy, ["/A:Q"], 126, "root", PASSWORD, without_library),
     ]
     slowest = 0.0
-    assert smb_tool(server, [f"/F:{u}/acl/busy.lnk", "/A:C", "/T:C:\\Zelvo\\dial.exe"])[0] == 0
+    assert smb_tool(server, [f"/F:{busy}", "/A:C", "/T:C:\\Zelvo\\dial.exe"])[0] == 0
     try:
-        with Holder(server, "busy.lnk"):
-            for situation, path, args, user, password, prefix, expected in rows:
+        with holding(server, "busy.lnk"):
+            for situation, path, args, expected, *given in rows:
+                user, password, prefix = [*given, *["root", PASSWORD, ()][len(given):]]
                 before = server.get("acl", "theirs.lnk")
-                env = dict(os.environ, SHORTCUT_SMB_CREDENTIALS=credentials(server, user, password))
-                start = time.monotonic()
-                p = subprocess.run([*prefix, EXE, f"/F:{path}", *args], capture_output=True,
-                                   text=True, timeout=TIMEOUT, env=env)
-                seconds = time.monotonic() - start
-                assert p.returncode == expected & 0xFF and \
-                    f"System error {expected} has" in p.stdout, (situation, p.returncode, p.stdout)
-                assert password not in p.stdout + p.stderr and p.stderr == "", situation
-                assert seconds < BOUND, (situation, seconds)
+                code, out, seconds = smb_tool(server, [f"/F:{path}", *args], prefix=prefix,
+                                              creds=credentials(server, user, password))
+                assert code == expected & 0xFF and f"System error {expected} has" in out, \
+                    (situation, code, out)
+                assert password not in out and seconds < BOUND, (situation, seconds)
                 assert server.get("acl", "theirs.lnk") == before, situation
                 slowest = max(slowest, seconds)
     finally:
@@ -700,27 +672,36 @@ def main():
     ap.add_argument("--shim", required=True)
     args = ap.parse_args()
     EXE, SHIM = os.path.abspath(args.exe), os.path.abspath(args.shim)
-    missing = [p for p in ("smbd", "smbclient", "smbcacls", "smbpasswd", "smbtorture", "unshare")
+    return with_server("the Samba test", ("smbcacls", "smbtorture"), run_cases)
+
+
+def with_server(what, programs, body):
+    """body(server) with smbd running, or 77 (skipped) where it cannot run."""
+    missing = [p for p in ("smbd", "smbclient", "smbpasswd", "unshare", *programs)
                if shutil.which(p) is None]
     if ctypes.util.find_library("smbclient") is None:
         missing.append("libsmbclient")
     if os.geteuid() != 0 or missing:
-        print("SKIP the Samba test: " + ("it needs root" if os.geteuid() != 0 else
-                                         "missing " + ", ".join(missing)))
+        print(f"SKIP {what}: " + ("it needs root" if os.geteuid() != 0 else
+                                  "missing " + ", ".join(missing)))
         return SKIPPED
-    failed = 0
     with tempfile.TemporaryDirectory(prefix="samba-") as top:
         os.chmod(top, 0o755)
         with Server(top) as server:
-            print(f"smbd {subprocess.run(['smbd', '--version'], capture_output=True, text=True).stdout.split()[-1]}"
-                  f" on 127.0.0.1:{server.port}")
-            for case in CASES:
-                try:
-                    note = case(server)
-                    print(f"PASS {case.__name__}" + (f": {note}" if note else ""))
-                except Exception as e:  # an assertion, or a hang
-                    failed += 1
-                    print(f"FAIL {case.__name__}: {type(e).__name__}: {e}")
+            return body(server)
+
+
+def run_cases(server):
+    print(f"smbd {subprocess.run(['smbd', '--version'], capture_output=True, text=True).stdout.split()[-1]}"
+          f" on 127.0.0.1:{server.port}")
+    failed = 0
+    for case in CASES:
+        try:
+            note = case(server)
+            print(f"PASS {case.__name__}" + (f": {note}" if note else ""))
+        except Exception as e:  # an assertion, or a hang
+            failed += 1
+            print(f"FAIL {case.__name__}: {type(e).__name__}: {e}")
     return 1 if failed else 0
 
 
