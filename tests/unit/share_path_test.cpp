@@ -49,13 +49,31 @@ const PathCase kPathCases[] = {
      "smb://[fe80::1]:445/share"},
     {"smb://server/share/caf\xc3\xa9.lnk", 0, "smb://server/share/caf%C3%A9.lnk",
      "smb://server/share"},
+    // As Windows reads a path: '..' no higher than the share, trailing dots
+    // and spaces dropped (one dot from a folder's name); the long form as
+    // it stands.
+    {"\\\\server\\share\\..\\..\\a.lnk", 0, "smb://server/share/a.lnk", "smb://server/share"},
+    {"\\\\server\\share\\dir.\\...\\trail.lnk. .", 0, "smb://server/share/dir/.../trail.lnk",
+     "smb://server/share/dir/..."},
+    {"\\\\?\\UNC\\server\\share\\dir\\a.lnk", 0, "smb://server/share/dir/a.lnk",
+     "smb://server/share/dir"},
+    {"\\\\?\\unc\\server\\share\\trail.lnk.", 0, "smb://server/share/trail.lnk.",
+     "smb://server/share"},
+    {"\\\\?\\UNC\\server\\share\\..\\a.lnk", ERROR_INVALID_NAME, nullptr, nullptr},
+    {"\\\\?\\UNC\\server\\share/a.lnk", ERROR_INVALID_NAME, nullptr, nullptr},
+    {"\\\\?\\server\\share\\a.lnk", ERROR_INVALID_NAME, nullptr, nullptr},
+    {"\\\\server\\share\\...", ERROR_INVALID_NAME, nullptr, nullptr},
+    // Any byte that is not UTF-8, raw or escaped.
+    {"\\\\server\\share\\caf\xe9.lnk", ERROR_INVALID_NAME, nullptr, nullptr},
+    {"\\\\server\\sh\xc3re\\x.lnk", ERROR_INVALID_NAME, nullptr, nullptr},
+    {"smb://server/share/a%FFb.lnk", ERROR_INVALID_NAME, nullptr, nullptr},
+    {"smb://server/share/a%C3%28.lnk", ERROR_INVALID_NAME, nullptr, nullptr},
     // Names of nothing on a share.
     {"\\\\server", ERROR_INVALID_NAME, nullptr, nullptr},
     {"\\\\server\\share", ERROR_INVALID_NAME, nullptr, nullptr},
     {"\\\\server\\share\\", ERROR_INVALID_NAME, nullptr, nullptr},
     {"\\\\\\share\\x.lnk", ERROR_INVALID_NAME, nullptr, nullptr},
     {"\\\\server\\..\\x.lnk", ERROR_INVALID_NAME, nullptr, nullptr},
-    {"\\\\server\\share\\..\\x.lnk", ERROR_INVALID_NAME, nullptr, nullptr},
     {"\\\\ser@ver\\share\\x.lnk", ERROR_INVALID_NAME, nullptr, nullptr},
     {"smb://user@server/share/x.lnk", ERROR_INVALID_NAME, nullptr, nullptr},
     {"smb://dom;user:pw@server/share/x.lnk", ERROR_INVALID_NAME, nullptr, nullptr},
