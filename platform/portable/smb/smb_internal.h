@@ -63,12 +63,17 @@ using LseekFn = off_t (*)(SMBCCTX* c, SMBCFILE* file, off_t offset, int whence);
 using FtruncateFn = int (*)(SMBCCTX* c, SMBCFILE* file, off_t size);
 using CloseFn = int (*)(SMBCCTX* c, SMBCFILE* file);
 using OpendirFn = SMBCFILE* (*)(SMBCCTX* c, const char* url);
+using UnlinkFn = int (*)(SMBCCTX* c, const char* url);
+using StatFn = int (*)(SMBCCTX* c, const char* url, struct stat* status);
+using FstatFn = int (*)(SMBCCTX* c, SMBCFILE* file, struct stat* status);
 
 struct Library {
   SMBCCTX* (*smbc_new_context)();
   SMBCCTX* (*smbc_init_context)(SMBCCTX* c);
   int (*smbc_free_context)(SMBCCTX* c, int shutdown);
   void (*smbc_setDebug)(SMBCCTX* c, int level);
+  void (*smbc_setOptionDebugToStderr)(SMBCCTX* c, smbc_bool b);
+  smbc_bool (*smbc_setOptionProtocols)(SMBCCTX* c, const char* min, const char* max);
   void (*smbc_setTimeout)(SMBCCTX* c, int milliseconds);
   void (*smbc_setOptionOpenShareMode)(SMBCCTX* c, smbc_share_mode mode);
   void (*smbc_setOptionUseKerberos)(SMBCCTX* c, smbc_bool b);
@@ -84,6 +89,9 @@ struct Library {
   CloseFn (*smbc_getFunctionClose)(SMBCCTX* c);
   OpendirFn (*smbc_getFunctionOpendir)(SMBCCTX* c);
   CloseFn (*smbc_getFunctionClosedir)(SMBCCTX* c);
+  UnlinkFn (*smbc_getFunctionUnlink)(SMBCCTX* c);
+  StatFn (*smbc_getFunctionStat)(SMBCCTX* c);
+  FstatFn (*smbc_getFunctionFstat)(SMBCCTX* c);
 };
 
 // The library, loaded the first time it is asked for; nullptr where it is
@@ -93,8 +101,9 @@ const Library* OpenLibrary();
 // ---------------------------------------------------------------- credentials
 // (credentials.cpp)
 
-// Who connects: a Kerberos ticket where there is one, else the user of the
-// file SHORTCUT_SMB_CREDENTIALS names, else a guest.
+// Who connects: a Kerberos ticket that gets the run into the server, else
+// the user of the file SHORTCUT_SMB_CREDENTIALS names (with its password as
+// it stands, empty or not), else a guest.
 struct Credentials {
   bool Kerberos = false;
   bool FromFile = false;
@@ -103,11 +112,19 @@ struct Credentials {
   char Domain[256] = {};
 };
 
-// Fills *credentials: 0, or ERROR_BAD_ENVIRONMENT where the file that
-// SHORTCUT_SMB_CREDENTIALS names cannot be used: missing, not a regular
-// file, not this user's, readable or writable by others, or without a user
-// name.
-DWORD FindCredentials(Credentials* credentials);
+// Fills *credentials for server: 0, or ERROR_BAD_ENVIRONMENT where no
+// ticket gets the run in and the file that SHORTCUT_SMB_CREDENTIALS names
+// cannot be used: missing, not a regular file, not this user's, readable or
+// writable by others, or without a user name.
+DWORD FindCredentials(const char* server, Credentials* credentials);
+
+// Whether server is named by an IPv4 or IPv6 address (ticket.cpp).
+bool IsAddress(const char* server);
+
+// Whether the user's Kerberos ticket cache gives a ticket for server's SMB
+// service: never for a server named by its address, an empty, expired or
+// broken cache, or one of a kind nobody serves (ticket.cpp).
+bool TicketGetsIn(const char* server);
 
 // The file's text in mount.cifs's credentials= format (which smbclient -A
 // reads too): false where a line is not key=value of a known key.
@@ -116,8 +133,27 @@ bool ParseCredentials(const char* text, std::size_t size, Credentials* credentia
 // Clears the password from memory.
 void ForgetPassword(Credentials* credentials);
 
+// ---------------------------------------------------------------- the library's output
+// (output.cpp)
+
+// From now on what the library writes to standard output goes to standard
+// error instead, until RestoreOutput; the tool's own output waits, in order.
+void DivertOutput();
+
+// The Win32 number of the last NT status the library's messages named since
+// the last call, or 0.
+DWORD DivertedStatus();
+
+// Standard output back as it was; the library's last words go to standard
+// error.
+void RestoreOutput();
+
 // ---------------------------------------------------------------- errors
 // (errors.cpp)
+
+// What an NT status the library named in a message means, as Windows gives
+// it; 0 for one that says nothing the errno does not.
+DWORD Win32FromStatusName(const char* name);
 
 // What an errno of the library says, as a Win32 error number; a failure not
 // in the table is ERROR_GEN_FAILURE, never a refusal of access.
