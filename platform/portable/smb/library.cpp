@@ -35,7 +35,8 @@ const Library* OpenLibrary() {
            FIND(smbc_setOptionProtocols) && FIND(smbc_setTimeout) &&
            FIND(smbc_setOptionOpenShareMode) &&
            FIND(smbc_setOptionUseKerberos) && FIND(smbc_setOptionFallbackAfterKerberos) &&
-           FIND(smbc_setOptionUseCCache) && FIND(smbc_setOptionNoAutoAnonymousLogin) &&
+           FIND(smbc_setOptionUseCCache) && FIND(smbc_setOptionUseNTHash) &&
+           FIND(smbc_setOptionNoAutoAnonymousLogin) &&
            FIND(smbc_setFunctionAuthDataWithContext) && FIND(smbc_getFunctionOpen) &&
            FIND(smbc_getFunctionRead) && FIND(smbc_getFunctionWrite) &&
            FIND(smbc_getFunctionLseek) && FIND(smbc_getFunctionFtruncate) &&

@@ -30,6 +30,10 @@ constexpr int kTimeoutMs = 5000;
 constexpr long kRetryMs = 25;
 
 Credentials credentials;
+// The library takes an empty password for none at all, and then sends the
+// server nothing it can judge; Windows sends the empty password's NT hash
+// (MD4 of no bytes), which the library sends as it is given.
+constexpr char kEmptyPasswordHash[] = "31D6CFE0D16AE931B73C59D7E0C089C0";
 SMBCCTX* context = nullptr;
 const Library* lib = nullptr;
 
@@ -60,7 +64,8 @@ void GiveCredentials(SMBCCTX*, const char*, const char*, char* workgroup, int wo
   };
   if (credentials.FromFile) {
     copy(credentials.User, user, userLength);
-    copy(credentials.Password, password, passwordLength);
+    copy(credentials.Password[0] != '\0' ? credentials.Password : kEmptyPasswordHash, password,
+         passwordLength);
     if (credentials.Domain[0] != '\0') copy(credentials.Domain, workgroup, workgroupLength);
   } else if (!credentials.Kerberos) {
     copy("guest", user, userLength);
@@ -90,6 +95,7 @@ DWORD Connect(const SharePath& path) {
   lib->smbc_setOptionUseKerberos(c, credentials.Kerberos);
   lib->smbc_setOptionFallbackAfterKerberos(c, 0);
   lib->smbc_setOptionUseCCache(c, 0);
+  lib->smbc_setOptionUseNTHash(c, credentials.FromFile && credentials.Password[0] == '\0');
   // With a user named, a refused password is the answer, not a guest's
   // session in its place.
   lib->smbc_setOptionNoAutoAnonymousLogin(c, credentials.FromFile || credentials.Kerberos);

@@ -79,6 +79,7 @@ struct Library {
   void (*smbc_setOptionUseKerberos)(SMBCCTX* c, smbc_bool b);
   void (*smbc_setOptionFallbackAfterKerberos)(SMBCCTX* c, smbc_bool b);
   void (*smbc_setOptionUseCCache)(SMBCCTX* c, smbc_bool b);
+  void (*smbc_setOptionUseNTHash)(SMBCCTX* c, smbc_bool b);
   void (*smbc_setOptionNoAutoAnonymousLogin)(SMBCCTX* c, smbc_bool b);
   void (*smbc_setFunctionAuthDataWithContext)(SMBCCTX* c, AuthFn fn);
   OpenFn (*smbc_getFunctionOpen)(SMBCCTX* c);
