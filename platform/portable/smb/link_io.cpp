@@ -154,17 +154,35 @@ bool SpeaksOnlySmb1(const SharePath& path) {
   return smb1;
 }
 
+// Why the target of a DFS referral could not be reached, where the
+// library's messages do not say: the number the logon to it alone gives, as
+// for the first server.  With a ticket, a target it gets no ticket for
+// refuses the logon, as Windows' NTLM logon would without a password.
+DWORD ExplainReferral(const char* server) {
+  if (credentials.Kerberos && !TicketGetsIn(server)) return ERROR_LOGON_FAILURE;
+  SharePath target = {};
+  std::strcpy(target.Server, server);
+  char url[kMaxUrl];
+  int probeError = 0;
+  if (!MakeUrl(target, UrlPart::Server, url) || Probed(url, &probeError)) return 0;
+  return ProbeError(Probe::Logon, probeError);
+}
+
 // What the failure of a request on the file with errno error means.  The
-// target of a DFS referral that fails is a bare ENOENT, whose cause only the
-// library's message names.  A server that breaks off the negotiation may
-// speak SMB1 alone, which the run does not speak.  Any other failure the
-// library reports alike for several causes is told apart by asking for
-// less: the logon alone (the server's list of shares), then the share, then
-// the folder.
+// failure of a DFS referral's target is a bare ENOENT, whose cause the
+// library's messages name, or a logon to that target alone tells.  A server
+// that breaks off the negotiation may speak SMB1 alone, which the run does
+// not speak.  Any other failure the library reports alike for several
+// causes is told apart by asking for less: the logon alone (the server's
+// list of shares), then the share, then the folder.
 DWORD Explain(const SharePath& path, int error) {
   const DWORD first = Win32FromErrno(error);
-  const DWORD named = DivertedStatus();
-  if (named != 0 && SaidAlike(error)) return named;
+  LibraryWords words;
+  DivertedWords(&words);
+  if (SaidAlike(error) && words.Referral[0] != '\0') {
+    const DWORD meaning = words.Status != 0 ? words.Status : ExplainReferral(words.Referral);
+    if (meaning != 0) return meaning;
+  }
   if (first == ERROR_UNEXP_NET_ERR)
     return SpeaksOnlySmb1(path) ? ERROR_SMB1_NOT_AVAILABLE : first;
   if (!SaidAlike(error)) return first;

@@ -33,6 +33,11 @@ struct Diversion {
   std::size_t TokenLength = 0;
   bool TokenTooLong = false;
   char Status[64] = {};
+  // The line being read, and the target of the last DFS referral the
+  // library could not follow.
+  char Line[512] = {};
+  std::size_t LineLength = 0;
+  char Referral[kMaxServer] = {};
 };
 
 Diversion diversion;
@@ -48,9 +53,26 @@ void EndToken() {
   diversion.TokenTooLong = false;
 }
 
+// "Unable to follow dfs referral [\\server\\share]", as the library
+// words it (source3/libsmb/clidfs.c).
+void EndLine() {
+  constexpr char kReferral[] = "dfs referral [\\";
+  diversion.Line[diversion.LineLength] = '\0';
+  diversion.LineLength = 0;
+  const char* at = std::strstr(diversion.Line, kReferral);
+  if (at == nullptr) return;
+  at += sizeof kReferral - 1;
+  const std::size_t length = std::strcspn(at, "\\]");
+  if (length == 0 || length >= sizeof diversion.Referral || at[length] != '\\') return;
+  std::memcpy(diversion.Referral, at, length);
+  diversion.Referral[length] = '\0';
+}
+
 void Scan(const char* text, std::size_t size) {
   for (std::size_t i = 0; i < size; ++i) {
     const char c = text[i];
+    if (c == '\n') EndLine();
+    else if (diversion.LineLength + 1 < sizeof diversion.Line) diversion.Line[diversion.LineLength++] = c;
     if ((c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_') {
       if (diversion.TokenLength + 1 < sizeof diversion.Token)
         diversion.Token[diversion.TokenLength++] = c;
@@ -115,11 +137,14 @@ void DivertOutput() {
   stdout = diversion.CaptureStream;
 }
 
-DWORD DivertedStatus() {
-  if (!diversion.Active) return 0;
+void DivertedWords(LibraryWords* words) {
+  *words = LibraryWords();
+  if (!diversion.Active) return;
   diversion.Status[0] = '\0';
+  diversion.Referral[0] = '\0';
   Forward();
-  return Win32FromStatusName(diversion.Status);
+  words->Status = Win32FromStatusName(diversion.Status);
+  std::strcpy(words->Referral, diversion.Referral);
 }
 
 void RestoreOutput() {

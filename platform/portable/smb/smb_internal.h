@@ -141,9 +141,14 @@ void ForgetPassword(Credentials* credentials);
 // error instead, until RestoreOutput; the tool's own output waits, in order.
 void DivertOutput();
 
-// The Win32 number of the last NT status the library's messages named since
-// the last call, or 0.
-DWORD DivertedStatus();
+// What the library's messages said since the last call: the Win32 number
+// of the last NT status they named (0: none, or one that says nothing), and
+// the server of the last DFS referral it could not follow ("": none).
+struct LibraryWords {
+  DWORD Status = 0;
+  char Referral[kMaxServer] = {};
+};
+void DivertedWords(LibraryWords* words);
 
 // Standard output back as it was; the library's last words go to standard
 // error.
