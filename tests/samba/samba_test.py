@@ -156,14 +156,17 @@ read only = no
                 "inside", self.passwd, self.group, self.shares["tiny"], *command]
 
     def __exit__(self, *exc):
-        family = descendants(self.smbd.pid)
+        # smbd's family, and what it started that left it (samba-dcerpcd,
+        # which now has this process as its parent).
+        family = descendants(self.smbd.pid) + [
+            p for p in descendants(os.getpid()) if p != self.smbd.pid]
         for pid in [self.smbd.pid, *family]:
             kill(pid, signal.SIGTERM)
         try:
             self.smbd.wait(timeout=10)
         except subprocess.TimeoutExpired:
             pass
-        for pid in [self.smbd.pid, *family, *descendants(self.smbd.pid)]:
+        for pid in [self.smbd.pid, *family, *descendants(os.getpid())]:
             kill(pid, signal.SIGKILL)
         self.smbd.wait()
         deadline = time.monotonic() + 10
