@@ -442,23 +442,28 @@ def holding(server, name):
 
 
 def credentials(server, user, password=PASSWORD, mode=0o600, owner=0):
-    """A credentials file in mount.cifs's format."""
-    path = os.path.join(server.top, f"credentials-{user}-{mode:o}-{owner}-{len(password)}")
+    """A credentials file in mount.cifs's format; password None: no
+    password line."""
+    path = os.path.join(server.top, f"credentials-{user}-{mode:o}-{owner}-{password!r}")
     with open(path, "w") as f:
-        f.write(f"username={user}\npassword = {password}\ndomain=ZELVOTEST\n")
+        f.write(f"username={user}\n" + (f"password = {password}\n" if password is not None else "")
+                + "domain=ZELVOTEST\n")
     os.chown(path, owner, 0)
     os.chmod(path, mode)
     return path
 
 
-def smb_tool(server, args, user="root", creds=None, prefix=()):
+def smb_tool(server, args, user="root", creds=None, prefix=(), home=None):
     """The tool, as root, reaching the share as user; its exit code, output
-    and seconds.  It writes nothing to standard error."""
+    and seconds.  It writes nothing to standard error, unless a user's
+    smb.conf in home asks the library for its log."""
     env = dict(os.environ, SHORTCUT_SMB_CREDENTIALS=creds or credentials(server, user))
+    if home:
+        env["HOME"] = home
     start = time.monotonic()
     p = subprocess.run([*prefix, EXE, *args], capture_output=True, text=True, timeout=TIMEOUT,
                        env=env)
-    assert p.stderr == "", (args, p.stderr)
+    assert home or p.stderr == "", (args, p.stderr)
     return p.returncode, p.stdout, time.monotonic() - start
 
 
@@ -579,7 +584,7 @@ def writer_at_the_same_moment(server):
 
 def disk_full_mid_save(server):
     """A save the server refuses halfway (its disk fills up) fails with 112
-    and puts the old link back."""
+    and puts the old link back; a Create of a new link leaves no file."""
     with tempfile.TemporaryDirectory() as d:
         assert tool([f"/F:{d}/k.lnk", "/A:C", "/T:C:\\Zelvo\\dial.exe"])[0] == 0
         # A link that fills one page of the file system, and a file that
@@ -595,6 +600,11 @@ def disk_full_mid_save(server):
     code, out, _ = smb_tool(server, [f"/F:{server.url}/tiny/big.lnk", "/A:E", "/D:" + "d" * 200])
     assert code == 112, out
     assert server.get("tiny", "big.lnk") == before
+    # A new link that does not fit leaves nothing behind.
+    code, out, _ = smb_tool(server, [f"/F:{server.url}/tiny/new.lnk", "/A:C", "/T:C:\\x.exe"])
+    assert code == 112, out
+    listing = server.client("tiny", "ls")
+    assert "new.lnk" not in listing and server.get("tiny", "big.lnk") == before, listing
 
 
 def error_table(server):
@@ -623,6 +633,9 @@ def error_table(server):
         ("server not reachable", f"smb://127.0.0.1:{closed}/acl/x.lnk", ["/A:Q"], 53),
         ("server not answering", f"smb://127.0.0.1:{silent.getsockname()[1]}/acl/x.lnk",
          ["/A:Q"], 53),
+        ("an empty password", busy, ["/A:Q"], 1326, "root", ""),
+        ("no password", busy, ["/A:Q"], 1326, "root", None),
+        ("a path on IPC$", f"{u}/IPC$/x.lnk", ["/A:C", "/T:x"], 66),
         ("a name the server refuses", f"{u}/acl/a*b.lnk", ["/A:C", "/T:x"], 123),
         ("no libsmbclient", busy, ["/A:Q"], 126, "root", PASSWORD, without_library),
     ]
@@ -637,7 +650,8 @@ def error_table(server):
                                               creds=credentials(server, user, password))
                 assert code == expected & 0xFF and f"System error {expected} has" in out, \
                     (situation, code, out)
-                assert password not in out and seconds < BOUND, (situation, seconds)
+                assert not password or password not in out, situation
+                assert seconds < BOUND, (situation, seconds)
                 assert server.get("acl", "theirs.lnk") == before, situation
                 slowest = max(slowest, seconds)
     finally:
@@ -663,9 +677,28 @@ def credentials_file(server):
     assert smb_tool(server, [f"/F:{url}", "/A:Q"], creds=missing)[0] == 10
 
 
+def report_alone_on_stdout(server):
+    """A user's smb.conf that asks the library for its debug log changes
+    nothing on standard output: a Query through SMB prints the same report
+    as the same link's local Query, and the log goes to standard error."""
+    url = f"{server.url}/acl/logged.lnk"
+    assert smb_tool(server, [f"/F:{url}", "/A:C", "/T:C:\\Zelvo\\dial.exe", "/D:logged"])[0] == 0
+    home = os.path.join(server.top, "home")
+    os.makedirs(os.path.join(home, ".smb"))
+    with open(os.path.join(home, ".smb", "smb.conf"), "w") as f:
+        f.write("[global]\nclient min protocol = SMB2\nlog level = 10\n")
+    code, out, _ = smb_tool(server, [f"/F:{url}", "/A:Q"], home=home)
+    with tempfile.TemporaryDirectory() as d:
+        with open(os.path.join(d, "x.lnk"), "wb") as f:
+            f.write(server.get("acl", "logged.lnk"))
+        local = tool(["/F:x.lnk", "/A:Q"], cwd=d)[1]
+    assert code == 0 and out == local.replace("\n[x.lnk]\n", f"\n[{url}]\n", 1), out
+
+
 CASES = [each_user_saves, read_only, group_member_on_plain_share, held_links,
          each_user_through_smb, map_archive_share, read_only_through_smb, held_deny_write,
-         writer_at_the_same_moment, disk_full_mid_save, error_table, credentials_file]
+         writer_at_the_same_moment, disk_full_mid_save, error_table, credentials_file,
+         report_alone_on_stdout]
 
 
 def main():
