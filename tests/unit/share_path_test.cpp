@@ -183,6 +183,39 @@ TEST(SharePath, ErrorsAsWin32) {
   }
 }
 
+// What the library's messages say, written to standard output while it is
+// diverted: the last NT status they name, and the DFS target it could not
+// reach.
+struct WordsCase {
+  const char* Text;
+  DWORD Status;
+  const char* Referral;
+};
+
+const WordsCase kWordsCases[] = {
+    {"session setup failed: NT_STATUS_LOGON_FAILURE\n"
+     "Unable to follow dfs referral [\\files.example\\share]\nCould not resolve \\a\\b\n",
+     ERROR_LOGON_FAILURE, "files.example"},
+    {"Connection to gone failed (Error NT_STATUS_CONNECTION_REFUSED)\n", ERROR_BAD_NETPATH, ""},
+    {"Unable to follow dfs referral [\\gone\\share]\n", 0, "gone"},
+    {"NT_STATUS_ACCESS_DENIED then NT_STATUS_BAD_NETWORK_NAME", ERROR_BAD_NET_NAME, ""},
+    {"xNT_STATUS_LOGON_FAILURE NT_STATUS_NO_MEMORY NT_STATUS_", 0, ""},
+    {"Unable to follow dfs referral [\\no-share]\n", 0, ""},
+};
+
+TEST(SharePath, LibraryWordsRead) {
+  for (const WordsCase& c : kWordsCases) {
+    SCOPED_TRACE(c.Text);
+    portable::smb::DivertOutput();
+    std::printf("%s", c.Text);
+    portable::smb::LibraryWords words;
+    portable::smb::DivertedWords(&words);
+    portable::smb::RestoreOutput();
+    EXPECT_EQ(words.Status, c.Status);
+    EXPECT_STREQ(words.Referral, c.Referral);
+  }
+}
+
 struct CredentialsCase {
   const char* Text;
   bool Good;
