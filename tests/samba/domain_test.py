@@ -128,9 +128,9 @@ class Network:
         a mount namespace of its own (its own /run/samba, and a passwd
         file that names ann and bob)."""
         d = os.path.join(self.top, name)
-        for sub in ("private", "lock", "state", "cache", "run", "share"):
+        for sub in ("private", "lock", "state", "cache", "run", "share", "guest"):
             os.makedirs(os.path.join(d, sub))
-        os.chmod(os.path.join(d, "share"), 0o777)
+            os.chmod(os.path.join(d, sub), 0o777)
         with open(f"{d}/smb.conf", "w") as f:
             f.write(f"""[global]
 server role = standalone server
@@ -139,6 +139,7 @@ workgroup = {DOMAIN}
 interfaces = {HOSTS[name]}
 bind interfaces only = yes
 disable netbios = yes
+map to guest = Bad User
 {extra}
 pid directory = {d}/run
 lock directory = {d}/lock
@@ -154,6 +155,10 @@ disable spoolss = yes
 [share]
 path = {d}/share
 read only = no
+[guest]
+path = {d}/guest
+read only = no
+guest ok = yes
 """)
         passwd = os.path.join(d, "passwd")
         with open("/etc/passwd") as f, open(passwd, "w") as out:
@@ -266,7 +271,13 @@ def falls_through(net):
                                 cache=cache, creds="bob")
         assert code == 0, (what, out)
         assert net.owner(name) == "ZELVO\\bob", (what, net.owner(name))
-    return f"{len(rows)} rows, each as the file's user"
+        # Without the file, on to a guest, on a share that lets guests in.
+        server = HOSTS["files"] if server[0].isdigit() else "files.zelvo.test"
+        code, out, _ = net.tool([f"/F:\\\\{server}\\guest\\{name}", "/A:C", "/T:C:\\x.exe"],
+                                cache=cache)
+        assert code == 0, (what, "as a guest", out)
+        assert os.path.exists(os.path.join(net.top, "files", "guest", name)), what
+    return f"{len(rows)} rows, each as the file's user, and without it as a guest"
 
 
 def dfs_referrals(net):
