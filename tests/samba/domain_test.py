@@ -7,22 +7,17 @@ file, else a guest; DFS referrals followed with the same credentials.
     domain_test.py --exe build/linux/shortcut/shortcut
 
 Runs itself again in a network and mount namespace of its own (unshare),
-where these names stand in /etc/hosts for addresses on its loopback:
-
-    dc.zelvo.test     10.37.0.1  the domain controller of ZELVO.TEST, provisioned
-                                 with samba-tool into a temporary folder; its share
-                                 "links", and "dfs" with the DFS links "same" (to
-                                 files) and "gone" (to gone)
-    files.zelvo.test  10.37.0.2  a stand-alone smbd: bob has his domain password
-                                 there, ann another
-    gone.zelvo.test   10.37.0.3  nothing listens
-    old.zelvo.test    10.37.0.4  a stand-alone smbd that speaks SMB1 alone
-
-Kerberos reads a krb5.conf of its own (KRB5_CONFIG); nothing of the
-machine's Samba or Kerberos set-up is read or changed.  Every process it
-started is stopped, by its PID, before it ends.  Needs root, samba,
-samba-tool, smbd, smbclient, smbcacls, kinit and unshare; without them it
-says why in one line and exits with 77.
+whose /etc/hosts names addresses on its loopback: dc.zelvo.test 10.37.0.1,
+the domain controller of ZELVO.TEST, provisioned with samba-tool into a
+temporary folder, with the shares "links" and "dfs" (DFS links "same" to
+files and "gone" to gone); files.zelvo.test 10.37.0.2, a stand-alone smbd
+where bob has his domain password and ann another; gone.zelvo.test
+10.37.0.3, where nothing listens; old.zelvo.test 10.37.0.4, a stand-alone
+smbd that speaks SMB1 alone.  Kerberos reads a krb5.conf of its own; the
+machine's Samba and Kerberos set-up is neither read nor changed.  Every
+process it started is stopped by its PID.  Needs root, samba, samba-tool,
+smbd, smbclient, smbcacls, kinit and unshare; without them it says why in
+one line and exits with 77.
 """
 
 import argparse
@@ -73,7 +68,6 @@ class Network:
 
     def __init__(self, top):
         self.top = top
-        self.processes = []
         at = lambda *p: os.path.join(top, *p)  # noqa: E731
         run("ip", "link", "set", "lo", "up")
         for address in HOSTS.values():
@@ -124,60 +118,31 @@ class Network:
         return seconds
 
     def standalone(self, name, extra=""):
-        """A stand-alone smbd on name's address with its share "share", in
-        a mount namespace of its own (its own /run/samba, and a passwd
-        file that names ann and bob)."""
+        """A stand-alone smbd on name's address with the shares "share" and
+        "guest", in a mount namespace of its own (its own /run/samba, and a
+        passwd file that names ann and bob)."""
         d = os.path.join(self.top, name)
-        for sub in ("private", "lock", "state", "cache", "run", "share", "guest"):
-            os.makedirs(os.path.join(d, sub))
-            os.chmod(os.path.join(d, sub), 0o777)
+        os.mkdir(d)
         with open(f"{d}/smb.conf", "w") as f:
-            f.write(f"""[global]
-server role = standalone server
-netbios name = {name.upper()}
-workgroup = {DOMAIN}
-interfaces = {HOSTS[name]}
-bind interfaces only = yes
-disable netbios = yes
-map to guest = Bad User
-{extra}
-pid directory = {d}/run
-lock directory = {d}/lock
-state directory = {d}/state
-cache directory = {d}/cache
-private dir = {d}/private
-ncalrpc dir = {d}/run/ncalrpc
-log file = {d}/%m.log
-passdb backend = tdbsam:{d}/private/passdb.tdb
-load printers = no
-printcap name = /dev/null
-disable spoolss = yes
-[share]
-path = {d}/share
-read only = no
-[guest]
-path = {d}/guest
-read only = no
-guest ok = yes
-""")
-        passwd = os.path.join(d, "passwd")
-        with open("/etc/passwd") as f, open(passwd, "w") as out:
-            out.write(f.read() + "ann:x:2101:2101::/nonexistent:/bin/false\n"
-                      "bob:x:2102:2102::/nonexistent:/bin/false\n")
+            f.write(samba_test.standalone_conf(
+                d, name.upper(), HOSTS[name], [f"{d}/share", f"{d}/guest"],
+                f"workgroup = {DOMAIN}\nmap to guest = Bad User\n{extra}") +
+                f"[share]\npath = {d}/share\nread only = no\n"
+                f"[guest]\npath = {d}/guest\nread only = no\nguest ok = yes\n")
+        with open("/etc/passwd") as f, open(f"{d}/passwd", "w") as out:
+            out.write(f.read() + "ann:x:2101:2101::/:/bin/false\nbob:x:2102:2102::/:/bin/false\n")
         inside = ["unshare", "--mount", "--propagation", "private", "sh", "-c",
                   'mount -t tmpfs samba-run /run/samba && mount --bind "$1" /etc/passwd && '
-                  'shift && exec "$@"', "inside", passwd]
+                  'shift && exec "$@"', "inside", f"{d}/passwd"]
         for user, password in ON_FILES.items():
-            subprocess.run([*inside, "smbpasswd", "-c", f"{d}/smb.conf", "-s", "-a", user],
-                           check=True, input=f"{password}\n{password}\n", text=True,
-                           capture_output=True, timeout=TIMEOUT)
+            run(*inside, "smbpasswd", "-c", f"{d}/smb.conf", "-s", "-a", user,
+                input=f"{password}\n{password}\n")
         self.start([*inside, "smbd", "-s", f"{d}/smb.conf", "--foreground", "--no-process-group"],
                    name, 445)
 
     def start(self, command, name, *ports):
         p = subprocess.Popen(command, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
                              start_new_session=True)
-        self.processes.append(p)
         for port in ports:
             wait_for(HOSTS[name], port, p)
 
@@ -323,15 +288,7 @@ def body(top):
               f"provisioned in {seconds:.1f} s")
         net.standalone("files")
         net.standalone("old", "server min protocol = NT1\nserver max protocol = NT1")
-        failed = 0
-        for case in CASES:
-            try:
-                note = case(net)
-                print(f"PASS {case.__name__}" + (f": {note}" if note else ""))
-            except Exception as e:  # an assertion, or a hang
-                failed += 1
-                print(f"FAIL {case.__name__}: {type(e).__name__}: {e}")
-        return 1 if failed else 0
+        return samba_test.run_each(CASES, net)
     finally:
         net.stop()
 

@@ -63,32 +63,10 @@ class Server:
             s.bind(("127.0.0.1", 0))
             self.port = s.getsockname()[1]
         self.shares = {n: os.path.join(top, n) for n in ("acl", "plain", "archive", "tiny")}
-        for d in ("run", "lock", "state", "cache", "private", "log", *self.shares):
-            os.mkdir(os.path.join(top, d))
-        for path in self.shares.values():
-            os.chmod(path, 0o777)  # room for the copies saves keep
-        at = lambda d: os.path.join(top, d)  # noqa: E731
         with open(self.conf, "w") as f:
-            f.write(f"""[global]
-server role = standalone server
-netbios name = ZELVOTEST
-interfaces = 127.0.0.1
-bind interfaces only = yes
-smb ports = {self.port}
-disable netbios = yes
-server min protocol = SMB2
-pid directory = {at("run")}
-lock directory = {at("lock")}
-state directory = {at("state")}
-cache directory = {at("cache")}
-private dir = {at("private")}
-ncalrpc dir = {at("run")}/ncalrpc
-log file = {at("log")}/%m.log
-passdb backend = tdbsam:{at("private")}/passdb.tdb
-load printers = no
-printcap name = /dev/null
-disable spoolss = yes
-[acl]
+            f.write(standalone_conf(top, "ZELVOTEST", "127.0.0.1", self.shares.values(),
+                                    f"smb ports = {self.port}\nserver min protocol = SMB2"))
+            f.write(f"""[acl]
 path = {self.shares["acl"]}
 read only = no
 vfs objects = acl_xattr streams_xattr
@@ -211,6 +189,50 @@ read only = no
         with tempfile.NamedTemporaryFile() as f:
             self.client(share, f'get "{name}" {f.name}')
             return open(f.name, "rb").read()
+
+
+def standalone_conf(top, name, address, shares, extra=""):
+    """The [global] section of a stand-alone smbd on address, everything it
+    keeps in folders of its own under top, made here with the shares'
+    folders (open to all: room for the copies saves keep)."""
+    for d in ("run", "lock", "state", "cache", "private", "log"):
+        os.mkdir(os.path.join(top, d))
+    for path in shares:
+        os.mkdir(path)
+        os.chmod(path, 0o777)
+    at = lambda d: os.path.join(top, d)  # noqa: E731
+    return f"""[global]
+server role = standalone server
+netbios name = {name}
+interfaces = {address}
+bind interfaces only = yes
+disable netbios = yes
+{extra}
+pid directory = {at("run")}
+lock directory = {at("lock")}
+state directory = {at("state")}
+cache directory = {at("cache")}
+private dir = {at("private")}
+ncalrpc dir = {at("run")}/ncalrpc
+log file = {at("log")}/%m.log
+passdb backend = tdbsam:{at("private")}/passdb.tdb
+load printers = no
+printcap name = /dev/null
+disable spoolss = yes
+"""
+
+
+def run_each(cases, arg):
+    """Each case with arg, PASS or FAIL and its note; 1 where one failed."""
+    failed = 0
+    for case in cases:
+        try:
+            note = case(arg)
+            print(f"PASS {case.__name__}" + (f": {note}" if note else ""))
+        except Exception as e:  # an assertion, or a hang
+            failed += 1
+            print(f"FAIL {case.__name__}: {type(e).__name__}: {e}")
+    return 1 if failed else 0
 
 
 def descendants(pid):
@@ -730,15 +752,7 @@ def with_server(what, programs, body):
 def run_cases(server):
     print(f"smbd {subprocess.run(['smbd', '--version'], capture_output=True, text=True).stdout.split()[-1]}"
           f" on 127.0.0.1:{server.port}")
-    failed = 0
-    for case in CASES:
-        try:
-            note = case(server)
-            print(f"PASS {case.__name__}" + (f": {note}" if note else ""))
-        except Exception as e:  # an assertion, or a hang
-            failed += 1
-            print(f"FAIL {case.__name__}: {type(e).__name__}: {e}")
-    return 1 if failed else 0
+    return run_each(CASES, server)
 
 
 if __name__ == "__main__":
