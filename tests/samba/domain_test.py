@@ -16,7 +16,7 @@ where bob has his domain password and ann another; gone.zelvo.test
 smbd that speaks SMB1 alone.  Kerberos reads a krb5.conf of its own; the
 machine's Samba and Kerberos set-up is neither read nor changed.  Every
 process it started is stopped by its PID.  Needs root, samba, samba-tool,
-smbd, smbclient, smbcacls, kinit and unshare; without them it says why in
+smbd, winbindd, smbclient, smbcacls, kinit and unshare; without them it says why in
 one line and exits with 77.
 """
 
@@ -300,7 +300,7 @@ def main():
     args = ap.parse_args()
     EXE = os.path.abspath(args.exe)
     if os.environ.get(INSIDE) != "1":
-        missing = [p for p in ("samba", "samba-tool", "smbd", "smbclient", "smbcacls",
+        missing = [p for p in ("samba", "samba-tool", "smbd", "winbindd", "smbclient", "smbcacls",
                                "smbpasswd", "kinit", "unshare", "ip") if shutil.which(p) is None]
         if os.geteuid() != 0 or missing:
             print("SKIP the domain test: " + ("it needs root" if os.geteuid() != 0 else

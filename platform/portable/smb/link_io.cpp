@@ -129,7 +129,9 @@ void NoCredentials(SMBCCTX*, const char*, const char*, char*, int, char* user, i
 
 // Whether a server that broke off the negotiation speaks SMB1 alone: asked
 // once more, with SMB1 allowed and no credentials (none are sent over it),
-// it gets past the negotiation.
+// it gets past the negotiation.  The library takes the protocols for all
+// its contexts; the run ends with this failure, so nothing else is asked
+// with SMB1 allowed.
 bool SpeaksOnlySmb1(const SharePath& path) {
   char url[kMaxUrl];
   if (!MakeUrl(path, UrlPart::Server, url)) return false;
