@@ -66,6 +66,9 @@ void EndLine() {
   if (length == 0 || length >= sizeof diversion.Referral || at[length] != '\\') return;
   std::memcpy(diversion.Referral, at, length);
   diversion.Referral[length] = '\0';
+  // The referring server wrote that name: one that is not a server's (a
+  // user, a port, options) would steer the logon that asks why elsewhere.
+  if (!IsServerName(diversion.Referral)) diversion.Referral[0] = '\0';
 }
 
 void Scan(const char* text, std::size_t size) {

@@ -39,9 +39,9 @@ int HexValue(char c) {
   return -1;
 }
 
-// A host name or an IPv4 address, as DNS and NetBIOS names allow; an IPv6
-// address in brackets.
-bool GoodServer(const char* server) {
+}  // namespace
+
+bool IsServerName(const char* server) {
   const std::size_t length = std::strlen(server);
   // \\.\ is Windows' own device namespace, not a server.
   if (length == 0 || std::strcmp(server, ".") == 0 || std::strcmp(server, "..") == 0) return false;
@@ -59,6 +59,8 @@ bool GoodServer(const char* server) {
   }
   return true;
 }
+
+namespace {
 
 // Copies count bytes of text into out as one component, decoding %XX where
 // decode is set.  False where it does not fit, is empty, is not UTF-8, or
@@ -203,7 +205,7 @@ DWORD ParseSharePath(const char* name, SharePath* path) {
   if (serverLength == 0 || serverLength >= sizeof path->Server) return ERROR_INVALID_NAME;
   std::memcpy(path->Server, p, serverLength);
   path->Server[serverLength] = '\0';
-  if (!GoodServer(path->Server)) return ERROR_INVALID_NAME;
+  if (!IsServerName(path->Server)) return ERROR_INVALID_NAME;
 
   // The share, then the folders and the name.
   p = end;

@@ -33,6 +33,11 @@ struct SharePath {
   char Name[kMaxComponent];
 };
 
+// Whether server is a host name or an IPv4 address, as DNS and NetBIOS
+// names allow, or an IPv6 address in brackets: nothing a URL would read as
+// a user, a port or options.
+bool IsServerName(const char* server);
+
 // Takes a share path apart: 0, or ERROR_INVALID_NAME where it names no
 // file on a share (no share or name, a bad server name or port, user
 // details or options in a URL).
@@ -143,7 +148,8 @@ void DivertOutput();
 
 // What the library's messages said since the last call: the Win32 number
 // of the last NT status they named (0: none, or one that says nothing), and
-// the server of the last DFS referral it could not follow ("": none).
+// the server of the last DFS referral it could not follow ("": none, or a
+// name that is no server's, which the referring server chose).
 struct LibraryWords {
   DWORD Status = 0;
   char Referral[kMaxServer] = {};
