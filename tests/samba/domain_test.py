@@ -222,12 +222,16 @@ def falls_through(net):
         f.write("\x05\x04 not a ticket cache")
     good = net.ticket("ann", "ann.cc")
     expired = net.ticket("ann", "expired.cc", lifetime="2s")
+    theirs = os.path.join(net.top, "theirs.cc")  # ann's ticket, in a file another user owns
+    shutil.copy(good[len("FILE:"):], theirs)
+    os.chown(theirs, 2001, 2001)
     time.sleep(3)
     rows = [  # what, cache, server
         ("an empty memory cache", "MEMORY:x", "dc.zelvo.test"),
         ("KCM: with no KCM service", "KCM:", "dc.zelvo.test"),
         ("a junk FILE: cache", "FILE:" + os.path.join(net.top, "junk.cc"), "dc.zelvo.test"),
         ("an expired ticket", expired, "dc.zelvo.test"),
+        ("someone else's cache", "FILE:" + theirs, "dc.zelvo.test"),
         ("a good ticket, the server by its address", good, HOSTS["dc"]),
     ]
     for n, (what, cache, server) in enumerate(rows):

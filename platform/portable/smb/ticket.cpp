@@ -4,8 +4,10 @@
 // missing, empty, expired, of a kind nobody serves (KCM: without its
 // service) or not a cache at all gives none; nor does a server named by its
 // address, since Kerberos names services by host name (Windows uses NTLM
-// there too).  The GSSAPI library is loaded only for a share named by a host
-// name, and the program is not linked with it.
+// there too).  The question goes to the GSSAPI the library itself logs on
+// with, so that both judge a cache by the same rules: Samba's own Heimdal,
+// for one, opens no cache file that another user owns or others may read,
+// where MIT Kerberos' gives a ticket from it.
 #include <arpa/inet.h>
 #include <dlfcn.h>
 
@@ -47,13 +49,18 @@ struct Gssapi {
                                       gss_buffer_desc* output);
   OM_uint32 (*gss_release_name)(OM_uint32* minor, gss_name_t* name);
   OM_uint32 (*gss_release_buffer)(OM_uint32* minor, gss_buffer_desc* buffer);
-  gss_OID* GSS_C_NT_HOSTBASED_SERVICE;
-  gss_OID* gss_mech_krb5;
 };
 
-// MIT Kerberos' GSSAPI library, as Debian's libgssapi-krb5-2 installs it
-// (and as libsmbclient itself uses it).
-constexpr char kGssapiName[] = "libgssapi_krb5.so.2";
+// The OIDs of a host-based service's name (1.2.840.113554.1.2.1.4) and of
+// Kerberos 5 (1.2.840.113554.1.2.2), which every GSSAPI compares by value.
+unsigned char hostBasedService[] = {0x2a, 0x86, 0x48, 0x86, 0xf7, 0x12, 0x01, 0x02, 0x01, 0x04};
+unsigned char kerberos5[] = {0x2a, 0x86, 0x48, 0x86, 0xf7, 0x12, 0x01, 0x02, 0x02};
+gss_OID_desc hostBasedServiceOid = {sizeof hostBasedService, hostBasedService};
+gss_OID_desc kerberos5Oid = {sizeof kerberos5, kerberos5};
+
+// The GSSAPI libraries libsmbclient is built with, as the loader knows them
+// once the library is loaded: Samba's own (Debian's build), or MIT's.
+constexpr const char* kGssapiNames[] = {"libgssapi-samba4.so.0", "libgssapi_krb5.so.2"};
 
 const Gssapi* OpenGssapi() {
   static Gssapi gssapi;
@@ -61,7 +68,10 @@ const Gssapi* OpenGssapi() {
   static bool loaded = false;
   if (tried) return loaded ? &gssapi : nullptr;
   tried = true;
-  void* handle = dlopen(kGssapiName, RTLD_NOW | RTLD_LOCAL);
+  if (OpenLibrary() == nullptr) return nullptr;
+  void* handle = nullptr;
+  for (const char* name : kGssapiNames)
+    if (handle == nullptr) handle = dlopen(name, RTLD_NOW | RTLD_LOCAL | RTLD_NOLOAD);
   if (handle == nullptr) return nullptr;
   auto find = [handle](const char* name, auto* to) {
     *to = reinterpret_cast<std::remove_reference_t<decltype(*to)>>(dlsym(handle, name));
@@ -71,9 +81,7 @@ const Gssapi* OpenGssapi() {
            find("gss_init_sec_context", &gssapi.gss_init_sec_context) &&
            find("gss_delete_sec_context", &gssapi.gss_delete_sec_context) &&
            find("gss_release_name", &gssapi.gss_release_name) &&
-           find("gss_release_buffer", &gssapi.gss_release_buffer) &&
-           find("GSS_C_NT_HOSTBASED_SERVICE", &gssapi.GSS_C_NT_HOSTBASED_SERVICE) &&
-           find("gss_mech_krb5", &gssapi.gss_mech_krb5);
+           find("gss_release_buffer", &gssapi.gss_release_buffer);
   return loaded ? &gssapi : nullptr;
 }
 
@@ -95,14 +103,14 @@ bool TicketGetsIn(const char* server) {
   OM_uint32 minor = 0;
   gss_buffer_desc text = {static_cast<std::size_t>(n), service};
   gss_name_t target = nullptr;
-  if (gss->gss_import_name(&minor, &text, *gss->GSS_C_NT_HOSTBASED_SERVICE, &target) != 0)
+  if (gss->gss_import_name(&minor, &text, &hostBasedServiceOid, &target) != 0)
     return false;
   // The first token of a logon to the server: it needs the service ticket,
   // which the cache gives or gets with its ticket-granting ticket.
   gss_ctx_id_t context = nullptr;
   gss_buffer_desc token = {0, nullptr};
   const OM_uint32 major = gss->gss_init_sec_context(
-      &minor, nullptr, &context, target, *gss->gss_mech_krb5, 0, 0, nullptr, nullptr, nullptr,
+      &minor, nullptr, &context, target, &kerberos5Oid, 0, 0, nullptr, nullptr, nullptr,
       &token, nullptr, nullptr);
   (void)gss->gss_release_buffer(&minor, &token);
   if (context != nullptr) (void)gss->gss_delete_sec_context(&minor, &context, nullptr);
