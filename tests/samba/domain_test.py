@@ -120,9 +120,8 @@ class Network:
 # ---------------------------------------------------------------- the cases
 
 def kerberos_first(net):
-    """A ticket gets the run in: a Create and an Edit as the ticket's user,
-    who owns the link on the server, though a credentials file names
-    another user."""
+    """A ticket gets the run in before a credentials file: the ticket's user
+    creates, edits and owns the link."""
     cache = net.ticket("ann", "ann.cc")
     url = "\\\\dc.zelvo.test\\links\\kerberos.lnk"
     for args in (["/A:C", "/T:C:\\Zelvo\\dial.exe"], ["/A:E", "/D:by ann's ticket"]):
@@ -136,8 +135,7 @@ def kerberos_first(net):
 
 def falls_through(net):
     """A cache that gives no ticket, or a server named by its address, falls
-    through to the credentials file (whose user owns what is made), and
-    without the file to a guest."""
+    through to the credentials file's user, and without the file to a guest."""
     junk, theirs = os.path.join(net.top, "junk.cc"), os.path.join(net.top, "theirs.cc")
     with open(junk, "w") as f:
         f.write("\x05\x04 not a ticket cache")
@@ -169,10 +167,9 @@ def falls_through(net):
 
 
 def dfs_referrals(net):
-    """A DFS link is followed with the same credentials: where the target
-    takes them the link lands there; where it refuses them, or cannot be
-    reached, the numbers are those the first server would give.  The
-    library's words go to standard error; standard output is the tool's."""
+    """A DFS link is followed with the same credentials; a target that refuses
+    them or cannot be reached gives the first server's numbers, and the
+    library's words go to standard error, not into the tool's output."""
     rows = [  # what, path under \\dc\dfs, credentials file's user, ticket, code
         ("the same password on the target", "same\\bob.lnk", "bob", False, 0),
         ("another password on the target", "same\\ann.lnk", "ann", False, 1326),
@@ -205,8 +202,8 @@ def main():
     samba_test.EXE = os.path.abspath(ap.parse_args().exe)
     if os.environ.get(INSIDE) != "1":
         skip = samba_test.skipped("the domain test", (
-            "samba", "samba-tool", "smbd", "winbindd", "smbclient", "smbcacls", "smbpasswd",
-            "kinit", "unshare", "ip"))
+            "samba", "samba-tool", "smbd", "winbindd", "smbcacls", "smbpasswd", "kinit", "unshare",
+            "ip"))
         if skip:
             return skip
         sys.stdout.flush()
