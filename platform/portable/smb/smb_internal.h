@@ -128,8 +128,9 @@ DWORD FindCredentials(const char* server, Credentials* credentials);
 bool IsAddress(const char* server);
 
 // Whether the user's Kerberos ticket cache gives a ticket for server's SMB
-// service: never for a server named by its address, an empty, expired or
-// broken cache, or one of a kind nobody serves (ticket.cpp).
+// service, as the library's own GSSAPI judges it: never for a server named
+// by its address, an empty, expired or broken cache, one of a kind nobody
+// serves, or one that GSSAPI does not open (ticket.cpp).
 bool TicketGetsIn(const char* server);
 
 // The file's text in mount.cifs's credentials= format (which smbclient -A
