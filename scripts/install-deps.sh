@@ -20,10 +20,12 @@ set -euo pipefail
 # check; ntfs-3g: the fault test's file system without exchanges; samba,
 # smbclient and samba-testsuite (smbtorture): the Samba share test's server
 # and clients; libsmbclient-dev: the share path's client library and its
-# header.
+# header; krb5-user (kinit), samba-ad-provision, samba-dsdb-modules and
+# winbind: the domain controller test's DC and its tickets.
 packages=(cmake make g++ clang libclang-rt-14-dev libgtest-dev python3 liblnk-utils
           dpkg-dev file groff-base lintian ntfs-3g samba smbclient samba-testsuite
-          libsmbclient-dev python3-samba)
+          libsmbclient-dev python3-samba krb5-user
+          samba-ad-provision samba-dsdb-modules winbind)
 optional=()
 windows=0 cross=0
 for option in "$@"; do

@@ -1,7 +1,8 @@
 // Who a run connects to a share as, the way users of smbclient and
-// mount.cifs expect: a Kerberos ticket, else the credentials file that
-// SHORTCUT_SMB_CREDENTIALS names, else a guest.  A password is never taken
-// from the command line, never stored, and never printed.
+// mount.cifs expect: a Kerberos ticket that gets it into the server, else
+// the credentials file that SHORTCUT_SMB_CREDENTIALS names, else a guest.  A
+// password is never taken from the command line, never stored, and never
+// printed.
 #include <fcntl.h>
 #include <strings.h>
 #include <unistd.h>
@@ -18,29 +19,6 @@ namespace {
 constexpr char kCredentialsVariable[] = "SHORTCUT_SMB_CREDENTIALS";
 // Far more than three lines of names and a password.
 constexpr std::size_t kMaxCredentialsFile = 4096;
-
-// Whether a Kerberos ticket cache is at hand: the one KRB5CCNAME names, or
-// the default file of this user's.  The library falls back to the other
-// credentials where the ticket does not get it in.
-bool HasTicketCache() {
-  const char* name = std::getenv("KRB5CCNAME");
-  char path[64];
-  if (name == nullptr || name[0] == '\0') {
-    std::snprintf(path, sizeof path, "/tmp/krb5cc_%u", static_cast<unsigned>(getuid()));
-    name = path;
-  } else if (std::strncmp(name, "FILE:", 5) == 0) {
-    name += 5;
-  } else {
-    // TYPE:rest names a cache of that type; a name with no type before it
-    // is a file, as Kerberos reads it.
-    const std::size_t type = std::strcspn(name, ":/");
-    if (name[type] == ':') return true;  // a keyring, KCM or folder: the library asks it
-  }
-  // Only the user's own: anyone may put a file of that name in /tmp.
-  struct stat status;
-  return stat(name, &status) == 0 && S_ISREG(status.st_mode) && status.st_size > 0 &&
-         status.st_uid == getuid();
-}
 
 struct Key {
   const char* Name;
@@ -94,9 +72,13 @@ bool ParseCredentials(const char* text, std::size_t size, Credentials* credentia
   return credentials->User[0] != '\0';
 }
 
-DWORD FindCredentials(Credentials* credentials) {
+DWORD FindCredentials(const char* server, Credentials* credentials) {
   *credentials = Credentials();
-  credentials->Kerberos = HasTicketCache();
+  // The file is read only where no ticket gets the run in.
+  if (TicketGetsIn(server)) {
+    credentials->Kerberos = true;
+    return ERROR_SUCCESS;
+  }
   const char* file = std::getenv(kCredentialsVariable);
   if (file == nullptr || file[0] == '\0') return ERROR_SUCCESS;
   // The file itself, opened once and judged by what was opened: a regular

@@ -8,6 +8,7 @@
 // apart by a second request that needs only one part (link_io.cpp), whose
 // failure ProbeError reads.
 #include <cerrno>
+#include <cstring>
 
 #include "smb_internal.h"
 
@@ -84,7 +85,36 @@ constexpr ProbeMapping kProbeMappings[] = {
     {Probe::Folder, EPERM, ERROR_ACCESS_DENIED},
 };
 
+struct StatusMapping {
+  const char* Name;
+  DWORD Win32;
+};
+
+// The NT statuses the library's messages name for a failure it reports with
+// a bare ENOENT (the target of a DFS referral that cannot be reached or
+// refuses the logon), as Windows gives them for the same failure.
+constexpr StatusMapping kStatusMappings[] = {
+    {"NT_STATUS_LOGON_FAILURE", ERROR_LOGON_FAILURE},
+    {"NT_STATUS_WRONG_PASSWORD", ERROR_LOGON_FAILURE},
+    {"NT_STATUS_NO_SUCH_USER", ERROR_LOGON_FAILURE},
+    {"NT_STATUS_ACCESS_DENIED", ERROR_ACCESS_DENIED},
+    {"NT_STATUS_BAD_NETWORK_NAME", ERROR_BAD_NET_NAME},
+    {"NT_STATUS_BAD_NETWORK_PATH", ERROR_BAD_NETPATH},
+    {"NT_STATUS_CONNECTION_REFUSED", ERROR_BAD_NETPATH},
+    {"NT_STATUS_HOST_UNREACHABLE", ERROR_BAD_NETPATH},
+    {"NT_STATUS_NETWORK_UNREACHABLE", ERROR_BAD_NETPATH},
+    {"NT_STATUS_IO_TIMEOUT", ERROR_BAD_NETPATH},
+    {"NT_STATUS_CONNECTION_RESET", ERROR_UNEXP_NET_ERR},
+    {"NT_STATUS_CONNECTION_DISCONNECTED", ERROR_UNEXP_NET_ERR},
+};
+
 }  // namespace
+
+DWORD Win32FromStatusName(const char* name) {
+  for (const StatusMapping& m : kStatusMappings)
+    if (std::strcmp(m.Name, name) == 0) return m.Win32;
+  return 0;
+}
 
 DWORD Win32FromErrno(int error) {
   const ErrnoMapping* m = Find(error);

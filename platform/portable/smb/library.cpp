@@ -31,14 +31,18 @@ const Library* OpenLibrary() {
   if (handle == nullptr) return nullptr;
 #define FIND(name) Find(handle, #name, &library.name)
   loaded = FIND(smbc_new_context) && FIND(smbc_init_context) && FIND(smbc_free_context) &&
-           FIND(smbc_setDebug) && FIND(smbc_setTimeout) && FIND(smbc_setOptionOpenShareMode) &&
+           FIND(smbc_setDebug) && FIND(smbc_setOptionDebugToStderr) &&
+           FIND(smbc_setOptionProtocols) && FIND(smbc_setTimeout) &&
+           FIND(smbc_setOptionOpenShareMode) &&
            FIND(smbc_setOptionUseKerberos) && FIND(smbc_setOptionFallbackAfterKerberos) &&
-           FIND(smbc_setOptionUseCCache) && FIND(smbc_setOptionNoAutoAnonymousLogin) &&
+           FIND(smbc_setOptionUseCCache) && FIND(smbc_setOptionUseNTHash) &&
+           FIND(smbc_setOptionNoAutoAnonymousLogin) &&
            FIND(smbc_setFunctionAuthDataWithContext) && FIND(smbc_getFunctionOpen) &&
            FIND(smbc_getFunctionRead) && FIND(smbc_getFunctionWrite) &&
            FIND(smbc_getFunctionLseek) && FIND(smbc_getFunctionFtruncate) &&
            FIND(smbc_getFunctionClose) && FIND(smbc_getFunctionOpendir) &&
-           FIND(smbc_getFunctionClosedir);
+           FIND(smbc_getFunctionClosedir) && FIND(smbc_getFunctionUnlink) &&
+           FIND(smbc_getFunctionStat) && FIND(smbc_getFunctionFstat);
 #undef FIND
   return loaded ? &library : nullptr;
 }

@@ -11,6 +11,7 @@
 // stays the server's own: its ID, owner, ACL, streams and create time, and
 // the server marks it changed (the archive bit) its own way.
 #include <fcntl.h>
+#include <strings.h>
 #include <time.h>
 
 #include <cerrno>
@@ -29,6 +30,10 @@ constexpr int kTimeoutMs = 5000;
 constexpr long kRetryMs = 25;
 
 Credentials credentials;
+// The library takes an empty password for none at all, and then sends the
+// server nothing it can judge; Windows sends the empty password's NT hash
+// (MD4 of no bytes), which the library sends as it is given.
+constexpr char kEmptyPasswordHash[] = "31D6CFE0D16AE931B73C59D7E0C089C0";
 SMBCCTX* context = nullptr;
 const Library* lib = nullptr;
 
@@ -41,6 +46,15 @@ uint8_t foundData[kMaxLinkFileSize];
 // The path at hand, taken apart (too large for the stack of every caller).
 SharePath sharePath;
 
+// While a read or a save talks to the server, what the library writes to
+// standard output goes to standard error (output.cpp).
+struct Diverted {
+  Diverted() { DivertOutput(); }
+  ~Diverted() { RestoreOutput(); }
+  Diverted(const Diverted&) = delete;
+  Diverted& operator=(const Diverted&) = delete;
+};
+
 void GiveCredentials(SMBCCTX*, const char*, const char*, char* workgroup, int workgroupLength,
                      char* user, int userLength, char* password, int passwordLength) {
   auto copy = [](const char* from, char* to, int capacity) {
@@ -50,7 +64,8 @@ void GiveCredentials(SMBCCTX*, const char*, const char*, char* workgroup, int wo
   };
   if (credentials.FromFile) {
     copy(credentials.User, user, userLength);
-    copy(credentials.Password, password, passwordLength);
+    copy(credentials.Password[0] != '\0' ? credentials.Password : kEmptyPasswordHash, password,
+         passwordLength);
     if (credentials.Domain[0] != '\0') copy(credentials.Domain, workgroup, workgroupLength);
   } else if (!credentials.Kerberos) {
     copy("guest", user, userLength);
@@ -59,20 +74,28 @@ void GiveCredentials(SMBCCTX*, const char*, const char*, char* workgroup, int wo
 }
 
 // The library and one context for the run: its connection serves the read
-// and the save of an Edit alike.
-DWORD Connect() {
+// and the save of an Edit alike, and the targets of DFS referrals, with the
+// same credentials, as Windows follows them.
+DWORD Connect(const SharePath& path) {
   if (context != nullptr) return ERROR_SUCCESS;
   lib = OpenLibrary();
   if (lib == nullptr) return ERROR_MOD_NOT_FOUND;
-  DWORD error = FindCredentials(&credentials);
+  DWORD error = FindCredentials(path.Server, &credentials);
   if (error != ERROR_SUCCESS) return error;
   SMBCCTX* c = lib->smbc_new_context();
   if (c == nullptr) return ERROR_NOT_ENOUGH_MEMORY;
+  // No debug log, whatever the user's smb.conf asks for, and what is left
+  // of it on standard error.
+  lib->smbc_setOptionDebugToStderr(c, 1);
   lib->smbc_setDebug(c, 0);
   lib->smbc_setTimeout(c, kTimeoutMs);
+  // The order of credentials is decided above: a ticket alone, or the
+  // file's user and password alone, never one after the other; nor
+  // winbind's cache of NTLM logons, which is none of them.
   lib->smbc_setOptionUseKerberos(c, credentials.Kerberos);
-  lib->smbc_setOptionFallbackAfterKerberos(c, 1);
-  lib->smbc_setOptionUseCCache(c, 1);
+  lib->smbc_setOptionFallbackAfterKerberos(c, 0);
+  lib->smbc_setOptionUseCCache(c, 0);
+  lib->smbc_setOptionUseNTHash(c, credentials.FromFile && credentials.Password[0] == '\0');
   // With a user named, a refused password is the answer, not a guest's
   // session in its place.
   lib->smbc_setOptionNoAutoAnonymousLogin(c, credentials.FromFile || credentials.Kerberos);
@@ -98,12 +121,72 @@ bool Probed(const char* url, int* error) {
   return true;
 }
 
-// What the failure of a request on the file with errno error means.  A
-// failure the library reports alike for several causes is told apart by
-// asking for less: the logon alone (the server's list of shares), then the
-// share, then the folder.
+void NoCredentials(SMBCCTX*, const char*, const char*, char*, int, char* user, int userLength,
+                   char* password, int passwordLength) {
+  if (user != nullptr && userLength > 0) user[0] = '\0';
+  if (password != nullptr && passwordLength > 0) password[0] = '\0';
+}
+
+// Whether a server that broke off the negotiation speaks SMB1 alone: asked
+// once more, with SMB1 allowed and no credentials (none are sent over it),
+// it gets past the negotiation.  The library takes the protocols for all
+// its contexts; the run ends with this failure, so nothing else is asked
+// with SMB1 allowed.
+bool SpeaksOnlySmb1(const SharePath& path) {
+  char url[kMaxUrl];
+  if (!MakeUrl(path, UrlPart::Server, url)) return false;
+  SMBCCTX* c = lib->smbc_new_context();
+  if (c == nullptr) return false;
+  lib->smbc_setOptionDebugToStderr(c, 1);
+  lib->smbc_setDebug(c, 0);
+  lib->smbc_setTimeout(c, kTimeoutMs);
+  lib->smbc_setOptionUseKerberos(c, 0);
+  lib->smbc_setOptionUseCCache(c, 0);
+  lib->smbc_setFunctionAuthDataWithContext(c, NoCredentials);
+  bool smb1 = false;
+  if (lib->smbc_init_context(c) != nullptr &&
+      lib->smbc_setOptionProtocols(c, "NT1", "NT1")) {
+    SMBCFILE* dir = lib->smbc_getFunctionOpendir(c)(c, url);
+    const int probeError = dir != nullptr ? 0 : errno;
+    if (dir != nullptr) (void)lib->smbc_getFunctionClosedir(c)(c, dir);
+    const DWORD meaning = Win32FromErrno(probeError);
+    smb1 = meaning != ERROR_BAD_NETPATH && meaning != ERROR_UNEXP_NET_ERR;
+  }
+  (void)lib->smbc_free_context(c, 1);
+  return smb1;
+}
+
+// Why the target of a DFS referral could not be reached, where the
+// library's messages do not say: the number the logon to it alone gives, as
+// for the first server.  With a ticket, a target it gets no ticket for
+// refuses the logon, as Windows' NTLM logon would without a password.
+DWORD ExplainReferral(const char* server) {
+  if (credentials.Kerberos && !TicketGetsIn(server)) return ERROR_LOGON_FAILURE;
+  SharePath target = {};
+  std::strcpy(target.Server, server);
+  char url[kMaxUrl];
+  int probeError = 0;
+  if (!MakeUrl(target, UrlPart::Server, url) || Probed(url, &probeError)) return 0;
+  return ProbeError(Probe::Logon, probeError);
+}
+
+// What the failure of a request on the file with errno error means.  The
+// failure of a DFS referral's target is a bare ENOENT, whose cause the
+// library's messages name, or a logon to that target alone tells.  A server
+// that breaks off the negotiation may speak SMB1 alone, which the run does
+// not speak.  Any other failure the library reports alike for several
+// causes is told apart by asking for less: the logon alone (the server's
+// list of shares), then the share, then the folder.
 DWORD Explain(const SharePath& path, int error) {
   const DWORD first = Win32FromErrno(error);
+  LibraryWords words;
+  DivertedWords(&words);
+  if (SaidAlike(error) && words.Referral[0] != '\0') {
+    const DWORD meaning = words.Status != 0 ? words.Status : ExplainReferral(words.Referral);
+    if (meaning != 0) return meaning;
+  }
+  if (first == ERROR_UNEXP_NET_ERR)
+    return SpeaksOnlySmb1(path) ? ERROR_SMB1_NOT_AVAILABLE : first;
   if (!SaidAlike(error)) return first;
   struct Step {
     Probe Part;
@@ -117,6 +200,8 @@ DWORD Explain(const SharePath& path, int error) {
     int probeError = 0;
     if (!MakeUrl(path, step.Url, url) || Probed(url, &probeError)) continue;
     const DWORD meaning = ProbeError(step.Part, probeError);
+    if (meaning == ERROR_UNEXP_NET_ERR && step.Part == Probe::Logon && SpeaksOnlySmb1(path))
+      return ERROR_SMB1_NOT_AVAILABLE;
     if (meaning != 0) return meaning;
   }
   return first;
@@ -183,13 +268,27 @@ int WriteAll(SMBCFILE* file, const uint8_t* data, std::size_t size) {
 DWORD Begin(const char* name, SharePath* path, char (&url)[kMaxUrl]) {
   DWORD error = ParseSharePath(name, path);
   if (error != ERROR_SUCCESS) return error;
+  // IPC$ is the server's share of named pipes, which holds no files: Windows
+  // says so with the same number where a drive is mapped to it.
+  if (strcasecmp(path->Share, "IPC$") == 0) return ERROR_BAD_DEV_TYPE;
   if (!MakeUrl(*path, UrlPart::File, url)) return ERROR_FILENAME_EXCED_RANGE;
-  return Connect();
+  return Connect(*path);
+}
+
+// Removes the file a failed Create made, where it is still the one it made
+// and as it left it (empty): nobody else's file goes, not even one made in
+// its place meanwhile.
+void RemoveCreated(const char* url, const struct stat& made) {
+  struct stat now;
+  if (lib->smbc_getFunctionStat(context)(context, url, &now) != 0) return;
+  if (now.st_ino != made.st_ino || now.st_size != 0) return;
+  (void)lib->smbc_getFunctionUnlink(context)(context, url);
 }
 
 }  // namespace
 
 DWORD ReadLink(const char* name, uint8_t* buffer, std::size_t capacity, std::size_t* size) {
+  const Diverted diverted;
   SharePath& path = sharePath;
   char url[kMaxUrl];
   readName[0] = '\0';
@@ -214,19 +313,29 @@ DWORD ReadLink(const char* name, uint8_t* buffer, std::size_t capacity, std::siz
 }
 
 DWORD SaveLink(const char* name, const uint8_t* data, std::size_t size, bool overRead) {
+  const Diverted diverted;
   SharePath& path = sharePath;
   char url[kMaxUrl];
   DWORD error = Begin(name, &path, url);
   if (error != ERROR_SUCCESS) return error;
   overRead = overRead && std::strcmp(url, readName) == 0;
   // Over what was read, the file must still be there; a new link may be
-  // made.  Either way an existing file is written over, never replaced.
-  SMBCFILE* file =
-      OpenFile(url, O_RDWR | (overRead ? 0 : O_CREAT), SMBC_SHAREMODE_DENY_WRITE);
+  // made, and the save then knows it made it.  Either way an existing file
+  // is written over, never replaced.
+  bool created = false;
+  SMBCFILE* file = nullptr;
+  if (!overRead) {
+    file = OpenFile(url, O_RDWR | O_CREAT | O_EXCL, SMBC_SHAREMODE_DENY_WRITE);
+    created = file != nullptr;
+  }
+  if (file == nullptr && (overRead || errno == EEXIST))
+    file = OpenFile(url, O_RDWR, SMBC_SHAREMODE_DENY_WRITE);
   if (file == nullptr) {
     const int openError = errno;
     return overRead && openError == ENOENT ? ERROR_SHARING_VIOLATION : Explain(path, openError);
   }
+  struct stat made = {};
+  if (created && lib->smbc_getFunctionFstat(context)(context, file, &made) != 0) created = false;
   const CloseFn close = lib->smbc_getFunctionClose(context);
   // What the file holds now: over what was read it must be just that, and
   // whatever it is goes back if the write fails.
@@ -249,6 +358,8 @@ DWORD SaveLink(const char* name, const uint8_t* data, std::size_t size, bool ove
     if (failure != 0 && readFailure == 0) (void)WriteAll(file, foundData, found);
   }
   const int closeFailure = close(context, file) != 0 ? errno : 0;
+  // A new link that could not be written is not left behind, empty.
+  if (created && (failure != 0 || closeFailure != 0)) RemoveCreated(url, made);
   if (failure != 0) return Win32FromErrno(failure);
   if (closeFailure != 0) return Win32FromErrno(closeFailure);
   if (size <= sizeof readData) {

@@ -1,6 +1,7 @@
-// The two forms of a share path: Windows' \\server\share\folder\name and the
-// URL smb://server[:port]/share/folder/name that Linux programs use; and the
-// URLs the library takes.
+// The two forms of a share path: Windows' \\server\share\folder\name (or
+// its long form \\?\UNC\server\share\folder\name) and the URL
+// smb://server[:port]/share/folder/name that Linux programs use; and the URLs
+// the library takes.
 #include <strings.h>
 
 #include <cstdio>
@@ -8,15 +9,28 @@
 #include <iterator>
 
 #include "smb_internal.h"
+#include "unicode.h"
 
 namespace portable::smb {
 namespace {
 
 constexpr char kUrlScheme[] = "smb://";
+// Windows' long form of a UNC path, \\?\UNC\server\share\..., whose names are
+// taken as they stand.
+constexpr char kLongUncPrefix[] = "\\\\?\\UNC\\";
 
 bool IsUnc(const char* name) { return name[0] == '\\' && name[1] == '\\'; }
+bool IsLongUnc(const char* name) {
+  return strncasecmp(name, kLongUncPrefix, sizeof kLongUncPrefix - 1) == 0;
+}
 bool IsUrl(const char* name) { return strncasecmp(name, kUrlScheme, sizeof kUrlScheme - 1) == 0; }
 bool IsSeparator(char c) { return c == '\\' || c == '/'; }
+
+// How the names of a path are read: as Windows reads a path (either
+// separator, '.' and '..' resolved, trailing dots and spaces dropped), or,
+// after \\?\UNC\, as they stand (only '\\' separates).
+enum class Names { Windows, Literal };
+bool Separates(char c, Names names) { return names == Names::Literal ? c == '\\' : IsSeparator(c); }
 
 int HexValue(char c) {
   if (c >= '0' && c <= '9') return c - '0';
@@ -25,9 +39,9 @@ int HexValue(char c) {
   return -1;
 }
 
-// A host name or an IPv4 address, as DNS and NetBIOS names allow; an IPv6
-// address in brackets.
-bool GoodServer(const char* server) {
+}  // namespace
+
+bool IsServerName(const char* server) {
   const std::size_t length = std::strlen(server);
   // \\.\ is Windows' own device namespace, not a server.
   if (length == 0 || std::strcmp(server, ".") == 0 || std::strcmp(server, "..") == 0) return false;
@@ -46,11 +60,13 @@ bool GoodServer(const char* server) {
   return true;
 }
 
+namespace {
+
 // Copies count bytes of text into out as one component, decoding %XX where
-// decode is set.  False where it does not fit, is empty, or would hold a
-// separator, a control character or a wildcard, which no Windows name
-// holds (the server would refuse it too, in terms the library reports like
-// any other failure).
+// decode is set.  False where it does not fit, is empty, is not UTF-8, or
+// would hold a separator, a control character or a wildcard, which no
+// Windows name holds (the server would refuse it too, in terms the library
+// reports like any other failure).
 bool TakeComponent(const char* text, std::size_t count, bool decode, char (&out)[kMaxComponent]) {
   std::size_t used = 0;
   for (std::size_t i = 0; i < count; ++i) {
@@ -66,7 +82,20 @@ bool TakeComponent(const char* text, std::size_t count, bool decode, char (&out)
     out[used++] = c;
   }
   out[used] = '\0';
-  return used > 0;
+  return used > 0 && IsValidUtf8(out);
+}
+
+// Drops what Windows drops from a name of a path: from the last, every
+// trailing dot and space; from a folder's, one trailing dot (not one of a
+// run, such as "...", which names a folder).
+void TrimName(char* name, bool last) {
+  std::size_t length = std::strlen(name);
+  if (last) {
+    while (length > 0 && (name[length - 1] == '.' || name[length - 1] == ' ')) --length;
+  } else if (length >= 2 && name[length - 1] == '.' && name[length - 2] != '.') {
+    --length;
+  }
+  name[length] = '\0';
 }
 
 // Appends "%XX" escapes of text to url at *used, all but the unreserved
@@ -90,27 +119,33 @@ bool AppendEscaped(const char* text, char (&url)[kMaxUrl], std::size_t* used) {
   return true;
 }
 
-// Takes the path after the share apart into folder and name: '.' is
-// dropped and '..' goes up a folder, not above the share, as Windows reads
-// a UNC path.
-DWORD TakePath(const char* rest, bool decode, SharePath* path) {
+// Takes the path after the share apart into folder and name.  Read as
+// Windows reads a UNC path, '.' is dropped, '..' goes up a folder but never
+// above the share, and each name loses the trailing dots and spaces Windows
+// drops; read literally, '.' and '..' name no file.
+DWORD TakePath(const char* rest, bool decode, Names names, SharePath* path) {
   char components[64][kMaxComponent];
   std::size_t count = 0;
   const char* p = rest;
   while (*p != '\0') {
-    while (IsSeparator(*p)) ++p;
+    while (Separates(*p, names)) ++p;
     if (*p == '\0') break;
     const char* end = p;
-    while (*end != '\0' && !IsSeparator(*end)) ++end;
+    while (*end != '\0' && !Separates(*end, names)) ++end;
     char component[kMaxComponent];
     if (!TakeComponent(p, static_cast<std::size_t>(end - p), decode, component))
       return ERROR_INVALID_NAME;
     p = end;
+    const bool dots = std::strcmp(component, ".") == 0 || std::strcmp(component, "..") == 0;
+    if (dots && names == Names::Literal) return ERROR_INVALID_NAME;
     if (std::strcmp(component, ".") == 0) continue;
     if (std::strcmp(component, "..") == 0) {
-      if (count == 0) return ERROR_INVALID_NAME;
-      --count;
+      if (count > 0) --count;
       continue;
+    }
+    if (names == Names::Windows) {
+      TrimName(component, *p == '\0');
+      if (component[0] == '\0') return ERROR_INVALID_NAME;
     }
     if (count == std::size(components)) return ERROR_FILENAME_EXCED_RANGE;
     std::strcpy(components[count++], component);
@@ -135,10 +170,13 @@ bool IsSharePath(const char* name) { return name != nullptr && (IsUnc(name) || I
 
 DWORD ParseSharePath(const char* name, SharePath* path) {
   const bool url = IsUrl(name);
-  const char* p = name + (url ? sizeof kUrlScheme - 1 : 2);
+  const Names names = IsLongUnc(name) ? Names::Literal : Names::Windows;
+  const char* p = name + (url                       ? sizeof kUrlScheme - 1
+                          : names == Names::Literal ? sizeof kLongUncPrefix - 1
+                                                    : 2);
   // The server, and in a URL its port.
   const char* end = p;
-  while (*end != '\0' && !IsSeparator(*end)) ++end;
+  while (*end != '\0' && !Separates(*end, names)) ++end;
   const char* serverEnd = end;
   path->Port = 0;
   if (url) {
@@ -167,18 +205,18 @@ DWORD ParseSharePath(const char* name, SharePath* path) {
   if (serverLength == 0 || serverLength >= sizeof path->Server) return ERROR_INVALID_NAME;
   std::memcpy(path->Server, p, serverLength);
   path->Server[serverLength] = '\0';
-  if (!GoodServer(path->Server)) return ERROR_INVALID_NAME;
+  if (!IsServerName(path->Server)) return ERROR_INVALID_NAME;
 
   // The share, then the folders and the name.
   p = end;
-  while (IsSeparator(*p)) ++p;
+  while (Separates(*p, names)) ++p;
   end = p;
-  while (*end != '\0' && !IsSeparator(*end)) ++end;
+  while (*end != '\0' && !Separates(*end, names)) ++end;
   if (!TakeComponent(p, static_cast<std::size_t>(end - p), url, path->Share))
     return ERROR_INVALID_NAME;
   if (std::strcmp(path->Share, ".") == 0 || std::strcmp(path->Share, "..") == 0)
     return ERROR_INVALID_NAME;
-  return TakePath(end, url, path);
+  return TakePath(end, url, names, path);
 }
 
 bool MakeUrl(const SharePath& path, UrlPart part, char (&url)[kMaxUrl]) {

@@ -33,6 +33,11 @@ struct SharePath {
   char Name[kMaxComponent];
 };
 
+// Whether server is a host name or an IPv4 address, as DNS and NetBIOS
+// names allow, or an IPv6 address in brackets: nothing a URL would read as
+// a user, a port or options.
+bool IsServerName(const char* server);
+
 // Takes a share path apart: 0, or ERROR_INVALID_NAME where it names no
 // file on a share (no share or name, a bad server name or port, user
 // details or options in a URL).
@@ -63,17 +68,23 @@ using LseekFn = off_t (*)(SMBCCTX* c, SMBCFILE* file, off_t offset, int whence);
 using FtruncateFn = int (*)(SMBCCTX* c, SMBCFILE* file, off_t size);
 using CloseFn = int (*)(SMBCCTX* c, SMBCFILE* file);
 using OpendirFn = SMBCFILE* (*)(SMBCCTX* c, const char* url);
+using UnlinkFn = int (*)(SMBCCTX* c, const char* url);
+using StatFn = int (*)(SMBCCTX* c, const char* url, struct stat* status);
+using FstatFn = int (*)(SMBCCTX* c, SMBCFILE* file, struct stat* status);
 
 struct Library {
   SMBCCTX* (*smbc_new_context)();
   SMBCCTX* (*smbc_init_context)(SMBCCTX* c);
   int (*smbc_free_context)(SMBCCTX* c, int shutdown);
   void (*smbc_setDebug)(SMBCCTX* c, int level);
+  void (*smbc_setOptionDebugToStderr)(SMBCCTX* c, smbc_bool b);
+  smbc_bool (*smbc_setOptionProtocols)(SMBCCTX* c, const char* min, const char* max);
   void (*smbc_setTimeout)(SMBCCTX* c, int milliseconds);
   void (*smbc_setOptionOpenShareMode)(SMBCCTX* c, smbc_share_mode mode);
   void (*smbc_setOptionUseKerberos)(SMBCCTX* c, smbc_bool b);
   void (*smbc_setOptionFallbackAfterKerberos)(SMBCCTX* c, smbc_bool b);
   void (*smbc_setOptionUseCCache)(SMBCCTX* c, smbc_bool b);
+  void (*smbc_setOptionUseNTHash)(SMBCCTX* c, smbc_bool b);
   void (*smbc_setOptionNoAutoAnonymousLogin)(SMBCCTX* c, smbc_bool b);
   void (*smbc_setFunctionAuthDataWithContext)(SMBCCTX* c, AuthFn fn);
   OpenFn (*smbc_getFunctionOpen)(SMBCCTX* c);
@@ -84,6 +95,9 @@ struct Library {
   CloseFn (*smbc_getFunctionClose)(SMBCCTX* c);
   OpendirFn (*smbc_getFunctionOpendir)(SMBCCTX* c);
   CloseFn (*smbc_getFunctionClosedir)(SMBCCTX* c);
+  UnlinkFn (*smbc_getFunctionUnlink)(SMBCCTX* c);
+  StatFn (*smbc_getFunctionStat)(SMBCCTX* c);
+  FstatFn (*smbc_getFunctionFstat)(SMBCCTX* c);
 };
 
 // The library, loaded the first time it is asked for; nullptr where it is
@@ -93,8 +107,9 @@ const Library* OpenLibrary();
 // ---------------------------------------------------------------- credentials
 // (credentials.cpp)
 
-// Who connects: a Kerberos ticket where there is one, else the user of the
-// file SHORTCUT_SMB_CREDENTIALS names, else a guest.
+// Who connects: a Kerberos ticket that gets the run into the server, else
+// the user of the file SHORTCUT_SMB_CREDENTIALS names (with its password as
+// it stands, empty or not), else a guest.
 struct Credentials {
   bool Kerberos = false;
   bool FromFile = false;
@@ -103,11 +118,20 @@ struct Credentials {
   char Domain[256] = {};
 };
 
-// Fills *credentials: 0, or ERROR_BAD_ENVIRONMENT where the file that
-// SHORTCUT_SMB_CREDENTIALS names cannot be used: missing, not a regular
-// file, not this user's, readable or writable by others, or without a user
-// name.
-DWORD FindCredentials(Credentials* credentials);
+// Fills *credentials for server: 0, or ERROR_BAD_ENVIRONMENT where no
+// ticket gets the run in and the file that SHORTCUT_SMB_CREDENTIALS names
+// cannot be used: missing, not a regular file, not this user's, readable or
+// writable by others, or without a user name.
+DWORD FindCredentials(const char* server, Credentials* credentials);
+
+// Whether server is named by an IPv4 or IPv6 address (ticket.cpp).
+bool IsAddress(const char* server);
+
+// Whether the user's Kerberos ticket cache gives a ticket for server's SMB
+// service, as the library's own GSSAPI judges it: never for a server named
+// by its address, an empty, expired or broken cache, one of a kind nobody
+// serves, or one that GSSAPI does not open (ticket.cpp).
+bool TicketGetsIn(const char* server);
 
 // The file's text in mount.cifs's credentials= format (which smbclient -A
 // reads too): false where a line is not key=value of a known key.
@@ -116,8 +140,33 @@ bool ParseCredentials(const char* text, std::size_t size, Credentials* credentia
 // Clears the password from memory.
 void ForgetPassword(Credentials* credentials);
 
+// ---------------------------------------------------------------- the library's output
+// (output.cpp)
+
+// From now on what the library writes to standard output goes to standard
+// error instead, until RestoreOutput; the tool's own output waits, in order.
+void DivertOutput();
+
+// What the library's messages said since the last call: the Win32 number
+// of the last NT status they named (0: none, or one that says nothing), and
+// the server of the last DFS referral it could not follow ("": none, or a
+// name that is no server's, which the referring server chose).
+struct LibraryWords {
+  DWORD Status = 0;
+  char Referral[kMaxServer] = {};
+};
+void DivertedWords(LibraryWords* words);
+
+// Standard output back as it was; the library's last words go to standard
+// error.
+void RestoreOutput();
+
 // ---------------------------------------------------------------- errors
 // (errors.cpp)
+
+// What an NT status the library named in a message means, as Windows gives
+// it; 0 for one that says nothing the errno does not.
+DWORD Win32FromStatusName(const char* name);
 
 // What an errno of the library says, as a Win32 error number; a failure not
 // in the table is ERROR_GEN_FAILURE, never a refusal of access.
