@@ -76,6 +76,7 @@ DWORD SaveOnce(const char* path, const uint8_t* data, std::size_t size, HeldFile
 DWORD WriteFileReplacing(const char* path, const uint8_t* data, std::size_t size,
                          HeldFile* held) {
   StartPatience();
+  ClearNote();
   if (held != nullptr && held->Holds()) return SaveOnce(path, data, size, *held);
   // Nothing was read: whatever file the name holds is replaced, but only
   // the one looked at; another save that changes it meanwhile makes this
