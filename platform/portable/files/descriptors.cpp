@@ -38,6 +38,15 @@ bool Names(int folder, const char* name, const struct stat& file) {
   return fstatat(folder, name, &entry, AT_SYMLINK_NOFOLLOW) == 0 && SameFile(entry, file);
 }
 
+void ReferOnly(int fd) {
+  char self[32];
+  SelfPath(fd, self);
+  const int reference = open(self, O_PATH | O_CLOEXEC);
+  if (reference < 0) return;  // without /proc: it stays open, and no lease is had
+  (void)dup3(reference, fd, O_CLOEXEC);
+  close(reference);
+}
+
 int OpenFolderToRead(int folder) {
   return openat(folder, ".", O_RDONLY | O_DIRECTORY | O_NOCTTY | O_CLOEXEC);
 }

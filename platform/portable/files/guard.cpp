@@ -1,0 +1,71 @@
+// Who else may write the link while a save writes it.
+//
+// The guard: saves of one link take turns by a write lock of the open file
+// description (F_OFD_SETLK) on the whole link, through the descriptor the
+// save opened for writing.  Only someone who may write the link can take
+// such a lock, so nobody who may only read a folder can hold up its
+// owner's saves; a read lock (F_RDLCK) on the link holds them up too, as a
+// Windows client's open that denies writers does, and the save then fails
+// with 32.  The lock is the open file description's, not the process's, so
+// nothing else the process opens or closes gives it up; it goes when the
+// save closes its descriptor.
+//
+// The lease: where the kernel lets the save take a write lease on the link
+// (its owner and root may, on local file systems, while nobody else has
+// the link open), anyone who opens the link meanwhile breaks it, and the
+// kernel holds a writer's open until the lease goes.  So a save learns of
+// a program that opened the link to write it after the save's last look
+// at it, and fails with 32 instead of overwriting what that program is
+// about to write.  The break is told by a signal, SIGIO, which would end
+// the process: it is ignored, and the save asks for the lease's state
+// instead (F_GETLEASE).
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "files.h"
+
+namespace portable {
+
+DWORD TakeGuard(int writable, bool* waited) {
+  *waited = false;
+  struct flock whole = {};
+  whole.l_type = F_WRLCK;
+  whole.l_whence = SEEK_SET;  // from the start, l_len 0: to any end
+  for (;;) {
+    if (fcntl(writable, F_OFD_SETLK, &whole) == 0) return ERROR_SUCCESS;
+    if (errno != EAGAIN && errno != EACCES && errno != EINTR) return LastError();
+    *waited = true;
+    if (!WaitAMoment()) {
+      Note("another program holds a lock on the link (fcntl), and kept it for %lld ms",
+           kPatienceMs);
+      return ERROR_SHARING_VIOLATION;
+    }
+  }
+}
+
+Lease::Lease(const Target& target) {
+  if (!target.WritableReads) return;
+  static const bool quiet = [] {
+    struct sigaction ignore = {};
+    ignore.sa_handler = SIG_IGN;
+    return sigaction(SIGIO, &ignore, nullptr) == 0;
+  }();
+  if (quiet && fcntl(target.Writable, F_SETLEASE, F_WRLCK) == 0) fd_ = target.Writable;
+}
+
+Lease::~Lease() {
+  if (fd_ >= 0) (void)fcntl(fd_, F_SETLEASE, F_UNLCK);
+}
+
+bool Lease::WriterCame() const {
+  // While the lease is broken, it reads as what it is to become: a read
+  // lease for a reader's open, none for a writer's.
+  if (fd_ < 0 || fcntl(fd_, F_GETLEASE) != F_UNLCK) return false;
+  Note("another program opened the link to write it while it was saved");
+  return true;
+}
+
+}  // namespace portable
