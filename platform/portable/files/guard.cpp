@@ -28,6 +28,13 @@
 #include "files.h"
 
 namespace portable {
+namespace {
+
+// Tries at a lease, a millisecond apart, while others have the link open;
+// then the save goes on without one.
+constexpr int kLeaseTries = 10;
+
+}  // namespace
 
 DWORD TakeGuard(int writable, bool* waited) {
   *waited = false;
@@ -53,7 +60,15 @@ Lease::Lease(const Target& target) {
     ignore.sa_handler = SIG_IGN;
     return sigaction(SIGIO, &ignore, nullptr) == 0;
   }();
-  if (quiet && fcntl(target.Writable, F_SETLEASE, F_WRLCK) == 0) fd_ = target.Writable;
+  // Someone who has the link open (a reader, a writer under way) keeps the
+  // lease from being had: such an open is waited for a few moments.
+  for (int attempt = 0; quiet && attempt < kLeaseTries; ++attempt) {
+    if (fcntl(target.Writable, F_SETLEASE, F_WRLCK) == 0) {
+      fd_ = target.Writable;
+      return;
+    }
+    if (errno != EAGAIN || !WaitAMoment()) return;
+  }
 }
 
 Lease::~Lease() {
