@@ -34,6 +34,9 @@ namespace {
 // then the save goes on without one.
 constexpr int kLeaseTries = 10;
 
+// Whether a broken lease's signal (SIGIO) is ignored yet.
+bool quiet = false;
+
 }  // namespace
 
 DWORD TakeGuard(int writable, bool* waited) {
@@ -55,11 +58,11 @@ DWORD TakeGuard(int writable, bool* waited) {
 
 Lease::Lease(const Target& target) {
   if (!target.WritableReads) return;
-  static const bool quiet = [] {
+  if (!quiet) {  // once: the tool has one thread
     struct sigaction ignore = {};
     ignore.sa_handler = SIG_IGN;
-    return sigaction(SIGIO, &ignore, nullptr) == 0;
-  }();
+    quiet = sigaction(SIGIO, &ignore, nullptr) == 0;
+  }
   // Someone who has the link open (a reader, a writer under way) keeps the
   // lease from being had: such an open is waited for a few moments.
   for (int attempt = 0; quiet && attempt < kLeaseTries; ++attempt) {

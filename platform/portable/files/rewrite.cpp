@@ -143,8 +143,8 @@ DWORD MakeCopy(const Target& target, Copy* copy) {
 }
 
 // What pads a new link that is shorter than the old one to the old one's
-// length.
-constexpr uint8_t kZeros[64 * 1024] = {};
+// length: never written, so it takes no room in the program.
+uint8_t zeros[64 * 1024];
 
 // Writes data over the file's contents in one write, followed by zeros up
 // to the old contents' length where data is shorter, then cuts the file to
@@ -155,18 +155,18 @@ constexpr uint8_t kZeros[64 * 1024] = {};
 // An old file longer than any link is not padded: cut short, it is no link
 // either (223).
 DWORD Overwrite(int fd, const uint8_t* data, std::size_t size, off_t oldSize) {
-  constexpr int kParts = 2 + kMaxLinkFileSize / sizeof kZeros;
-  const bool pad = oldSize > static_cast<off_t>(size) &&
-                   oldSize <= static_cast<off_t>(kMaxLinkFileSize);
-  const std::size_t total = pad ? static_cast<std::size_t>(oldSize) : size;
+  constexpr int kParts = 2 + kMaxLinkFileSize / sizeof zeros;
+  const bool padded = oldSize > static_cast<off_t>(size) &&
+                      oldSize <= static_cast<off_t>(kMaxLinkFileSize);
+  const std::size_t total = padded ? static_cast<std::size_t>(oldSize) : size;
   for (std::size_t at = 0; at < total;) {  // again from where a short write ended
     iovec parts[kParts];
     int count = 0;
     if (at < size) parts[count++] = {const_cast<uint8_t*>(data) + at, size - at};
-    for (std::size_t zeros = total - (at > size ? at : size); zeros > 0 && count < kParts;) {
-      const std::size_t n = zeros < sizeof kZeros ? zeros : sizeof kZeros;
-      parts[count++] = {const_cast<uint8_t*>(kZeros), n};
-      zeros -= n;
+    for (std::size_t pad = total - (at > size ? at : size); pad > 0 && count < kParts;) {
+      const std::size_t n = pad < sizeof zeros ? pad : sizeof zeros;
+      parts[count++] = {zeros, n};
+      pad -= n;
     }
     const ssize_t n = pwritev(fd, parts, count, static_cast<off_t>(at));
     if (n < 0 && errno == EINTR) continue;
