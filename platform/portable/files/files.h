@@ -135,8 +135,9 @@ struct Target {
   const uint8_t* Bytes = nullptr;
   std::size_t Size = 0;
   // The existing file open for writing, which holds the link's guard, and
-  // whether it reads too: a save then reads the file through it alone, so
-  // that no open of its own breaks its lease.
+  // whether the save reads the file through it alone (it reads, and is the
+  // file's one open description), so that it may take a lease that no open
+  // of its own breaks.
   int Writable = -1;
   bool WritableReads = false;
 };
@@ -220,8 +221,9 @@ class Lease {
 };
 
 // Leaves fd referring to its file only (O_PATH), so that the save's
-// writable descriptor is the file's one open: a lease needs that.
-void ReferOnly(int fd);
+// writable descriptor is the file's one open: a lease needs that.  False
+// where it stays as it was (without /proc).
+bool ReferOnly(int fd);
 
 // ---------------------------------------------------------------- identity
 // (identity.cpp)

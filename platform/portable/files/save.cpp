@@ -28,8 +28,9 @@ DWORD SaveExisting(Target& target, const struct stat& folder, const uint8_t* dat
     else error = ReplaceError(target, folder);
   }
   if (error == ERROR_SUCCESS) {
-    // Its one open description is then the writable one, as a lease needs.
-    if (target.WritableReads) ReferOnly(target.Old);
+    // Its one open description is then the writable one, as a lease needs;
+    // where that cannot be, the file is read as it was, with no lease.
+    if (target.WritableReads && !ReferOnly(target.Old)) target.WritableReads = false;
     error = KeepsFile(target) ? kKeepFileInstead : WriteNew(target, data, size, made);
     if (error == kKeepFileInstead) error = RewriteInPlace(target, data, size);
   }
