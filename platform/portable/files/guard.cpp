@@ -20,19 +20,28 @@
 // the process: it is ignored, and the save asks for the lease's state
 // instead (F_GETLEASE).
 #include <fcntl.h>
+#include <sched.h>
 #include <signal.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <ctime>
 
 #include "files.h"
 
 namespace portable {
 namespace {
 
-// Tries at a lease, a millisecond apart, while others have the link open;
-// then the save goes on without one.
-constexpr int kLeaseTries = 10;
+// How long a save tries at a lease while others have the link open, giving
+// way to them in between: long enough for a write under way to end, short
+// enough to cost nothing where a program keeps the link open.
+constexpr long long kLeaseTryNs = 1000 * 1000;
+
+long long NowNs() {
+  struct timespec now;
+  (void)clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<long long>(now.tv_sec) * 1000000000 + now.tv_nsec;
+}
 
 // Whether a broken lease's signal (SIGIO) is ignored yet.
 bool quiet = false;
@@ -64,13 +73,13 @@ Lease::Lease(const Target& target) {
     quiet = sigaction(SIGIO, &ignore, nullptr) == 0;
   }
   // Someone who has the link open (a reader, a writer under way) keeps the
-  // lease from being had: such an open is waited for a few moments.
-  for (int attempt = 0; quiet && attempt < kLeaseTries; ++attempt) {
+  // lease from being had: such an open is given a moment to end.
+  for (const long long start = NowNs(); quiet; sched_yield()) {
     if (fcntl(target.Writable, F_SETLEASE, F_WRLCK) == 0) {
       fd_ = target.Writable;
       return;
     }
-    if (errno != EAGAIN || !WaitAMoment()) return;
+    if (errno != EAGAIN || NowNs() - start > kLeaseTryNs) return;
   }
 }
 
