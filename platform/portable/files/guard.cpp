@@ -58,8 +58,8 @@ DWORD TakeGuard(int writable, bool* waited) {
     if (errno != EAGAIN && errno != EACCES && errno != EINTR) return LastError();
     *waited = true;
     if (!WaitAMoment()) {
-      Note("another program holds a lock on the link (fcntl), and kept it for %lld ms",
-           kPatienceMs);
+      Note("a lock on the link (fcntl: another save's, or another program's) was held "
+           "for %lld ms", kPatienceMs);
       return ERROR_SHARING_VIOLATION;
     }
   }

@@ -161,7 +161,7 @@ uint64_t RightsPrint(const Target& target) {
   add(&st.st_gid, sizeof st.st_gid);
   add(&st.st_mode, sizeof st.st_mode);
   const ssize_t listed = ListAttributes(from, attributeNames, sizeof attributeNames);
-  for (const char* name = attributeNames; name < attributeNames + listed;
+  for (const char* name = attributeNames; listed > 0 && name < attributeNames + listed;
        name += std::strlen(name) + 1) {
     const ssize_t size = GetAttribute(from, name, attributeValue, sizeof attributeValue);
     add(name, std::strlen(name) + 1);
