@@ -8,6 +8,9 @@
 #     lnkinfo on the same link; each median and the ratios;
 #   - /usr/bin/time -v: the peak memory of one Query;
 #   - Query of links of growing size, up to the 1 MiB limit;
+#   - the last windows of a local save: how long before it puts the link in
+#     place it last looked at the link's bytes, rights and lease
+#     (bench/window.py, BENCH_WINDOW_RUNS saves each way);
 #   - Query and Edit of a link on a share through SMB, against the Samba
 #     test's private smbd, beside smbclient's get and put around a local
 #     Query or Edit and beside a C floor that only connects and opens the
@@ -180,6 +183,14 @@ for n in sizes:
     per_kib = (scpu[key] - base) * 1000 / ((actual - int(size)) / 1024)
     print(f"{actual:>8} B{blocks:>9}{s[key]:>9.3f} ms{scpu[key]:>7.3f} ms{per_kib:>20.2f} µs")
 EOF
+
+# The last windows of a local save (bench/window.py), timed from the calls
+# themselves through a preload library.
+cc -O2 -shared -fPIC -o "$bin/window_shim.so" "$root/bench/window_shim.c" -ldl
+echo
+echo "last windows of a save: from its last looks at the link to the exchange or the write"
+python3 "$root/bench/window.py" --exe "$shortcut" --shim "$bin/window_shim.so" \
+  --runs "${BENCH_WINDOW_RUNS:-300}"
 
 # Links on a share, through SMB.
 if [ "$(id -u)" = 0 ] && command -v smbd >/dev/null && [ -e /usr/include/samba-4.0/libsmbclient.h ]; then

@@ -31,6 +31,13 @@ void Trace(const char* format, HRESULT hr) {
   if (TraceEnabled) Print(format, static_cast<int>(hr));
 }
 
+// What the platform says, in words, of why a Load or Save failed.
+void TraceNote() {
+  if (!TraceEnabled) return;
+  const char* note = LinkFailureNote();
+  if (note[0] != '\0') Print("\nszNote: [%s]", note);
+}
+
 // FileName in UTF-16, terminated, or a failure when it cannot be converted.
 [[nodiscard]] HRESULT WideFileName(WCHAR (&wide)[kWideNameSize]) {
   int n = MultiByteToWideChar(CP_ACP, 0, LinkRecord.FileName, -1, wide,
@@ -173,6 +180,7 @@ HRESULT ShellLinkCreate() {
     hr = file->Load(wideName, STGM_READ);
     if (FAILED(hr)) {
       Trace("\nIPersistFile::Load() returned [%d]", hr);
+      TraceNote();
       return CloseShellLink(link, file, hr);
     }
     if (TextEquals(r.IconLocation, LoadedRecord.IconLocation) &&
@@ -198,6 +206,7 @@ HRESULT ShellLinkCreate() {
   hr = file->Save(wideName, TRUE);
   if (FAILED(hr)) {
     Trace("\nIPersistFile::Save() failed with [%i]", hr);
+    TraceNote();
     return CloseShellLink(link, file, hr);
   }
   hr = file->SaveCompleted(wideName);
@@ -229,7 +238,10 @@ HRESULT ShellLinkQuery() {
 
   hr = file->Load(wideName, STGM_READ);
   Trace("\nIPersistFile::Load() returned [%d]", hr);
-  if (FAILED(hr)) return CloseShellLink(link, file, hr);
+  if (FAILED(hr)) {
+    TraceNote();
+    return CloseShellLink(link, file, hr);
+  }
 
   hr = link->Resolve(nullptr, kResolveFlags);
   Trace("\nIShellLink::Resolve() returned [%d]", hr);

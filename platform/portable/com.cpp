@@ -37,5 +37,6 @@ HRESULT WINAPI CoCreateInstance(REFCLSID rclsid, IUnknown* pUnkOuter, DWORD,
   *ppv = nullptr;
   if (pUnkOuter != nullptr) return CLASS_E_NOAGGREGATION;
   if (!(rclsid == CLSID_ShellLink)) return REGDB_E_CLASSNOTREG;
+  portable::ClearNote();  // a new object has failed at nothing yet
   return shellLinkFactory(riid, ppv);
 }

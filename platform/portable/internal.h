@@ -90,6 +90,13 @@ DWORD ReadWholeFile(const char* path, uint8_t* buffer, std::size_t capacity,
 DWORD WriteFileReplacing(const char* path, const uint8_t* data, std::size_t size,
                          HeldFile* held = nullptr);
 
+// Says in words why the file operation under way failed, beyond its error
+// number, for the trace (LinkFailureNote, platform.h); printf's format.
+// (files/note.cpp)
+void Note(const char* format, ...) __attribute__((format(printf, 1, 2)));
+// A read, a save or a new link object begins: nothing is said yet.
+void ClearNote();
+
 // How saves put their contents in place, for tests: a new file that is
 // unnamed at first (O_TMPFILE, the way where the system has them) or named
 // from the start (as on a file system without unnamed files), or the old

@@ -269,6 +269,13 @@ struct IPersistFile : IUnknown {
   ~IPersistFile() = default;
 };
 
+// Why the last Load or Save of a link file failed, in words, where the
+// error number alone does not say which rule refused what (a link with
+// other names in a folder others may write, a lock someone holds on it):
+// for the diagnostic trace.  An empty text where there is nothing to add.
+// (files/note.cpp)
+LPCSTR WINAPI LinkFailureNote();
+
 // ---------------------------------------------------------------- text
 #define CP_ACP 0
 #define MB_ERR_INVALID_CHARS 0x00000008

@@ -24,3 +24,7 @@ BOOL WINAPI CheckCommandLineA();
 // never searched.  The tool's loads go through it (system_dlls.cpp).
 HMODULE WINAPI SystemLibraryExA(LPCSTR name, HANDLE file, DWORD flags);
 #define LoadLibraryExA SystemLibraryExA
+
+// Why the last Load or Save of a link file failed, in words, beyond its
+// error number: Windows' shell link object says nothing more.
+inline LPCSTR WINAPI LinkFailureNote() { return ""; }

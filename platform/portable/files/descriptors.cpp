@@ -38,6 +38,16 @@ bool Names(int folder, const char* name, const struct stat& file) {
   return fstatat(folder, name, &entry, AT_SYMLINK_NOFOLLOW) == 0 && SameFile(entry, file);
 }
 
+bool ReferOnly(int fd) {
+  char self[32];
+  SelfPath(fd, self);
+  const int reference = open(self, O_PATH | O_CLOEXEC);
+  if (reference < 0) return false;  // without /proc
+  const bool done = dup3(reference, fd, O_CLOEXEC) == fd;
+  close(reference);
+  return done;
+}
+
 int OpenFolderToRead(int folder) {
   return openat(folder, ".", O_RDONLY | O_DIRECTORY | O_NOCTTY | O_CLOEXEC);
 }

@@ -68,13 +68,17 @@ bool WaitAMoment();
 // waits on the holder itself; one still refused is EWOULDBLOCK or ETXTBSY.
 int OpenWaiting(int folder, const char* name, int flags);
 
-// Holds the folder's lock for saves (flock) while it lives, so that saves
-// of this tool take turns.  A save holds it for an instant, so a lock not
-// had at once is tried again a millisecond later, while the run may still
-// wait: a lock held longer is another program's, perhaps another user's,
-// and the save goes on without it, as where the file system has no locks,
-// or where this user may not read the folder (a lock needs a folder open
-// to be read).
+// Holds the folder's lock (flock) while it lives, around the one step
+// where saves of this tool must not cross although each holds its own
+// link: the exchange of a new file with the old one and its undoing
+// (replace.cpp), where two saves of different files that another program
+// put under one name in turn could each give the other's entry back.  It
+// is held for an instant, so a lock not had at once is tried again a
+// millisecond later, while the run may still wait: a lock held longer is
+// another program's, perhaps another user's (anyone who may read a folder
+// may lock it), and the save goes on without it, as where the file system
+// has no locks or this user may not read the folder.  The link's guard
+// (guard.cpp) still keeps every other save of that link out.
 class FolderTurn {
  public:
   explicit FolderTurn(int folder);
@@ -130,6 +134,12 @@ struct Target {
   // The bytes it held when it was read; nullptr where it was not read.
   const uint8_t* Bytes = nullptr;
   std::size_t Size = 0;
+  // The existing file open for writing, which holds the link's guard, and
+  // whether the save reads the file through it alone (it reads, and is the
+  // file's one open description), so that it may take a lease that no open
+  // of its own breaks.
+  int Writable = -1;
+  bool WritableReads = false;
 };
 
 // ---------------------------------------------------------------- change
@@ -138,7 +148,7 @@ struct Target {
 // Whether the existing file of target is still the file that was read,
 // under its name, with the very bytes that were read (or, where it was not
 // read, the size and time it had when it was looked at).  Called under the
-// folder's turn, right before anything is put in place:
+// link's guard, right before anything is put in place:
 // ERROR_SHARING_VIOLATION where it is not.
 DWORD StillAsRead(const Target& target);
 
@@ -146,33 +156,13 @@ DWORD StillAsRead(const Target& target);
 // what holds it.
 DWORD ReplaceError(const Target& target, const struct stat& folder);
 
-// Opens the existing file of target for writing, as the kernel allows this
-// user (mode, ACLs, a read-only mount), waiting a while for one who holds
-// it.  Returns 0 or the error: ERROR_ACCESS_DENIED where this user may not
-// write it, ERROR_SHARING_VIOLATION where it is still held.
-DWORD OpenForWriting(const Target& target, int* fd);
+// Opens the existing file of target for writing, and for reading too where
+// this user may, as the kernel allows this user (mode, ACLs, a read-only
+// mount), waiting a while for one who holds it: target->Writable and
+// WritableReads.  Returns 0 or the error: ERROR_ACCESS_DENIED where this
+// user may not write it, ERROR_SHARING_VIOLATION where it is still held.
+DWORD OpenForWriting(Target* target);
 
-
-// ---------------------------------------------------------------- identity
-// (identity.cpp)
-
-// What KeepIdentity answers where this user cannot give the new file all
-// the old one has (its owner, group, mode, every attribute it can see, set
-// and then compared, as vim's backupcopy=auto probes): the save keeps the
-// file instead.
-inline constexpr DWORD kKeepFileInstead = 0xFFFFFFFF;
-
-// The new file fd takes the old one's owner, group, extended attributes
-// and mode.  Returns 0, kKeepFileInstead, or another error.
-DWORD KeepIdentity(int fd, const Target& target);
-
-// fgetxattr, also for a descriptor that only refers to its file (O_PATH).
-ssize_t GetAttribute(int fd, const char* name, void* value, std::size_t size);
-
-// Marks the file fd as changed for Windows, where Samba keeps its DOS
-// attributes (user.DOSATTRIB): sets the archive attribute, as a write
-// through SMB does, and keeps the rest of the record.
-DWORD MarkArchive(int fd);
 
 // ---------------------------------------------------------------- DOS attributes
 // (dos_record.cpp)
@@ -193,6 +183,84 @@ bool ReadDosAttributes(const uint8_t* data, std::size_t size, uint32_t* attribut
 // code reads or out is too small.
 std::size_t AddDosAttributes(const uint8_t* data, std::size_t size, uint32_t add, uint8_t* out,
                              std::size_t capacity);
+
+// ---------------------------------------------------------------- guard
+// (guard.cpp)
+
+// Takes the link's guard for one save: a write lock of the open file
+// description (F_OFD_SETLK) on the whole file, through the descriptor that
+// has it open for writing, so that only those who may write the link can
+// hold it.  It goes with that descriptor.  A save takes it before it looks
+// at the file for the last time and holds it to its end, so that saves of
+// one link compare and write one at a time, whatever folder it is in.  A
+// lock someone else holds (another save's, or a read lock taken on
+// purpose, as a Windows client opens a file denying writers) is waited for
+// while the run may still wait, then ERROR_SHARING_VIOLATION: the save
+// never goes on without it.  *waited where it was not had at once.
+DWORD TakeGuard(int writable, bool* waited);
+
+// A write lease (F_SETLEASE) on the existing file while it lives: the
+// kernel then tells of anyone who opens the file or truncates it, and
+// holds such an open until the lease goes.  Taken where it may be: by the
+// file's owner or root, on a file system with leases, where nobody else
+// has the file open, and where the save reads the file through its
+// writable descriptor (target.WritableReads), whose reads open nothing.
+class Lease {
+ public:
+  explicit Lease(const Target& target);
+  ~Lease();
+  Lease(const Lease&) = delete;
+  Lease& operator=(const Lease&) = delete;
+  bool Held() const { return fd_ >= 0; }
+  // Whether someone opened the file for writing, or truncated it, since
+  // the lease was taken (a reader's open is no writer); false without one.
+  bool WriterCame() const;
+
+ private:
+  int fd_ = -1;
+};
+
+// Leaves fd referring to its file only (O_PATH), so that the save's
+// writable descriptor is the file's one open: a lease needs that.  False
+// where it stays as it was (without /proc).
+bool ReferOnly(int fd);
+
+// ---------------------------------------------------------------- identity
+// (identity.cpp)
+
+// What KeepIdentity answers where this user cannot give the new file all
+// the old one has (its owner, group, mode, every attribute it can see, set
+// and then compared, as vim's backupcopy=auto probes): the save keeps the
+// file instead.
+inline constexpr DWORD kKeepFileInstead = 0xFFFFFFFF;
+
+// The new file fd takes the old one's owner, group, extended attributes
+// and mode.  Returns 0, kKeepFileInstead, or another error.
+DWORD KeepIdentity(int fd, const Target& target);
+
+// Whether the new file fd still has what the existing one has now, as this
+// user sees it: owner, group, mode and every extended attribute, with the
+// DOS record as MarkArchive gives it.  Called right before the new file
+// takes the old one's place: ERROR_SHARING_VIOLATION where a right of the
+// old one changed since it was copied, which then stays as it was made.
+DWORD StillSameRights(int fd, const Target& target);
+
+// A digest of the existing file's owner, group, mode and extended
+// attributes, as this user sees them: another one after any change of them.
+uint64_t RightsPrint(const Target& target);
+
+// fgetxattr, also for a descriptor that only refers to its file (O_PATH).
+ssize_t GetAttribute(int fd, const char* name, void* value, std::size_t size);
+
+// Marks the file fd as changed for Windows, where Samba keeps its DOS
+// attributes (user.DOSATTRIB): sets the archive attribute, as a write
+// through SMB does, and keeps the rest of the record.
+DWORD MarkArchive(int fd);
+
+// The record MarkArchive makes of a file's record (size bytes), into out:
+// its size, or 0 where it leaves the record as it is.
+std::size_t MarkedRecord(const uint8_t* record, std::size_t size,
+                         uint8_t (&out)[kMaxDosRecord]);
 
 // ---------------------------------------------------------------- replacement
 // (replace.cpp)
@@ -228,9 +296,36 @@ DWORD WriteNew(const Target& target, const uint8_t* data, std::size_t size, int*
 bool KeepsFile(const Target& target);
 
 // Writes data into the existing file of target itself, open for writing as
-// writable, keeping a copy of the old contents beside it until the new ones
-// are on disk.  ERROR_SHARING_VIOLATION where the file changed since it was
-// read, or its name no longer holds it.
-DWORD RewriteInPlace(const Target& target, int writable, const uint8_t* data, std::size_t size);
+// target.Writable, keeping a copy of the old contents beside it until the
+// new ones are on disk.  ERROR_SHARING_VIOLATION where the file changed
+// since it was read, or its name no longer holds it.
+DWORD RewriteInPlace(const Target& target, const uint8_t* data, std::size_t size);
+
+// ---------------------------------------------------------------- privileges
+// (privileges.cpp)
+
+// The largest security.capability value (version 3: 24 bytes).
+inline constexpr std::size_t kMaxCapability = 64;
+
+// What a write into a file takes from it, by the kernel's rule, and what a
+// save gives back afterwards: the set-user-ID and set-group-ID bits, which
+// a write by a user without CAP_FSETID clears, and the file capabilities
+// (security.capability), which every write clears.
+struct Privileges {
+  mode_t Mode = 0;    // the file's mode, to give back where a write takes bits of it
+  mode_t Taken = 0;   // the bits a write takes
+  uint8_t Capability[kMaxCapability];
+  std::size_t CapabilitySize = 0;  // 0: none to give back
+};
+
+// What a write into fd, whose file is as file says, takes, and whether
+// this user can give it all back: ERROR_ACCESS_DENIED where not (a bit of
+// a mode only the owner may set, set-group-ID where the owner is not in
+// the file's group, capabilities for anyone but root), with a note.
+DWORD PlanPrivileges(int fd, const struct stat& file, Privileges* kept);
+
+// Gives back what the write took, where it is still missing and nothing
+// else changed meanwhile.
+DWORD GiveBackPrivileges(int fd, const Privileges& kept);
 
 }  // namespace portable

@@ -69,18 +69,38 @@ DWORD CarryAttributes(int from, int to) {
   return ERROR_SUCCESS;
 }
 
+// The old file, by the descriptor its attributes are read through fastest:
+// the one open for writing, where the save has it.
+int OldFile(const Target& target) { return target.Writable >= 0 ? target.Writable : target.Old; }
+
+// The value of the attribute name of fd, into into (capacity bytes), as a
+// save leaves it where marked: the DOS record with the archive bit set.
+ssize_t ValueAsSaved(int fd, const char* name, uint8_t* into, std::size_t capacity,
+                     bool marked) {
+  const ssize_t size = GetAttribute(fd, name, into, capacity);
+  if (!marked || size < 0 || std::strcmp(name, kDosAttributesName) != 0) return size;
+  uint8_t record[kMaxDosRecord];
+  const std::size_t n = MarkedRecord(into, static_cast<std::size_t>(size), record);
+  if (n == 0) return size;
+  std::memcpy(into, record, n);
+  return static_cast<ssize_t>(n);
+}
+
 // Whether every attribute the one file has, the other has with the same
-// value; list is where the one's names are.
-bool HasAllOf(int one, int other, char* list, std::size_t capacity) {
+// value, each as a save leaves it where marked; list is where the one's
+// names are.
+bool HasAllOf(int one, bool oneMarked, int other, bool otherMarked, char* list,
+              std::size_t capacity) {
   const ssize_t listed = ListAttributes(one, list, capacity);
   if (listed < 0) return Unsupported(errno);
   for (const char* name = list; name < list + listed; name += std::strlen(name) + 1) {
-    const ssize_t size = GetAttribute(one, name, attributeValue, sizeof attributeValue);
+    const ssize_t size = ValueAsSaved(one, name, attributeValue, sizeof attributeValue, oneMarked);
     if (size < 0) {
       if (errno == ENODATA) continue;
       return false;
     }
-    const ssize_t present = GetAttribute(other, name, presentValue, sizeof presentValue);
+    const ssize_t present =
+        ValueAsSaved(other, name, presentValue, sizeof presentValue, otherMarked);
     if (present != size ||
         std::memcmp(presentValue, attributeValue, static_cast<std::size_t>(size)) != 0)
       return false;
@@ -88,16 +108,17 @@ bool HasAllOf(int one, int other, char* list, std::size_t capacity) {
   return true;
 }
 
-// Whether the new file fd has the old one's owner, group, mode and every
-// attribute this user can see, and no other.
-bool SameIdentity(int fd, const Target& target) {
+// Whether the new file fd has the owner, group, mode and every attribute
+// this user can see of the old file, which is as old says, and no other;
+// the old one's DOS record as a save marks it where marked.
+bool SameIdentity(int fd, const Target& target, const struct stat& old, bool marked) {
   struct stat now;
-  const struct stat& old = target.Status;
   if (fstat(fd, &now) != 0 || now.st_uid != old.st_uid || now.st_gid != old.st_gid ||
       (now.st_mode & 07777) != (old.st_mode & 07777))
     return false;
-  return HasAllOf(target.Old, fd, attributeNames, sizeof attributeNames) &&
-         HasAllOf(fd, target.Old, attributeNames, sizeof attributeNames);
+  const int from = OldFile(target);
+  return HasAllOf(from, marked, fd, false, attributeNames, sizeof attributeNames) &&
+         HasAllOf(fd, false, from, marked, attributeNames, sizeof attributeNames);
 }
 
 }  // namespace
@@ -121,10 +142,49 @@ DWORD KeepIdentity(int fd, const Target& target) {
   const struct stat& old = target.Status;
   if (fchown(fd, old.st_uid, old.st_gid) != 0)
     return CannotGive(errno) ? kKeepFileInstead : LastError();
-  if (DWORD error = CarryAttributes(target.Old, fd)) return error;
+  if (DWORD error = CarryAttributes(OldFile(target), fd)) return error;
   if (fchmod(fd, old.st_mode & 07777) != 0)
     return CannotGive(errno) ? kKeepFileInstead : LastError();
-  return SameIdentity(fd, target) ? ERROR_SUCCESS : kKeepFileInstead;
+  return SameIdentity(fd, target, old, false) ? ERROR_SUCCESS : kKeepFileInstead;
+}
+
+uint64_t RightsPrint(const Target& target) {
+  const int from = OldFile(target);
+  struct stat st;
+  uint64_t print = 0xcbf29ce484222325;  // FNV-1a
+  const auto add = [&print](const void* data, std::size_t size) {
+    for (std::size_t i = 0; i < size; ++i)
+      print = (print ^ static_cast<const uint8_t*>(data)[i]) * 0x100000001b3;
+  };
+  if (fstat(from, &st) != 0) return 0;
+  add(&st.st_uid, sizeof st.st_uid);
+  add(&st.st_gid, sizeof st.st_gid);
+  add(&st.st_mode, sizeof st.st_mode);
+  const ssize_t listed = ListAttributes(from, attributeNames, sizeof attributeNames);
+  for (const char* name = attributeNames; listed > 0 && name < attributeNames + listed;
+       name += std::strlen(name) + 1) {
+    const ssize_t size = GetAttribute(from, name, attributeValue, sizeof attributeValue);
+    add(name, std::strlen(name) + 1);
+    if (size > 0) add(attributeValue, static_cast<std::size_t>(size));
+  }
+  return print;
+}
+
+DWORD StillSameRights(int fd, const Target& target) {
+  struct stat now;
+  if (fstat(OldFile(target), &now) != 0) return LastError();
+  if (SameIdentity(fd, target, now, true)) return ERROR_SUCCESS;
+  Note("the link's owner, group, mode, ACL or another extended attribute changed while it "
+       "was saved; the change stays, and the save is not made");
+  return ERROR_SHARING_VIOLATION;
+}
+
+std::size_t MarkedRecord(const uint8_t* record, std::size_t size,
+                         uint8_t (&out)[kMaxDosRecord]) {
+  uint32_t attributes = 0;
+  if (!ReadDosAttributes(record, size, &attributes) || (attributes & kDosArchive) != 0)
+    return 0;  // a record this code does not know stays as it is
+  return AddDosAttributes(record, size, kDosArchive, out, sizeof out);
 }
 
 DWORD MarkArchive(int fd) {
@@ -133,12 +193,7 @@ DWORD MarkArchive(int fd) {
   const ssize_t size = GetAttribute(fd, kDosAttributesName, record, sizeof record);
   if (size < 0)  // none, or longer than Samba reads: left as it is
     return errno == ENODATA || errno == ERANGE || Unsupported(errno) ? ERROR_SUCCESS : LastError();
-  uint32_t attributes = 0;
-  if (!ReadDosAttributes(record, static_cast<std::size_t>(size), &attributes) ||
-      (attributes & kDosArchive) != 0)
-    return ERROR_SUCCESS;  // a record this code does not know stays as it is
-  const std::size_t n = AddDosAttributes(record, static_cast<std::size_t>(size), kDosArchive,
-                                         marked, sizeof marked);
+  const std::size_t n = MarkedRecord(record, static_cast<std::size_t>(size), marked);
   if (n == 0) return ERROR_SUCCESS;
   if (fsetxattr(fd, kDosAttributesName, marked, n, 0) != 0) return LastError();
   return ERROR_SUCCESS;

@@ -52,6 +52,7 @@ DWORD ReadWholeFile(const char* path, uint8_t* buffer, std::size_t capacity,
   int fd = -1;
   DWORD error = ERROR_SUCCESS;
   StartPatience();
+  ClearNote();
   // A name that changes between looking and opening (another save put its
   // file in place) is looked up again, while the read may still try.
   int attempt = 0;

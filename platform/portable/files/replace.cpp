@@ -93,7 +93,7 @@ bool PutInEmpty(int folder, const char* from, const char* to) {
 // in place of a file that was not read.  Where someone takes the emptied
 // name first, the save is refused and the old link stays under the hidden
 // name.
-DWORD PublishAside(const Target& target, const char* temporary) {
+DWORD PublishAside(const Target& target, const char* temporary, const Lease& lease) {
   const int folder = target.Folder;
   char aside[32];
   DWORD error = ERROR_SHARING_VIOLATION;
@@ -101,7 +101,7 @@ DWORD PublishAside(const Target& target, const char* temporary) {
     error = LastError();
   } else if (renameat(folder, target.Name, folder, aside) != 0) {
     if (errno != ENOENT) error = LastError();
-  } else if (!Names(folder, aside, target.Status)) {
+  } else if (!Names(folder, aside, target.Status) || lease.WriterCame()) {
     (void)PutInEmpty(folder, aside, target.Name);
   } else if (PutInEmpty(folder, temporary, target.Name)) {
     (void)unlinkat(folder, aside, 0);
@@ -126,26 +126,40 @@ DWORD Publish(const Target& target, const char* temporary, int fd) {
     (void)unlinkat(folder, temporary, 0);
     return e == EEXIST ? ERROR_SHARING_VIOLATION : Win32ErrorFromErrno(e);
   }
-  // Saves of this tool take turns at this step, so that their exchanges
-  // never cross; a program that does not take turns can only have its own
-  // entry given back.
+  // Each save holds its own link's guard; the folder's turn keeps saves of
+  // different files that another program put under one name in turn from
+  // crossing their exchanges and undoing each other's.
   FolderTurn turn(folder);
-  if (DWORD error = StillAsRead(target)) {
+  // The last looks: at the bytes, at the rights the new file took, and
+  // whether anyone opened the link to write it since the lease was taken.
+  const Lease lease(target);
+  const uint64_t rights = RightsPrint(target);
+  DWORD error = StillAsRead(target);
+  if (error == ERROR_SUCCESS) error = StillSameRights(fd, target);
+  if (error == ERROR_SUCCESS && lease.WriterCame()) error = ERROR_SHARING_VIOLATION;
+  if (error != ERROR_SUCCESS) {
     (void)unlinkat(folder, temporary, 0);
     return error;
   }
   if (renameat2(folder, temporary, folder, target.Name, RENAME_EXCHANGE) == 0) {
-    if (Names(folder, temporary, target.Status)) {
+    // Looked at once more, now that it has left its name: a writer who
+    // opened the old link before, whom the lease holds at that open, and a
+    // change of its rights that found its name before the exchange and
+    // landed after the last look (a chmod) send the link back, for them to
+    // stay.  What is done to the new link from now on is the new link's.
+    if (!lease.WriterCame() && Names(folder, temporary, target.Status) &&
+        RightsPrint(target) == rights) {
       (void)unlinkat(folder, temporary, 0);
       return ERROR_SUCCESS;
     }
-    // Someone else's entry: give it back its name, and take ours away.
+    // Someone else's entry, a writer's, or changed rights: give it back its
+    // name, and take ours away.
     (void)renameat2(folder, temporary, folder, target.Name, RENAME_EXCHANGE);
     if (NamesFd(folder, temporary, fd)) (void)unlinkat(folder, temporary, 0);
     return ERROR_SHARING_VIOLATION;
   }
   const int e = errno;
-  if (e == EINVAL || e == ENOSYS) return PublishAside(target, temporary);
+  if (e == EINVAL || e == ENOSYS) return PublishAside(target, temporary, lease);
   (void)unlinkat(folder, temporary, 0);
   return e == ENOENT ? ERROR_SHARING_VIOLATION : Win32ErrorFromErrno(e);
 }

@@ -39,6 +39,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 
@@ -295,9 +296,18 @@ DWORD OtherNamesError(int folder, const struct stat& entry) {
   if (entry.st_nlink <= 1 || S_ISDIR(entry.st_mode)) return ERROR_SUCCESS;
   struct stat st;
   if (fstat(folder, &st) != 0) return LastError();
-  if ((st.st_mode & (S_IWGRP | S_IWOTH)) != 0) return ERROR_NOT_SUPPORTED;
   const uid_t user = geteuid();
-  if (st.st_uid == user || st.st_uid == 0 || entry.st_uid == st.st_uid) return ERROR_SUCCESS;
+  if ((st.st_mode & (S_IWGRP | S_IWOTH)) == 0 &&
+      (st.st_uid == user || st.st_uid == 0 || entry.st_uid == st.st_uid))
+    return ERROR_SUCCESS;
+  const char* kind = S_ISLNK(entry.st_mode) ? "symbolic link" : "file";
+  Note("the %s has %ju names (hard links); one with more than one name is used only from a "
+       "folder that its owner alone may write, owned by this user (%ju), root or the %s's "
+       "owner (%ju), and this folder has mode %04o and owner %ju: whoever else may write a "
+       "folder could have made a name there for a file never meant to be reached from it",
+       kind, static_cast<uintmax_t>(entry.st_nlink), static_cast<uintmax_t>(user), kind,
+       static_cast<uintmax_t>(entry.st_uid), static_cast<unsigned>(st.st_mode & 07777),
+       static_cast<uintmax_t>(st.st_uid));
   return ERROR_NOT_SUPPORTED;
 }
 

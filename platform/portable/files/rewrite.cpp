@@ -8,18 +8,23 @@
 // backup-by-copying): the old contents are first copied to a hidden file
 // beside the link, .lnk-<16 hex digits>.bak, which is flushed with its
 // folder; then the link is written and flushed; then the copy is removed.
-// A save killed in between leaves the copy, whole; a write that fails puts
-// the old contents back from it.  The copy is readable by its owner alone:
+// A save killed in between leaves the copy, whole, and the link old, or
+// new, perhaps followed by zeros (Overwrite); a write that fails puts the
+// old contents back from it.  What a write takes from the file
+// (set-ID bits, capabilities) is given back, or the save refused before it
+// writes (privileges.cpp).  The copy is readable by its owner alone:
 // the link's owner where root saves, so that he can put it back; else this
 // user, whom the system lets give it to nobody else, with an ACL entry
 // that lets the link's owner read it where the file system keeps ACLs.
 // Where this user may write the link but not its folder (Windows' "Change"
 // on a file alone), the copy goes into /tmp.
 #include <fcntl.h>
+#include <sys/uio.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 
 #include "files.h"
 
@@ -28,19 +33,6 @@ namespace {
 
 // What a copy moves at a time where the kernel cannot copy by itself.
 uint8_t chunk[64 * 1024];
-
-bool WriteAllAt(int fd, const uint8_t* data, std::size_t size) {
-  off_t at = 0;
-  while (size > 0) {
-    const ssize_t n = pwrite(fd, data, size, at);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    data += n;
-    at += n;
-    size -= static_cast<std::size_t>(n);
-  }
-  return true;
-}
 
 // Copies the size bytes of from, from its start, to the start of to.  The
 // size is a file's, which on a 32-bit system may not fit a size_t.
@@ -128,7 +120,8 @@ struct Copy {
 // it is whole; flushed with its folder.  It goes beside the link, or, where
 // this user may write the link but not its folder, into /tmp.
 DWORD MakeCopy(const Target& target, Copy* copy) {
-  const Original original = {OpenToRead(target), target.Status};
+  const Original original = {target.WritableReads ? target.Writable : OpenToRead(target),
+                             target.Status};
   if (original.From < 0) return LastError();
   const Filler fill{FillCopy, &original};
   int fd = -1;
@@ -139,7 +132,7 @@ DWORD MakeCopy(const Target& target, Copy* copy) {
     error = copy->Folder < 0 ? LastError()
                              : MakeWholeFile(copy->Folder, 0600, fill, ".bak", copy->Name, &fd);
   }
-  close(original.From);
+  if (original.From != target.Writable) close(original.From);
   if (error == ERROR_SUCCESS) {
     close(fd);
     error = SyncFolder(copy->Folder);
@@ -149,41 +142,110 @@ DWORD MakeCopy(const Target& target, Copy* copy) {
   return error;
 }
 
-// Writes data over the file's contents and flushes them.
-DWORD Overwrite(int fd, const uint8_t* data, std::size_t size) {
-  if (!WriteAllAt(fd, data, size) || ftruncate(fd, static_cast<off_t>(size)) != 0 ||
-      fsync(fd) != 0)
-    return LastError();
-  return ERROR_SUCCESS;
+// What pads a new link that is shorter than the old one to the old one's
+// length: never written, so it takes no room in the program.
+uint8_t zeros[64 * 1024];
+
+// Writes data over the file's contents in one write, followed by zeros up
+// to the old contents' length where data is shorter, then cuts the file to
+// data's length: a save killed between the two leaves the new link with
+// zeros behind it, which reads as the new link and holds nothing of the
+// old one.  One write, as before, so that a reader sees the old contents
+// or the new ones.
+// An old file longer than any link is not padded: cut short, it is no link
+// either (223).
+DWORD Overwrite(int fd, const uint8_t* data, std::size_t size, off_t oldSize) {
+  constexpr int kParts = 2 + kMaxLinkFileSize / sizeof zeros;
+  const bool padded = oldSize > static_cast<off_t>(size) &&
+                      oldSize <= static_cast<off_t>(kMaxLinkFileSize);
+  const std::size_t total = padded ? static_cast<std::size_t>(oldSize) : size;
+  for (std::size_t at = 0; at < total;) {  // again from where a short write ended
+    iovec parts[kParts];
+    int count = 0;
+    if (at < size) parts[count++] = {const_cast<uint8_t*>(data) + at, size - at};
+    for (std::size_t pad = total - (at > size ? at : size); pad > 0 && count < kParts;) {
+      const std::size_t n = pad < sizeof zeros ? pad : sizeof zeros;
+      parts[count++] = {zeros, n};
+      pad -= n;
+    }
+    const ssize_t n = pwritev(fd, parts, count, static_cast<off_t>(at));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return LastError();
+    at += static_cast<std::size_t>(n);
+  }
+  return ftruncate(fd, static_cast<off_t>(size)) == 0 ? ERROR_SUCCESS : LastError();
 }
 
-// Puts the copy's contents back; true when they are back and on disk.
-bool PutBack(const Target& target, int writable, const Copy& copy) {
+// Puts the copy's contents back, with what the writes took from the file;
+// true when they are back and on disk.
+bool PutBack(const Target& target, const Copy& copy, const Privileges& kept) {
   const int fd = openat(copy.Folder, copy.Name, O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
   if (fd < 0) return false;
   const off_t size = target.Status.st_size;
+  const int writable = target.Writable;
   const bool back = CopyContents(fd, writable, size) && ftruncate(writable, size) == 0 &&
-                    fsync(writable) == 0;
+                    GiveBackPrivileges(writable, kept) == ERROR_SUCCESS && fsync(writable) == 0;
   close(fd);
   return back;
 }
 
+// Sets the archive bit, then looks at the rights a write in place could
+// undo: the owner, group and mode must still be those the save planned
+// with, and the DOS record the one it just marked.  A change made by then
+// stays, and the save is refused.
+DWORD MarkAndLook(int fd, const struct stat& planned) {
+  uint8_t record[kMaxDosRecord], marked[kMaxDosRecord], now[kMaxDosRecord];
+  ssize_t size = GetAttribute(fd, kDosAttributesName, record, sizeof record);
+  if (DWORD error = MarkArchive(fd)) return error;
+  if (size > 0) {
+    const std::size_t n = MarkedRecord(record, static_cast<std::size_t>(size), marked);
+    if (n > 0) {
+      std::memcpy(record, marked, n);
+      size = static_cast<ssize_t>(n);
+    }
+  }
+  struct stat st;
+  if (fstat(fd, &st) != 0) return LastError();
+  const ssize_t present = GetAttribute(fd, kDosAttributesName, now, sizeof now);
+  if (st.st_uid == planned.st_uid && st.st_gid == planned.st_gid &&
+      st.st_mode == planned.st_mode && present == size &&
+      (present <= 0 || std::memcmp(now, record, static_cast<std::size_t>(present)) == 0))
+    return ERROR_SUCCESS;
+  Note("the link's owner, group, mode or DOS attributes changed while it was saved; the "
+       "change stays, and the save is not made");
+  return ERROR_SHARING_VIOLATION;
+}
+
 }  // namespace
 
-DWORD RewriteInPlace(const Target& target, int writable, const uint8_t* data, std::size_t size) {
-  FolderTurn turn(target.Folder);
-  // A file already changed needs no copy.
+DWORD RewriteInPlace(const Target& target, const uint8_t* data, std::size_t size) {
+  // A file already changed needs no copy, nor one whose rights a write
+  // would take.
   if (DWORD error = StillAsRead(target)) return error;
+  struct stat planned;
+  Privileges kept;
+  if (fstat(target.Writable, &planned) != 0) return LastError();
+  if (DWORD error = PlanPrivileges(target.Writable, planned, &kept)) return error;
   Copy copy;
   if (DWORD error = MakeCopy(target, &copy)) return error;
-  // Checked again once the copy is on disk, right before the write: a
-  // change made while the copy was flushed is not overwritten either.
-  DWORD error = StillAsRead(target);
-  const bool unchanged = error == ERROR_SUCCESS;
-  if (unchanged) error = MarkArchive(writable);
+  DWORD error = ERROR_SUCCESS;
+  bool wrote = false;
+  {
+    // Looked at again once the copy is on disk, right before the write: a
+    // change made meanwhile is not overwritten; a writer who opens the
+    // link after the last look is held at his open until the write is
+    // done, and writes after it.
+    const Lease lease(target);
+    error = MarkAndLook(target.Writable, planned);
+    if (error == ERROR_SUCCESS) error = StillAsRead(target);
+    if (error == ERROR_SUCCESS && lease.WriterCame()) error = ERROR_SHARING_VIOLATION;
+    wrote = error == ERROR_SUCCESS;
+    if (wrote) error = Overwrite(target.Writable, data, size, planned.st_size);
+    if (error == ERROR_SUCCESS) error = GiveBackPrivileges(target.Writable, kept);
+  }
+  if (error == ERROR_SUCCESS && fsync(target.Writable) != 0) error = LastError();
   // A write that failed leaves the copy only where it could not be put back.
-  if (error == ERROR_SUCCESS) error = Overwrite(writable, data, size);
-  const bool copyNeeded = unchanged && error != ERROR_SUCCESS && !PutBack(target, writable, copy);
+  const bool copyNeeded = wrote && error != ERROR_SUCCESS && !PutBack(target, copy, kept);
   if (!copyNeeded) (void)unlinkat(copy.Folder, copy.Name, 0);
   const DWORD synced = copyNeeded ? ERROR_SUCCESS : SyncFolder(copy.Folder);
   if (copy.Folder != target.Folder) close(copy.Folder);

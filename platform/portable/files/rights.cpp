@@ -41,6 +41,24 @@ DWORD OpenError(int error) {
   return Win32ErrorFromErrno(error);
 }
 
+// The file opened by its descriptor through /proc, or, without /proc, by
+// its name, which must still hold it.
+int OpenAgain(const Target& target, int flags) {
+  char self[32];
+  SelfPath(target.Old, self);
+  int fd = OpenWaiting(AT_FDCWD, self, flags);
+  if (fd < 0 && errno == ENOENT) {
+    fd = OpenWaiting(target.Folder, target.Name, flags | O_NOFOLLOW);
+    struct stat st;
+    if (fd >= 0 && (fstat(fd, &st) != 0 || !SameFile(st, target.Status))) {
+      close(fd);
+      errno = ENOENT;  // another file: the name changed
+      return -1;
+    }
+  }
+  return fd;
+}
+
 }  // namespace
 
 DWORD ReplaceError(const Target& target, const struct stat& folder) {
@@ -56,21 +74,18 @@ DWORD ReplaceError(const Target& target, const struct stat& folder) {
   return ERROR_SUCCESS;
 }
 
-DWORD OpenForWriting(const Target& target, int* fd) {
-  constexpr int kFlags = O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
-  char self[32];
-  SelfPath(target.Old, self);
-  *fd = OpenWaiting(AT_FDCWD, self, kFlags);
-  if (*fd < 0 && errno == ENOENT) {
-    // Without /proc: by its name, which must still hold it.
-    *fd = OpenWaiting(target.Folder, target.Name, kFlags | O_NOFOLLOW);
-    struct stat st;
-    if (*fd >= 0 && (fstat(*fd, &st) != 0 || !SameFile(st, target.Status))) {
-      Close(fd);
-      return ERROR_SHARING_VIOLATION;
-    }
+DWORD OpenForWriting(Target* target) {
+  constexpr int kFlags = O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+  // Read through the same descriptor where this user may read the file.
+  target->WritableReads = true;
+  int fd = OpenAgain(*target, O_RDWR | kFlags);
+  if (fd < 0 && errno == EACCES) {
+    target->WritableReads = false;
+    fd = OpenAgain(*target, O_WRONLY | kFlags);
   }
-  return *fd < 0 ? OpenError(errno) : ERROR_SUCCESS;
+  target->Writable = fd;
+  if (fd >= 0) return ERROR_SUCCESS;
+  return errno == ENOENT ? ERROR_SHARING_VIOLATION : OpenError(errno);
 }
 
 }  // namespace portable

@@ -13,14 +13,28 @@ namespace portable {
 namespace {
 
 // Puts data in the place of target's existing file; *made is the new file,
-// or -1 where the old one was kept and holds the new contents.
-DWORD SaveExisting(const Target& target, const uint8_t* data, std::size_t size, int* made) {
-  int writable = -1;
-  DWORD error = OpenForWriting(target, &writable);
-  if (error != ERROR_SUCCESS) return error;
-  error = KeepsFile(target) ? kKeepFileInstead : WriteNew(target, data, size, made);
-  if (error == kKeepFileInstead) error = RewriteInPlace(target, writable, data, size);
-  Close(&writable);
+// or -1 where the old one was kept and holds the new contents.  The file is
+// held by its guard from before it is looked at for the last time to the
+// end of the save; where the guard had to be waited for, the file is
+// looked at again as it is now, as another save left it.
+DWORD SaveExisting(Target& target, const struct stat& folder, const uint8_t* data,
+                   std::size_t size, int* made) {
+  DWORD error = OpenForWriting(&target);
+  bool waited = false;
+  if (error == ERROR_SUCCESS) error = TakeGuard(target.Writable, &waited);
+  if (error == ERROR_SUCCESS && waited) {
+    if (fstat(target.Old, &target.Status) != 0) error = LastError();
+    else if (target.Status.st_nlink == 0) error = ERROR_SHARING_VIOLATION;
+    else error = ReplaceError(target, folder);
+  }
+  if (error == ERROR_SUCCESS) {
+    // Its one open description is then the writable one, as a lease needs;
+    // where that cannot be, the file is read as it was, with no lease.
+    if (target.WritableReads && !ReferOnly(target.Old)) target.WritableReads = false;
+    error = KeepsFile(target) ? kKeepFileInstead : WriteNew(target, data, size, made);
+    if (error == kKeepFileInstead) error = RewriteInPlace(target, data, size);
+  }
+  Close(&target.Writable);  // and the guard with it
   return error;
 }
 
@@ -55,7 +69,7 @@ DWORD SaveOnce(const char* path, const uint8_t* data, std::size_t size, HeldFile
       error = ERROR_SHARING_VIOLATION;
     else
       error = ReplaceError(target, folder);
-    if (error == ERROR_SUCCESS) error = SaveExisting(target, data, size, &made);
+    if (error == ERROR_SUCCESS) error = SaveExisting(target, folder, data, size, &made);
   } else if (error == ERROR_SUCCESS) {
     error = WriteNew(target, data, size, &made);
   }
@@ -76,6 +90,7 @@ DWORD SaveOnce(const char* path, const uint8_t* data, std::size_t size, HeldFile
 DWORD WriteFileReplacing(const char* path, const uint8_t* data, std::size_t size,
                          HeldFile* held) {
   StartPatience();
+  ClearNote();
   if (held != nullptr && held->Holds()) return SaveOnce(path, data, size, *held);
   // Nothing was read: whatever file the name holds is replaced, but only
   // the one looked at; another save that changes it meanwhile makes this

@@ -2,7 +2,7 @@
 // very bytes it read.  Its inode, size and time say too little: on a file
 // system with one-second times, a change of the same size within the same
 // second leaves all three as they were.  So the bytes themselves are read
-// again and compared, under the folder's turn, right before the exchange
+// again and compared, under the link's guard, right before the exchange
 // or the write in place.
 #include <fcntl.h>
 #include <unistd.h>
@@ -48,6 +48,13 @@ ssize_t ReadStart(int fd, uint8_t* into, std::size_t size) {
   return static_cast<ssize_t>(used);
 }
 
+constexpr char kChanged[] = "the link changed since it was read";
+
+DWORD Changed(const char* why) {
+  Note("%s", why);
+  return ERROR_SHARING_VIOLATION;
+}
+
 bool SameStatus(const struct stat& now, const struct stat& read) {
   return SameFile(now, read) && now.st_size == read.st_size &&
          now.st_mtim.tv_sec == read.st_mtim.tv_sec && now.st_mtim.tv_nsec == read.st_mtim.tv_nsec;
@@ -57,19 +64,22 @@ bool SameStatus(const struct stat& now, const struct stat& read) {
 
 DWORD StillAsRead(const Target& target) {
   struct stat now;
-  if (fstat(target.Old, &now) != 0) return LastError();
+  if (fstat(target.Writable >= 0 ? target.Writable : target.Old, &now) != 0) return LastError();
   if (now.st_nlink == 0 || !Names(target.Folder, target.Name, now))
-    return ERROR_SHARING_VIOLATION;
+    return Changed("the link's name holds another file than the one that was read");
   if (target.Bytes == nullptr)
-    return SameStatus(now, target.Read) ? ERROR_SUCCESS : ERROR_SHARING_VIOLATION;
+    return SameStatus(now, target.Read) ? ERROR_SUCCESS : Changed(kChanged);
   if (target.Size >= sizeof current) return ERROR_FILE_TOO_LARGE;
   if (!SameFile(now, target.Read) || static_cast<uintmax_t>(now.st_size) != target.Size)
-    return ERROR_SHARING_VIOLATION;
-  const ssize_t n = ReadStart(target.Old, current, target.Size + 1);
+    return Changed(kChanged);
+  // Through the writable descriptor where it reads: an open of the file
+  // would break the save's own lease.
+  const int from = target.WritableReads ? target.Writable : target.Old;
+  const ssize_t n = ReadStart(from, current, target.Size + 1);
   if (n < 0) return LastError();
   if (static_cast<std::size_t>(n) != target.Size ||
       std::memcmp(current, target.Bytes, target.Size) != 0)
-    return ERROR_SHARING_VIOLATION;
+    return Changed(kChanged);
   return ERROR_SUCCESS;
 }
 
