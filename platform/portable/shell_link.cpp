@@ -24,7 +24,7 @@
 #include "shllink/reader.h"
 #include "shllink/shell_items.h"
 #include "smb/smb.h"
-#include "unicode.h"
+#include "win32/unicode.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <iterator>
 
 #include "smb_internal.h"
-#include "unicode.h"
+#include "win32/unicode.h"
 
 namespace portable::smb {
 namespace {
