@@ -9,6 +9,7 @@
 #include <cstdio>
 
 #include "internal.h"
+#include "patience.h"
 
 namespace portable {
 
@@ -44,23 +45,8 @@ DWORD SyncFolder(int folder);
 // The folder, open to be read, or -1 where this user may not read it.
 int OpenFolderToRead(int folder);
 
-// ---------------------------------------------------------------- patience
+// ---------------------------------------------------------------- waiting
 // (wait.cpp)
-
-// What one read, or one save, spends in all on others: waiting for a
-// folder's lock that another program holds, for a file someone holds, and
-// trying again on names that others keep changing.  Anyone who can read a
-// folder can hold its lock, and anyone who can write it can change its
-// names, so nothing of theirs may keep a run waiting longer.
-inline constexpr long long kPatienceMs = 2000;
-
-// A read or a save begins: the time it may wait is whole again.
-void StartPatience();
-// Whether the read or save may still wait or try again; its first call
-// starts the clock.
-bool Patient();
-// Waits a millisecond where the run may still wait; false where not.
-bool WaitAMoment();
 
 // openat, tried again while the file is held by someone (a lease, as Samba
 // takes for a client with kernel oplocks, or a running program) and the

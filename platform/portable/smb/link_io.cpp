@@ -12,12 +12,12 @@
 // the server marks it changed (the archive bit) its own way.
 #include <fcntl.h>
 #include <strings.h>
-#include <time.h>
 
 #include <cerrno>
 #include <cstring>
 
-#include "files/files.h"
+#include "internal.h"
+#include "patience.h"
 #include "smb_internal.h"
 
 namespace portable::smb {
@@ -207,11 +207,6 @@ DWORD Explain(const SharePath& path, int error) {
   return first;
 }
 
-void Pause() {
-  const struct timespec pause = {0, kRetryMs * 1000 * 1000};
-  (void)nanosleep(&pause, nullptr);
-}
-
 // Opens the file with the share mode, trying again while someone holds it
 // and the run may still wait.  nullptr with errno set where it fails.
 SMBCFILE* OpenFile(const char* url, int flags, smbc_share_mode mode) {
@@ -219,11 +214,10 @@ SMBCFILE* OpenFile(const char* url, int flags, smbc_share_mode mode) {
   for (;;) {
     SMBCFILE* file = lib->smbc_getFunctionOpen(context)(context, url, flags, 0666);
     if (file != nullptr || errno != EBUSY) return file;
-    if (!Patient()) {
+    if (!WaitAMoment(kRetryMs)) {
       errno = EBUSY;
       return nullptr;
     }
-    Pause();
   }
 }
 
