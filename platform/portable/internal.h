@@ -28,9 +28,24 @@ ShellLinkFactory SetShellLinkFactory(ShellLinkFactory factory);
 // The largest link file that is read.
 inline constexpr std::size_t kMaxLinkFileSize = 1024 * 1024;
 
-// The Win32 error number for an errno value.
-DWORD Win32ErrorFromErrno(int error);
+// ---------------------------------------------------------------- errno
+// (errno_table.cpp)
 
+// Where an errno comes from: a call of this system on a local file, or a
+// request of Samba's client library on a share.  One errno may say
+// different things in the two.
+enum class ErrnoFrom { LocalFile, Library };
+
+// The Win32 error number for an errno; one no row of the table names is a
+// general failure (ERROR_GEN_FAILURE), never a refusal of access.
+[[nodiscard]] DWORD Win32FromErrno(int error, ErrnoFrom from);
+
+// Whether the library gives error for failures of several parts of a share
+// path (a wrong password, no share, no folder), which a second request
+// tells apart.
+[[nodiscard]] bool SaidAlike(int error);
+
+// ---------------------------------------------------------------- files
 // A link file as a read found it: the folder that holds it and the file,
 // both open, and its name in that folder.  A save through it replaces that
 // folder entry only while the entry still holds that file.

@@ -6,6 +6,7 @@
 
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <cstdio>
 
 #include "internal.h"
@@ -20,7 +21,7 @@ inline constexpr std::size_t kMaxNameLength = 255;
 inline constexpr int kNameTries = 100;
 
 // The Win32 error number for the errno of the call that just failed.
-DWORD LastError();
+inline DWORD LastError() { return Win32FromErrno(errno, ErrnoFrom::LocalFile); }
 
 bool SameFile(const struct stat& a, const struct stat& b);
 // The name under which /proc reaches the open file fd.

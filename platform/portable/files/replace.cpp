@@ -124,7 +124,7 @@ DWORD Publish(const Target& target, const char* temporary, int fd) {
     if (PutInEmpty(folder, temporary, target.Name)) return ERROR_SUCCESS;
     const int e = errno;
     (void)unlinkat(folder, temporary, 0);
-    return e == EEXIST ? ERROR_SHARING_VIOLATION : Win32ErrorFromErrno(e);
+    return e == EEXIST ? ERROR_SHARING_VIOLATION : Win32FromErrno(e, ErrnoFrom::LocalFile);
   }
   // Each save holds its own link's guard; the folder's turn keeps saves of
   // different files that another program put under one name in turn from
@@ -161,7 +161,7 @@ DWORD Publish(const Target& target, const char* temporary, int fd) {
   const int e = errno;
   if (e == EINVAL || e == ENOSYS) return PublishAside(target, temporary, lease);
   (void)unlinkat(folder, temporary, 0);
-  return e == ENOENT ? ERROR_SHARING_VIOLATION : Win32ErrorFromErrno(e);
+  return e == ENOENT ? ERROR_SHARING_VIOLATION : Win32FromErrno(e, ErrnoFrom::LocalFile);
 }
 
 // Names the unnamed file fd at a random name of the folder.  Sets

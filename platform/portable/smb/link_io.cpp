@@ -149,7 +149,7 @@ bool SpeaksOnlySmb1(const SharePath& path) {
     SMBCFILE* dir = lib->smbc_getFunctionOpendir(c)(c, url);
     const int probeError = dir != nullptr ? 0 : errno;
     if (dir != nullptr) (void)lib->smbc_getFunctionClosedir(c)(c, dir);
-    const DWORD meaning = Win32FromErrno(probeError);
+    const DWORD meaning = Win32FromErrno(probeError, ErrnoFrom::Library);
     smb1 = meaning != ERROR_BAD_NETPATH && meaning != ERROR_UNEXP_NET_ERR;
   }
   (void)lib->smbc_free_context(c, 1);
@@ -178,7 +178,7 @@ DWORD ExplainReferral(const char* server) {
 // causes is told apart by asking for less: the logon alone (the server's
 // list of shares), then the share, then the folder.
 DWORD Explain(const SharePath& path, int error) {
-  const DWORD first = Win32FromErrno(error);
+  const DWORD first = Win32FromErrno(error, ErrnoFrom::Library);
   LibraryWords words;
   DivertedWords(&words);
   if (SaidAlike(error) && words.Referral[0] != '\0') {
@@ -297,8 +297,8 @@ DWORD ReadLink(const char* name, uint8_t* buffer, std::size_t capacity, std::siz
   if (file == nullptr) return Explain(path, errno);
   const int readError = ReadAll(file, buffer, capacity, size);
   const int closed = lib->smbc_getFunctionClose(context)(context, file);
-  if (readError != 0) return Win32FromErrno(readError);
-  if (closed != 0) return Win32FromErrno(errno);
+  if (readError != 0) return Win32FromErrno(readError, ErrnoFrom::Library);
+  if (closed != 0) return Win32FromErrno(errno, ErrnoFrom::Library);
   if (*size > sizeof readData) return ERROR_FILE_TOO_LARGE;
   std::memcpy(readData, buffer, *size);
   readSize = *size;
@@ -354,8 +354,8 @@ DWORD SaveLink(const char* name, const uint8_t* data, std::size_t size, bool ove
   const int closeFailure = close(context, file) != 0 ? errno : 0;
   // A new link that could not be written is not left behind, empty.
   if (created && (failure != 0 || closeFailure != 0)) RemoveCreated(url, made);
-  if (failure != 0) return Win32FromErrno(failure);
-  if (closeFailure != 0) return Win32FromErrno(closeFailure);
+  if (failure != 0) return Win32FromErrno(failure, ErrnoFrom::Library);
+  if (closeFailure != 0) return Win32FromErrno(closeFailure, ErrnoFrom::Library);
   if (size <= sizeof readData) {
     std::memcpy(readData, data, size);
     readSize = size;

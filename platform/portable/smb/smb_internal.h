@@ -7,6 +7,7 @@
 
 #include <cstddef>
 
+#include "internal.h"
 #include "smb.h"
 
 namespace portable::smb {
@@ -167,14 +168,6 @@ void RestoreOutput();
 // What an NT status the library named in a message means, as Windows gives
 // it; 0 for one that says nothing the errno does not.
 DWORD Win32FromStatusName(const char* name);
-
-// What an errno of the library says, as a Win32 error number; a failure not
-// in the table is ERROR_GEN_FAILURE, never a refusal of access.
-DWORD Win32FromErrno(int error);
-
-// Whether the library gives error for failures of several parts, which a
-// second request tells apart (ProbeError).
-bool SaidAlike(int error);
 
 // Which part of a share path a second request reached, to tell apart
 // failures that the library reports alike.
