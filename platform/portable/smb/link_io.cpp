@@ -1,15 +1,18 @@
-// Reading and saving a link on a share through the library.
+// Reading and saving a link on a share through the library: the share's
+// way of LinkFileWay (internal.h).
 //
 // A read opens the file denying others write access, so that it never reads
 // a link a client is halfway through writing: it waits, within the bound,
 // for such a writer to finish, and after the bound reads what is there,
-// sharing the file with everyone.  It reads the file whole and closes it.  A save opens the file on the server for writing and denies others
-// write access while it holds it (as Windows' own saves do), so that nobody
-// writes into it meanwhile and a client that holds it so itself refuses the
-// save; checks that it still holds what was read; writes the new contents
-// over the old, from the start, and cuts the file to their size.  The file
-// stays the server's own: its ID, owner, ACL, streams and create time, and
-// the server marks it changed (the archive bit) its own way.
+// sharing the file with everyone.  It reads the file whole, closes it, and
+// keeps what it read in the caller's HeldFile.  A save opens the file on
+// the server for writing and denies others write access while it holds it
+// (as Windows' own saves do), so that nobody writes into it meanwhile and a
+// client that holds it so itself refuses the save; checks that it still
+// holds what the HeldFile kept, where it keeps anything; writes the new
+// contents over the old, from the start, and cuts the file to their size.
+// The file stays the server's own: its ID, owner, ACL, streams and create
+// time, and the server marks it changed (the archive bit) its own way.
 #include <fcntl.h>
 #include <strings.h>
 
@@ -36,15 +39,11 @@ Credentials credentials;
 constexpr char kEmptyPasswordHash[] = "31D6CFE0D16AE931B73C59D7E0C089C0";
 SMBCCTX* context = nullptr;
 const Library* lib = nullptr;
+const Library* scripted = nullptr;  // a test's, in place of Samba's
 
-// What the last read gave, under its name, for a save over it; and the
-// file's contents as the save finds them.
-char readName[kMaxUrl];
-uint8_t readData[kMaxLinkFileSize];
-std::size_t readSize = 0;
+// What the file holds as a save finds it, which goes back if its write
+// fails: as large as a link may be, too large for the stack.
 uint8_t foundData[kMaxLinkFileSize];
-// The path at hand, taken apart (too large for the stack of every caller).
-SharePath sharePath;
 
 // While a read or a save talks to the server, what the library writes to
 // standard output goes to standard error (output.cpp).
@@ -78,7 +77,7 @@ void GiveCredentials(SMBCCTX*, const char*, const char*, char* workgroup, int wo
 // same credentials, as Windows follows them.
 DWORD Connect(const SharePath& path) {
   if (context != nullptr) return ERROR_SUCCESS;
-  lib = OpenLibrary();
+  lib = scripted != nullptr ? scripted : OpenLibrary();
   if (lib == nullptr) return ERROR_MOD_NOT_FOUND;
   DWORD error = FindCredentials(path.Server, &credentials);
   if (error != ERROR_SUCCESS) return error;
@@ -281,11 +280,17 @@ void RemoveCreated(const char* url, const struct stat& made) {
 
 }  // namespace
 
-DWORD ReadLink(const char* name, uint8_t* buffer, std::size_t capacity, std::size_t* size) {
+void UseLibrary(const Library* library) {
+  scripted = library;
+  context = nullptr;
+  lib = nullptr;
+}
+
+DWORD ReadLink(const char* name, uint8_t* buffer, std::size_t capacity, std::size_t* size,
+               HeldFile* held) {
   const Diverted diverted;
-  SharePath& path = sharePath;
+  SharePath path;
   char url[kMaxUrl];
-  readName[0] = '\0';
   DWORD error = Begin(name, &path, url);
   if (error != ERROR_SUCCESS) return error;
   SMBCFILE* file = OpenFile(url, O_RDONLY, SMBC_SHAREMODE_DENY_WRITE);
@@ -299,20 +304,23 @@ DWORD ReadLink(const char* name, uint8_t* buffer, std::size_t capacity, std::siz
   const int closed = lib->smbc_getFunctionClose(context)(context, file);
   if (readError != 0) return Win32FromErrno(readError, ErrnoFrom::Library);
   if (closed != 0) return Win32FromErrno(errno, ErrnoFrom::Library);
-  if (*size > sizeof readData) return ERROR_FILE_TOO_LARGE;
-  std::memcpy(readData, buffer, *size);
-  readSize = *size;
-  std::strcpy(readName, url);
+  // A save compares these bytes with the file's: without them it could
+  // not tell another client's change.
+  if (held != nullptr && !held->Remember(buffer, *size)) return ERROR_NOT_ENOUGH_MEMORY;
   return ERROR_SUCCESS;
 }
 
-DWORD SaveLink(const char* name, const uint8_t* data, std::size_t size, bool overRead) {
+DWORD SaveLink(const char* name, const uint8_t* data, std::size_t size, HeldFile* held) {
   const Diverted diverted;
-  SharePath& path = sharePath;
+  SharePath path;
   char url[kMaxUrl];
   DWORD error = Begin(name, &path, url);
   if (error != ERROR_SUCCESS) return error;
-  overRead = overRead && std::strcmp(url, readName) == 0;
+  const bool overRead = held != nullptr && held->Holds();
+  // What the next save over this one compares with, kept before anything
+  // is written: a save that could not keep it writes nothing.
+  HeldFile saved;
+  if (held != nullptr && !saved.Remember(data, size)) return ERROR_NOT_ENOUGH_MEMORY;
   // Over what was read, the file must still be there; a new link may be
   // made, and the save then knows it made it.  Either way an existing file
   // is written over, never replaced.
@@ -339,7 +347,7 @@ DWORD SaveLink(const char* name, const uint8_t* data, std::size_t size, bool ove
   if (overRead) {
     if (readFailure == EFBIG ||
         (readFailure == 0 &&
-         (found != readSize || std::memcmp(foundData, readData, found) != 0))) {
+         (found != held->Size || std::memcmp(foundData, held->Bytes, found) != 0))) {
       // Another client saved it since it was read: its change stays.
       (void)close(context, file);
       return ERROR_SHARING_VIOLATION;
@@ -356,11 +364,7 @@ DWORD SaveLink(const char* name, const uint8_t* data, std::size_t size, bool ove
   if (created && (failure != 0 || closeFailure != 0)) RemoveCreated(url, made);
   if (failure != 0) return Win32FromErrno(failure, ErrnoFrom::Library);
   if (closeFailure != 0) return Win32FromErrno(closeFailure, ErrnoFrom::Library);
-  if (size <= sizeof readData) {
-    std::memcpy(readData, data, size);
-    readSize = size;
-    std::strcpy(readName, url);
-  }
+  if (held != nullptr) held->Take(saved);
   return ERROR_SUCCESS;
 }
 

@@ -105,6 +105,10 @@ struct Library {
 // not installed (or lacks a function used here).
 const Library* OpenLibrary();
 
+// For tests: the library a run connects through from now on, in place of
+// Samba's (nullptr: Samba's again), with a connection of its own (link_io.cpp).
+void UseLibrary(const Library* library);
+
 // ---------------------------------------------------------------- credentials
 // (credentials.cpp)
 
