@@ -5,6 +5,7 @@
 
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <cstddef>
 #include <cstdint>
 
@@ -41,6 +42,27 @@ enum class ErrnoFrom { LocalFile, Library };
 // path (a wrong password, no share, no folder), which a second request
 // tells apart.
 [[nodiscard]] bool SaidAlike(int error);
+
+// ---------------------------------------------------------------- (here)
+// Writes the size bytes of data whole through put(data, n), which writes
+// up to n bytes and gives how many, or -1 with errno set: a write to a
+// descriptor, or the library's to a file on a share.  False, with errno
+// (EIO for a write of none), where one fails; an interrupted one is tried
+// again.
+template <typename Put>
+[[nodiscard]] bool WriteWhole(Put put, const uint8_t* data, std::size_t size) {
+  while (size > 0) {
+    const auto n = put(data, size);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      if (n == 0 || errno == 0) errno = EIO;
+      return false;
+    }
+    data += n;
+    size -= static_cast<std::size_t>(n);
+  }
+  return true;
+}
 
 // ---------------------------------------------------------------- link_file.cpp
 // The largest link file that is read.

@@ -45,6 +45,11 @@ bool Names(int folder, const char* name, const struct stat& file);
 DWORD SyncFolder(int folder);
 // The folder, open to be read, or -1 where this user may not read it.
 int OpenFolderToRead(int folder);
+// The file fd refers to, opened anew with flags through /proc, as
+// OpenWaiting opens a name: for a descriptor that only refers to its file
+// (O_PATH), or is open for something else.  -1 with errno, ENOENT without
+// /proc.
+int OpenAnew(int fd, int flags);
 
 // ---------------------------------------------------------------- waiting
 // (wait.cpp)

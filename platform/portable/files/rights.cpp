@@ -39,9 +39,7 @@ bool DosReadOnly(int fd) {
 // The file opened by its descriptor through /proc, or, without /proc, by
 // its name, which must still hold it.
 int OpenAgain(const Target& target, int flags) {
-  char self[32];
-  SelfPath(target.Old, self);
-  int fd = OpenWaiting(AT_FDCWD, self, flags);
+  int fd = OpenAnew(target.Old, flags);
   if (fd < 0 && errno == ENOENT) {
     fd = OpenWaiting(target.Folder, target.Name, flags | O_NOFOLLOW);
     struct stat st;

@@ -243,16 +243,14 @@ int ReadAll(SMBCFILE* file, uint8_t* buffer, std::size_t capacity, std::size_t* 
 
 // Puts data in the open file from its start and cuts it to their size.
 // 0 or an errno.
-int WriteAll(SMBCFILE* file, const uint8_t* data, std::size_t size) {
+int WriteOver(SMBCFILE* file, const uint8_t* data, std::size_t size) {
   if (lib->smbc_getFunctionLseek(context)(context, file, 0, SEEK_SET) != 0)
     return errno != 0 ? errno : EIO;
   const WriteFn write = lib->smbc_getFunctionWrite(context);
-  std::size_t done = 0;
-  while (done < size) {
-    const ssize_t put = write(context, file, data + done, size - done);
-    if (put <= 0) return put < 0 && errno != 0 ? errno : EIO;
-    done += static_cast<std::size_t>(put);
-  }
+  const auto put = [write, file](const uint8_t* at, std::size_t n) {
+    return write(context, file, at, n);
+  };
+  if (!WriteWhole(put, data, size)) return errno;
   if (lib->smbc_getFunctionFtruncate(context)(context, file, static_cast<off_t>(size)) != 0)
     return errno != 0 ? errno : EIO;
   return 0;
@@ -355,9 +353,9 @@ DWORD SaveLink(const char* name, const uint8_t* data, std::size_t size, HeldFile
     failure = readFailure;
   }
   if (failure == 0) {
-    failure = WriteAll(file, data, size);
+    failure = WriteOver(file, data, size);
     // Put back what was there, as far as the server lets us.
-    if (failure != 0 && readFailure == 0) (void)WriteAll(file, foundData, found);
+    if (failure != 0 && readFailure == 0) (void)WriteOver(file, foundData, found);
   }
   const int closeFailure = close(context, file) != 0 ? errno : 0;
   // A new link that could not be written is not left behind, empty.
