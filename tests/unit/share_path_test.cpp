@@ -110,7 +110,8 @@ TEST(SharePath, EachFormTakenApartAndMadeIntoUrls) {
   }
 }
 
-// Names as long as Windows allows (255 UTF-16 units), in any script.
+// Names as long as Windows allows (255 UTF-16 units), in any script, and
+// one unit longer.
 struct LongNameCase {
   const char* Character;
   std::size_t Count;
@@ -119,8 +120,11 @@ struct LongNameCase {
 
 const LongNameCase kLongNameCases[] = {
     {"a", 255, 0},
+    {"a", 256, ERROR_INVALID_NAME},
     {"\xe6\x97\xa5", 255, 0},  // 765 bytes of UTF-8
     {"\xe6\x97\xa5", 256, ERROR_INVALID_NAME},
+    {"\xf0\x9f\x98\x80", 127, 0},  // two units each
+    {"\xf0\x9f\x98\x80", 128, ERROR_INVALID_NAME},
 };
 
 TEST(SharePath, LongNamesInAnyScript) {
