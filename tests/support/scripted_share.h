@@ -74,7 +74,8 @@ inline const Library& TheLibrary() {
       .smbc_getFunctionRead = [](SMBCCTX*) -> ReadFn {
         return [](SMBCCTX*, SMBCFILE* f, void* buffer, std::size_t count) -> ssize_t {
           const std::string& data = Files()[Of(f)->Url].Data;
-          const std::size_t n = Of(f)->At < data.size() ? std::min(count, data.size() - Of(f)->At) : 0;
+          const std::size_t at = Of(f)->At;
+          const std::size_t n = at < data.size() ? std::min(count, data.size() - at) : 0;
           data.copy(static_cast<char*>(buffer), n, Of(f)->At);
           Of(f)->At += n;
           return static_cast<ssize_t>(n);

@@ -278,7 +278,8 @@ TEST_F(Object, ACopySavedElsewhereLeavesTheLoadedFileHeld) {
       ASSERT_EQ(link_->SetDescription("mine"), S_OK);
       ASSERT_EQ(SaveTo(way.B.c_str(), FALSE), S_OK);
       if (changed) way.Overwrite("theirs");
-      EXPECT_EQ(SaveTo(nullptr, TRUE), changed ? HRESULT_FROM_WIN32(ERROR_SHARING_VIOLATION) : S_OK);
+      const HRESULT refused = HRESULT_FROM_WIN32(ERROR_SHARING_VIOLATION);
+      EXPECT_EQ(SaveTo(nullptr, TRUE), changed ? refused : S_OK);
       if (changed) EXPECT_EQ(way.Read(), "theirs");
       else EXPECT_NE(way.Read().find("m\0i\0n\0e\0", 0, 8), std::string::npos);
     }

@@ -47,8 +47,8 @@ bool Unsupported(int error) { return error == ENOTSUP || error == ENOSYS; }
 // of this user's cannot take it.
 bool CannotGive(int error) { return error == EPERM || error == EACCES || Unsupported(error); }
 
-// Gives the file to the extended attributes of from, each one that it does
-// not have already with the same value.  An access ACL that from lacks is
+// Gives the file to each extended attribute of from that it does not have
+// already with the same value.  An access ACL that from lacks is
 // taken away (one the folder's default ACL gave), so that who may open the
 // file is what the old one's mode says.
 DWORD CarryAttributes(int from, int to) {

@@ -42,7 +42,8 @@ const Library* lib = nullptr;
 const Library* scripted = nullptr;  // a test's, in place of Samba's
 
 // What the file holds as a save finds it, which goes back if its write
-// fails: as large as a link may be, too large for the stack.
+// fails: as large as a link may be (1 MiB), more than a frame of the stack
+// should take.
 uint8_t foundData[kMaxLinkFileSize];
 
 // While a read or a save talks to the server, what the library writes to
