@@ -55,7 +55,9 @@ enum class UrlPart { Server, Share, Folder, File };
 // (library.cpp)
 
 // Samba's client library, declared here as far as it is used
-// (libsmbclient.h): the program is not linked with it.
+// (libsmbclient.h): the program is not linked with it.  The build holds
+// these declarations against the header where it is installed
+// (declarations_check.cpp).
 struct SMBCCTX;
 struct SMBCFILE;
 using smbc_bool = int;
