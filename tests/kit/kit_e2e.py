@@ -9,7 +9,8 @@ installed, where the link went, whether the tool copy is gone, that no
 program or DLL someone else planted ran, that it never wrote through
 another name of a file, and how long it ran.  The link is read back with
 the Windows build of shortcut and, when given, the Linux one.  A 32-bit row
-on a machine that cannot run 32-bit programs is skipped with a message.
+that the Wine here cannot run (no 32-bit programs, or in WoW64 mode no
+32-bit system) is skipped with a message.
 Where a 32-bit program runs on a 64-bit system (WoW64), the scenarios
 marked so also show what only that shows: what dialprep started, and which
 files it named while the redirection of system32 was off (strace).
@@ -537,7 +538,7 @@ def main():
             if not problem and not runs_here(opts, wine_prefix.environment(prefix)):
                 problem = "the build's shortcut.exe does not run there"
             if problem and bits == 32:
-                print(f"SKIP {name}: this machine cannot run 32-bit programs ({problem})")
+                print(f"SKIP {name}: the Wine here cannot run it so ({problem})")
                 wine_prefix.remove(prefix)
                 continue
             if problem:
