@@ -403,11 +403,11 @@ class Row:
             self.check(code == scenario.code, f"{label}: exit code {code}, expected {scenario.code}")
         starts = self.planted_starts()[starts_before:]
         if scenario.started:
-            want = [[scenario.started, "c:\\windows\\temp\\shortcut.exe",
-                     "wow64" if self.wow64 else "native"]]
-            found = [line.split("\t") for line in starts]
-            found = [[f[0], f[1].lower(), *f[2:]] for f in found if len(f) > 1]
-            self.check(found == want, f"{label}: started once: {want[0]} (found {starts})")
+            # The command exactly; the file as Wine spells it.
+            want = [(scenario.started, "c:\\windows\\temp\\shortcut.exe\t" +
+                     ("wow64" if self.wow64 else "native"))]
+            found = [(line.split("\t", 1)[0], line.split("\t", 1)[-1].lower()) for line in starts]
+            self.check(found == want, f"{label}: started once: {want} (found {starts})")
         elif scenario.in_temp or scenario.tool == "planted" or scenario.planted_dll:
             self.check(not starts, f"{label}: no planted program or DLL ran ({starts})")
         if trace:
@@ -458,23 +458,17 @@ class Row:
         it named only the kit's copies; after them, nothing in the real
         system32."""
         with open(trace, errors="replace") as f:
-            lines = [line.split(None, 1) for line in f]
-        source = os.path.join(kit, "rasphone.pbk")
+            lines = [re.match(r'(\d+) +\w+\((?:\w+, )?"([^"]*)"', line) for line in f]
         # Its process: the one that reads the kit's phonebook.
-        pid = next((p for p, rest in lines if source in rest), None)
-        names = []
-        for p, rest in lines:
-            m = re.search(r'"([^"]*)"', rest) if p == pid else None
-            if m:
-                names.append(self.name_of(m.group(1), kit))
-        copies = {name_of_path(p) for p in (PHONEBOOK, ICON_COPY)}
-        at = [i for i, n in enumerate(names) if n in copies]
-        self.check(len(at) > 0, f"{label}: dialprep looked at its copies in the real system32")
-        if not at:
-            return
-        allowed = copies | {name_of_path(p) for p in (TOOL_COPY, "windows", "windows/system32",
-                                                      "windows/system32/ras", "windows/temp")}
-        allowed |= {"", "kit"} | {"kit/" + f for f in ("rasphone.pbk", "shortcut.exe", "zelvo.ico")}
+        source = os.path.join(kit, "rasphone.pbk")
+        pid = next((m.group(1) for m in lines if m and m.group(2).endswith(source)), None)
+        names = [self.name_of(m.group(2), kit) for m in lines if m and m.group(1) == pid]
+        copies = {"c:/" + p for p in (PHONEBOOK, ICON_COPY)}
+        at = [i for i, n in enumerate(names) if n in copies] or [len(names)]
+        self.check(at[0] < len(names), f"{label}: dialprep looked at its copies in system32")
+        allowed = copies | {"c:/" + p for p in (TOOL_COPY, "windows", "windows/system32",
+                                                "windows/system32/ras", "windows/temp")}
+        allowed |= {"", "kit"} | {"kit/" + f for f in KIT_FILES}
         others = sorted({n for n in names[at[0]:at[-1] + 1] if n not in allowed})
         self.check(not others, f"{label}: while the redirection was off it named only the kit's "
                                f"copies (others: {others})")
@@ -494,10 +488,6 @@ class Row:
 def wow64_path(path):
     """A path of system32 as SysWOW64 holds it."""
     return path.replace("windows/system32/", "windows/syswow64/", 1)
-
-
-def name_of_path(path):
-    return "c:/" + path.lower()
 
 
 def experimental_wow64(opts, env):
