@@ -120,16 +120,34 @@ bool NamesItself(HANDLE file, const WCHAR* name) {
   return lstrcmpiW(path, named) == 0;
 }
 
+// Opens the name itself (a link there is not followed) with the access
+// given, shared with everyone.
+HANDLE OpenName(const WCHAR* name, DWORD access) {
+  return CreateFileW(name, access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                     nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+}
+
 // Frees the name for a new file.  What is there is opened as itself and
 // removed through that handle: a folder, a symbolic link or a junction is
 // refused and stays; a read-only file has the attribute cleared first.  A
 // file with other names (hard links) loses only this one, and keeps its
 // contents and its read-only attribute under the others.  True when the
 // name is free.
+//
+// Windows gives FILE_WRITE_ATTRIBUTES to whoever may change a file's
+// attributes, read-only or not.  Wine gives it only with Unix write
+// access, which a read-only file (mode 0444) denies to its owner too, root
+// aside, and it refuses a handle asking for that right alone as well.  So
+// where the handle with it is refused, the name is opened once more without
+// it, and the attributes are set through that same handle: Wine checks no
+// right for that (its own SetFileAttributesW opens the name with none),
+// while Windows, which does, refuses the change and so the copy.  Nothing
+// is done by name alone: the one handle that is checked is the one that
+// clears the attribute and deletes.
 bool RemoveName(const WCHAR* name) {
-  HANDLE file = CreateFileW(name, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
-                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                            OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  HANDLE file = OpenName(name, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES);
+  if (file == INVALID_HANDLE_VALUE && GetLastError() == ERROR_ACCESS_DENIED)
+    file = OpenName(name, DELETE | FILE_READ_ATTRIBUTES);
   if (file == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_FILE_NOT_FOUND;
   BY_HANDLE_FILE_INFORMATION info;
   bool removed = GetFileInformationByHandle(file, &info) != FALSE &&

@@ -47,13 +47,17 @@ if [ ! -x "$wine64" ] || ! command -v xvfb-run >/dev/null; then
   echo "(Wine or Xvfb is missing: the kit's setup is not run)"
   exit 0
 fi
-# The kit that ships where this machine runs 32-bit programs, else the
-# 64-bit build of it, and one line that says why.
-kit=build/windows/zelvo-kit bits=32 loader=/usr/lib/wine/wine
-if ! why_no_i386=$(scripts/i386-status.sh); then
+# The kit that ships, in the way this machine runs 32-bit programs under
+# Wine (32-bit Wine, or its WoW64 mode), else the 64-bit build of it, and
+# one line that says why.
+kit=build/windows/zelvo-kit bits=32
+i386=$(scripts/i386-status.sh) || true
+echo
+if loader=$(scripts/i386-status.sh --wine); then
+  echo "(The 32-bit kit runs here: ${i386#*: }.)"
+else
   kit=build/windows-x64/zelvo-kit bits=64 loader=$wine64
-  echo
-  echo "(The 32-bit kit is not run here: $why_no_i386.)"
+  echo "(The 32-bit kit is not run here: ${i386#none: }.)"
 fi
 echo
 echo "== the kit's setup under Wine (the $bits-bit build of the kit), in a throwaway prefix"

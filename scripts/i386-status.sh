@@ -1,12 +1,39 @@
 #!/usr/bin/env bash
-# Says in one line why this machine cannot run the shipped 32-bit build
-# under Wine, and exits 1; exits 0, silent, where it can.  Both reasons may
-# hold at once, and each is told only where it is true:
-#   - the kernel refuses 32-bit programs: a 32-bit x86 program of 93 bytes
-#     made here (it only exits) gives "Exec format error";
-#   - 32-bit Wine (the package wine32:i386) is not installed.
+# Says in one line which way this machine runs the shipped 32-bit build
+# under Wine, and exits 0; or why it runs it in no way, and exits 1.
+#
+#   scripts/i386-status.sh          the line: "wine32: ...", "wow64: ..." or
+#                                   "none: ..."
+#   scripts/i386-status.sh --wine   the command that runs it that way
+#                                   (exits 1, silent, where there is none)
+#
+# The ways, the first that holds:
+#   - wine32: Wine's 32-bit loader (/usr/lib/wine/wine, the package
+#     wine32:i386) runs, which needs a kernel that runs 32-bit programs;
+#   - wow64: Wine's WoW64 mode, the 64-bit loader with the 32-bit PE DLLs
+#     of the same release, in the project's tree build/wine-wow64 that
+#     scripts/wine-wow64.sh makes (scripts/install-deps.sh --windows makes
+#     it where wine32 does not run).
+# Why wine32 does not run is told as it is, each reason only where it is
+# true: the kernel refuses 32-bit programs (a 32-bit x86 program of 93
+# bytes made here, which only exits, gives "Exec format error"), and the
+# package wine32:i386 is not installed.
 set -u
-if /usr/lib/wine/wine --version >/dev/null 2>&1; then exit 0; fi
+cd "$(dirname "$0")/.."
+command=0
+case "${1:-}" in
+  "") ;;
+  --wine) command=1 ;;
+  *) echo "usage: $0 [--wine]" >&2; exit 2 ;;
+esac
+release=$(dpkg-query -W -f='${Version}' wine64 2>/dev/null || true)
+
+if /usr/lib/wine/wine --version >/dev/null 2>&1; then
+  if [ $command = 1 ]; then echo /usr/lib/wine/wine; else
+    echo "wine32: Wine's 32-bit loader runs it (wine32:i386 $(dpkg-query -W -f='${Version}' wine32:i386 2>/dev/null))"
+  fi
+  exit 0
+fi
 
 probe=$(mktemp /tmp/i386-probe-XXXXXX)
 trap 'rm -f "$probe"' EXIT
@@ -31,10 +58,24 @@ if ! out=$("$probe" 2>&1); then
   esac
 fi
 if ! dpkg-query -W -f='${Status}\n' wine32:i386 2>/dev/null | grep -qx 'install ok installed'; then
-  reasons+=("the package wine32:i386 is not installed (scripts/install-deps.sh --windows could not install it)")
+  reasons+=("the package wine32:i386 is not installed")
 fi
 [ ${#reasons[@]} -gt 0 ] || reasons+=("Wine's 32-bit loader (/usr/lib/wine/wine) does not start")
-line=${reasons[0]}
-for r in "${reasons[@]:1}"; do line="$line, and $r"; done
-echo "$line"
+why=${reasons[0]}
+for r in "${reasons[@]:1}"; do why="$why, and $r"; done
+
+tree=build/wine-wow64
+if [ -x "$tree/wine" ] && [ "$(cut -d' ' -f1 "$tree/release" 2>/dev/null)" = "$release" ] &&
+   [ -f "$tree/i386/i386-windows/kernel32.dll" ] && "$tree/wine" --version >/dev/null 2>&1; then
+  if [ $command = 1 ]; then echo "$PWD/$tree/wine"; else
+    echo "wow64: $why; Wine's WoW64 mode runs it (wine64 $release with the 32-bit DLLs of libwine:i386 $release, $tree)"
+  fi
+  exit 0
+fi
+[ $command = 1 ] && exit 1
+if [ -z "$release" ]; then
+  echo "none: $why, and 64-bit Wine (wine64) is not installed for its WoW64 mode"
+else
+  echo "none: $why, and there is no WoW64 tree for wine64 $release in $tree (scripts/wine-wow64.sh makes it)"
+fi
 exit 1

@@ -3,7 +3,10 @@
 # are missing.  As root it installs them; otherwise it prints the command.
 #
 #   scripts/install-deps.sh            the Linux build and its tests
-#   scripts/install-deps.sh --windows  also the Windows cross build and Wine
+#   scripts/install-deps.sh --windows  also the Windows cross build and Wine,
+#                                      and where 32-bit Wine does not run,
+#                                      Wine's WoW64 mode for the 32-bit
+#                                      build (scripts/wine-wow64.sh)
 #   scripts/install-deps.sh --cross    also the Linux cross builds for arm64,
 #                                      armhf and s390x and qemu-user to run
 #                                      them (the options may be combined)
@@ -12,7 +15,10 @@
 # (a mirror in the middle of a sync) is a warning: apt goes on with the
 # lists it has.  It exits 1 only where a package the build needs cannot be
 # installed; an optional one (32-bit Wine) that cannot is named in a
-# warning, and scripts/i386-status.sh later says why its half did not run.
+# warning.  The 32-bit build then runs in Wine's WoW64 mode, with the
+# 32-bit DLLs of the libwine:i386 release that matches wine64, in a tree of
+# the project's own (build/wine-wow64: nothing is written into the system's
+# folders); scripts/i386-status.sh says which way it runs, or why in none.
 set -euo pipefail
 
 # libclang-rt-14-dev: libFuzzer; dpkg-dev and file: CPack's Debian package
@@ -36,9 +42,11 @@ for option in "$@"; do
   esac
 done
 if [ "$windows" = 1 ]; then
-  packages+=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine64 icoutils xvfb xauth locales)
-  # 32-bit Wine runs the shipped 32-bit build; without it the tests run
-  # the 64-bit build alone.
+  # strace: the kit's test follows which files dialprep names.
+  packages+=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine64 icoutils xvfb xauth locales
+             strace)
+  # 32-bit Wine runs the shipped 32-bit build; where it cannot be had,
+  # Wine's WoW64 mode does (scripts/wine-wow64.sh, below).
   optional+=(wine32:i386)
 fi
 # The cross builds use Debian's cross compilers and the target's own C
@@ -89,14 +97,27 @@ if [ "$windows" = 1 ]; then
   done
 fi
 
+# Where 32-bit Wine does not run (a kernel that refuses 32-bit programs,
+# or no wine32:i386), the 32-bit build runs in Wine's WoW64 mode; a tree
+# that cannot be made is a warning, as the optional package is.
+wow64() {
+  [ "$windows" = 1 ] || return 0
+  /usr/lib/wine/wine --version >/dev/null 2>&1 && return 0
+  local why
+  why=$("$(dirname "$0")/wine-wow64.sh") ||
+    echo "warning: Wine's WoW64 mode for the 32-bit build cannot be set up: $why" >&2
+}
+
 if [ ${#missing[@]} -eq 0 ] && [ ${#missing_optional[@]} -eq 0 ] &&
    [ ${#new_archs[@]} -eq 0 ] && [ ${#missing_locales[@]} -eq 0 ]; then
+  wow64
   exit 0
 fi
 
 if [ "$(id -u)" != 0 ]; then
   if [ ${#missing[@]} -eq 0 ] && [ ${#missing_locales[@]} -eq 0 ]; then
     echo "warning: optional packages missing (only root can install them): ${missing_optional[*]}" >&2
+    wow64
     exit 0
   fi
   echo "Missing packages. Install them with:" >&2
@@ -168,3 +189,4 @@ if [ ${#missing_locales[@]} -gt 0 ]; then
   done
   locale-gen >/dev/null
 fi
+wow64

@@ -3,16 +3,23 @@
 
     wine_prefix.py setup PREFIX --wine COMMAND [--arch win32|win64]
     wine_prefix.py cleanup PREFIX
+    wine_prefix.py as-user PREFIX --wine COMMAND -- PROGRAM [ARG ...]
 
 setup makes a new prefix at PREFIX (whatever was there goes first) and
 leaves its Wine server running, so that the many short runs of the tests do
 not each start one; cleanup ends that server and removes the prefix.  CTest
 runs the two as the setup and the cleanup of a fixture, and the end-to-end
 test of the kit makes its own prefixes with the same procedures.
+
+as-user runs a Windows program as an ordinary Unix user, in a 64-bit prefix
+of that user's own made at PREFIX and removed after it, and exits with the
+program's exit code.  Run by root, it runs it as nobody: Wine run by root
+may write any file whatever its mode, and hides what a user meets.
 """
 
 import argparse
 import os
+import pwd
 import shlex
 import shutil
 import subprocess
@@ -31,10 +38,27 @@ def environment(prefix, **extra):
     return env
 
 
-def make(prefix, wine, arch="win64"):
-    """Makes the prefix; returns '' or what went wrong."""
-    remove(prefix)
+def ordinary_user():
+    """The command that runs a program as an ordinary user: for root, as
+    nobody; for anyone else, as himself (an empty command)."""
+    if os.geteuid() != 0:
+        return []
+    nobody = pwd.getpwnam("nobody")
+    return ["setpriv", f"--reuid={nobody.pw_uid}", f"--regid={nobody.pw_gid}",
+            "--clear-groups"]
+
+
+def make(prefix, wine, arch="win64", user=()):
+    """Makes the prefix, as the user of the command user when one is given;
+    returns '' or what went wrong."""
+    remove(prefix, user)
     env = environment(prefix, WINEARCH=arch)
+    wine = list(user) + wine
+    if user:  # Wine wants the prefix its user's own, and a home there
+        os.makedirs(prefix)
+        nobody = pwd.getpwnam("nobody")
+        os.chown(prefix, nobody.pw_uid, nobody.pw_gid)
+        env["HOME"] = prefix
     try:
         boot = subprocess.run(wine + ["wineboot", "-i"], env=env, stdout=subprocess.DEVNULL,
                               stderr=subprocess.PIPE, timeout=600)
@@ -46,32 +70,52 @@ def make(prefix, wine, arch="win64"):
     # Wait for the server wineboot started to end, then start one that stays,
     # and one program in it, alone, before the tests start theirs side by
     # side: the first start in a new prefix still sets things up.
-    subprocess.run(["wineserver", "-w"], env=env)
-    subprocess.run(["wineserver", f"-p{SERVER_LINGER}"], env=env, stdout=subprocess.DEVNULL,
+    server = list(user) + ["wineserver"]
+    subprocess.run(server + ["-w"], env=env)
+    subprocess.run(server + [f"-p{SERVER_LINGER}"], env=env, stdout=subprocess.DEVNULL,
                    stderr=subprocess.DEVNULL)
     subprocess.run(wine + ["cmd", "/c", "exit"], env=env, stdout=subprocess.DEVNULL,
                    stderr=subprocess.DEVNULL, timeout=120)
     return ""
 
 
-def remove(prefix):
+def remove(prefix, user=()):
     if os.path.isdir(prefix):
-        subprocess.run(["wineserver", "-k"], env=environment(prefix), stdout=subprocess.DEVNULL,
-                       stderr=subprocess.DEVNULL)
+        subprocess.run(list(user) + ["wineserver", "-k"], env=environment(prefix),
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         shutil.rmtree(prefix, ignore_errors=True)
+
+
+def run_as_user(prefix, wine, program):
+    """Runs program in a prefix of an ordinary user's own; returns its exit
+    code, or 1 when the prefix cannot be made."""
+    user = ordinary_user()
+    problem = make(prefix, wine, "win64", user)
+    try:
+        if problem:
+            print(f"cannot make a Wine prefix for an ordinary user: {problem}")
+            return 1
+        return subprocess.run(user + wine + program, env=environment(prefix, HOME=prefix),
+                              timeout=600).returncode
+    finally:
+        remove(prefix, user)
 
 
 def main():
     ap = argparse.ArgumentParser()
-    ap.add_argument("action", choices=("setup", "cleanup"))
+    ap.add_argument("action", choices=("setup", "cleanup", "as-user"))
     ap.add_argument("prefix")
     ap.add_argument("--wine", default="wine", help="the command that runs a Windows program")
     ap.add_argument("--arch", default="win64", choices=("win32", "win64"))
-    opts = ap.parse_args()
+    args = sys.argv[1:]
+    program = args[args.index("--") + 1:] if "--" in args else []
+    opts = ap.parse_args(args[:len(args) - len(program) - bool(program)])
     prefix = os.path.abspath(opts.prefix)
     if opts.action == "cleanup":
         remove(prefix)
         return 0
+    if opts.action == "as-user":
+        return run_as_user(prefix, shlex.split(opts.wine), program)
     problem = make(prefix, shlex.split(opts.wine), opts.arch)
     if problem:
         print(f"cannot make a {opts.arch} Wine prefix with {opts.wine!r}: {problem}")

@@ -2,7 +2,8 @@
 # scripts/install-deps.sh on a bad day: a package source that fails to
 # update, a small package the build needs missing, and wine32:i386 pinned
 # away so that it cannot be installed.  The script must still install the
-# small package, warn of the rest, and exit 0.  Root only: it removes and
+# small package, warn of the rest, set up Wine's WoW64 mode for the 32-bit
+# build where wine32 was not there before, and exit 0.  Root only: it removes and
 # installs a package of the machine's.
 set -u
 cd "$(dirname "$0")/../.."
@@ -28,8 +29,10 @@ check() { if eval "$2"; then echo "ok: $1"; else echo "FAILED: $1"; failures=$((
 check "exit code 0 (was $code)" '[ $code = 0 ]'
 check "$small installed" 'dpkg-query -W -f="\${Status}\n" $small 2>/dev/null | grep -qx "install ok installed"'
 check "the failed update is a warning" 'grep -q "^warning: apt-get update failed" "$tmp/out"'
-[ $had_wine32 = 1 ] ||
+if [ $had_wine32 = 0 ]; then
   check "wine32:i386 named as not installed" 'grep -q "^warning: optional packages could not be installed: wine32:i386" "$tmp/out"'
+  check "the 32-bit build runs in Wine's WoW64 mode instead" 'scripts/i386-status.sh | grep -q "^wow64: "'
+fi
 if [ $failures != 0 ]; then
   echo "--- install-deps.sh printed:"; cat "$tmp/out"
   unset APT_CONFIG; apt-get install -y -qq "$small" >/dev/null 2>&1

@@ -1,8 +1,11 @@
 // dialprep's Windows file operations, run on Windows (or Wine): a held
 // program cannot be written, renamed or deleted, yet starts; a file that
 // someone has open for writing, or whose bytes differ, is not held; a copy
-// replaces a read-only file and clears its attribute, and fails on a folder.
-// Prints one line a check and exits 1 when one failed.
+// replaces a read-only file and clears its attribute (another name of the
+// file keeps its bytes and the attribute), and fails on a folder.  The test
+// runs it as an ordinary Unix user, to whom Wine refuses what it lets root
+// do to a read-only file.  Prints one line a check and exits 1 when one
+// failed.
 #include <windows.h>
 
 #include <cstdio>
@@ -25,6 +28,19 @@ bool Write(const wchar_t* name, const char* text) {
   const bool ok = file != INVALID_HANDLE_VALUE && WriteFile(file, text, lstrlenA(text), &n, nullptr);
   if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
   return ok;
+}
+
+bool Holds(const wchar_t* name, const char* text) {
+  char buffer[16] = {};
+  HANDLE file = CreateFileW(name, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  DWORD n = 0;
+  const bool ok = file != INVALID_HANDLE_VALUE && ReadFile(file, buffer, sizeof buffer - 1, &n, nullptr);
+  if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+  return ok && lstrcmpA(buffer, text) == 0;
+}
+
+bool ReadOnly(const wchar_t* name) {
+  return (GetFileAttributesW(name) & FILE_ATTRIBUTE_READONLY) != 0;
 }
 
 bool Opens(const wchar_t* name, DWORD access) {
@@ -82,16 +98,23 @@ int main(int argc, char**) {
 
   Check(Write(L"old.txt", "old") && SetFileAttributesW(L"old.txt", FILE_ATTRIBUTE_READONLY),
         "a read-only file is made");
-  Check(Write(L"new.txt", "new") && dialprep::CopyOver("new.txt", "old.txt"),
+  Check(Write(L"new.txt", "new") && dialprep::CopyOver("new.txt", "old.txt") &&
+            Holds(L"old.txt", "new"),
         "a copy replaces a read-only file");
-  Check((GetFileAttributesW(L"old.txt") & FILE_ATTRIBUTE_READONLY) == 0,
-        "and clears its read-only attribute");
+  Check(!ReadOnly(L"old.txt"), "and clears its read-only attribute");
+  Check(Write(L"kept.txt", "kept") && CreateHardLinkW(L"linked.txt", L"kept.txt", nullptr) &&
+            SetFileAttributesW(L"kept.txt", FILE_ATTRIBUTE_READONLY) &&
+            dialprep::CopyOver("new.txt", "linked.txt") && Holds(L"linked.txt", "new"),
+        "a copy replaces a read-only file that has another name");
+  Check(Holds(L"kept.txt", "kept") && ReadOnly(L"kept.txt"),
+        "which keeps its bytes and attribute there");
   CreateDirectoryW(L"sub", nullptr);
   Check(!dialprep::CopyOver("new.txt", "sub"), "a copy onto a folder fails");
   Check(dialprep::AnsiCodePageHolds("Zelvo") && !dialprep::AnsiCodePageHolds("\xE2\x80\xA8"),
         "the ANSI code page holds ASCII, and no line separator");
 
-  for (const wchar_t* name : {L"kit.exe", L"other.exe", L"open.exe", L"old.txt", L"new.txt"}) {
+  for (const wchar_t* name : {L"kit.exe", L"other.exe", L"open.exe", L"old.txt", L"new.txt",
+                              L"kept.txt", L"linked.txt"}) {
     SetFileAttributesW(name, FILE_ATTRIBUTE_NORMAL);
     DeleteFileW(name);
   }

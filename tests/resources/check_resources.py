@@ -9,7 +9,11 @@ is parsed as XML: its execution level, and the Windows versions it names
 as supported.  With --objdump the PE headers are checked too:
 machine, subsystem, imports (KnownDLLs only), that no debug section came
 back, and that the load configuration asks for the system folder for the
-imports' own DLLs (DependentLoadFlags).  Prints 'N passed, N failed'.
+imports' own DLLs (DependentLoadFlags).  With --xp (the 32-bit programs
+that ship) the image must still load on Windows XP SP3: every import on
+XP_SP3 below, subsystem and OS version 5.01 at most, and a load
+configuration directory of 64 bytes in the data directory.  Prints
+'N passed, N failed'.
 """
 
 import argparse
@@ -37,6 +41,57 @@ KNOWN_DLLS = {"kernel32.dll", "user32.dll", "gdi32.dll", "advapi32.dll", "ole32.
 SYSTEM32 = 0x800  # LOAD_LIBRARY_SEARCH_SYSTEM32
 # The offset of DependentLoadFlags in IMAGE_LOAD_CONFIG_DIRECTORY32 and 64.
 DEPENDENT_LOAD_FLAGS = {0x10B: 0x36, 0x20B: 0x4E}
+
+# What Windows XP SP3 has that the 32-bit programs may import, by DLL, each
+# function with the oldest Windows that Microsoft's documentation names for
+# it ("2000": Windows 2000 Professional).  A DLL missing here is none of the
+# system's own (a C++ runtime DLL of MinGW's, for one).  What came with
+# Vista or later is looked up at run time, never imported:
+# SetDefaultDllDirectories, Wow64DisableWow64FsRedirection,
+# Wow64RevertWow64FsRedirection, GetFinalPathNameByHandleW.
+W2000, XP = "2000", "XP"
+XP_SP3 = {
+    "kernel32.dll": {
+        "CloseHandle": W2000, "CreateFileW": XP, "CreateProcessW": XP,
+        "DeleteCriticalSection": XP, "EnterCriticalSection": XP, "ExitProcess": XP,
+        "ExpandEnvironmentStringsW": W2000, "FormatMessageA": XP, "FreeLibrary": XP,
+        "GetACP": W2000, "GetCommandLineA": W2000, "GetCommandLineW": W2000,
+        "GetCurrentDirectoryW": XP, "GetFileAttributesW": XP,
+        "GetFileInformationByHandle": XP, "GetFullPathNameW": XP, "GetLastError": XP,
+        "GetLocaleInfoA": W2000, "GetLongPathNameW": XP, "GetModuleHandleA": XP,
+        "GetModuleHandleW": XP, "GetProcAddress": XP, "GetStartupInfoA": XP,
+        "GetSystemDirectoryW": W2000, "GetUserDefaultLCID": W2000,
+        "InitializeCriticalSection": XP, "IsDBCSLeadByteEx": W2000,
+        "LeaveCriticalSection": XP, "LoadLibraryA": XP, "LoadLibraryExW": XP,
+        "LocalFree": XP, "MultiByteToWideChar": W2000, "ReadFile": XP, "SetLastError": XP,
+        "SetUnhandledExceptionFilter": XP, "Sleep": XP, "TlsGetValue": XP,
+        "VirtualProtect": XP, "VirtualQuery": XP, "WideCharToMultiByte": W2000,
+        "WriteFile": XP, "lstrcmpiW": W2000,
+    },
+    "user32.dll": {
+        name: W2000 for name in (
+            "AdjustWindowRect", "CharNextA", "CreateWindowExA", "DefWindowProcA",
+            "DispatchMessageA", "GetKeyNameTextA", "GetMessageA", "KillTimer", "LoadCursorA",
+            "LoadIconA", "MapVirtualKeyA", "RegisterClassA", "SetTimer", "ShowWindow",
+            "TranslateMessage")},
+    "ole32.dll": {"CoCreateInstance": W2000, "CoInitialize": W2000, "CoUninitialize": W2000},
+    "shell32.dll": {"SHGetFolderPathW": W2000},
+    # The C runtime of the system, for which Microsoft names no Windows
+    # version: what XP SP3's msvcrt.dll exports.
+    "msvcrt.dll": {
+        name: XP for name in (
+            "__doserrno", "__getmainargs", "__initenv", "__mb_cur_max", "__p__acmdln",
+            "__p__commode", "__p__fmode", "__set_app_type", "__setusermatherr", "_amsg_exit",
+            "_cexit", "_errno", "_initterm", "_iob", "_lock", "_onexit", "_unlock", "abort",
+            "atoi", "calloc", "exit", "ferror", "fflush", "fprintf", "fputc", "free", "fwrite",
+            "localeconv", "malloc", "memcpy", "memset", "setlocale", "signal", "strchr",
+            "strcmp", "strcpy", "strerror", "strlen", "strncmp", "vfprintf", "wcslen",
+            "wcsncmp")},
+}
+# The highest subsystem and OS version XP takes (5.1), and the size of the
+# load configuration that XP's x86 loader checks in the data directory.
+XP_VERSION = (5, 1)
+XP_LOAD_CONFIG_SIZE = 64
 
 # The supportedOS ids of every Windows since Vista.
 SUPPORTED_OS = {
@@ -79,6 +134,40 @@ def dependent_load_flags(image):
     return struct.unpack_from("<H", image, at + field)[0]
 
 
+def imports(objdump_headers):
+    """(DLL in lower case, function) of each import objdump -p lists."""
+    found, dll = [], None
+    for line in objdump_headers.splitlines():
+        m = re.match(r"\s*DLL Name: (\S+)", line)
+        if m:
+            dll = m.group(1).lower()
+        elif dll and not line.strip():
+            dll = None
+        elif dll:
+            m = re.match(r"\s*[0-9a-fA-F]+\s+\d+\s+(\S+)$", line)
+            if m:
+                found.append((dll, m.group(1)))
+    return found
+
+
+def xp_checks(objdump_headers, image):
+    """(ok, what) of each thing Windows XP SP3's loader needs of the image."""
+    missing = sorted(f"{dll}!{name}" for dll, name in imports(objdump_headers)
+                     if name not in XP_SP3.get(dll, {}))
+    yield not missing, f"imports only what Windows XP SP3 has (not: {missing})"
+    for what, field in (("OS", "OSystem"), ("subsystem", "Subsystem")):
+        m = re.search(rf"Major{field}Version\s+(\d+)\s+Minor{field}Version\s+(\d+)",
+                      objdump_headers)
+        version = (int(m.group(1)), int(m.group(2))) if m else None
+        yield (version is not None and version <= XP_VERSION,
+               f"{what} version 5.01 at most (found {version})")
+    _, _, directories, _ = pe_load_config.headers(image)
+    _, size = struct.unpack_from("<II", image, directories + 8 * pe_load_config.LOAD_CONFIG)
+    yield (size == XP_LOAD_CONFIG_SIZE,
+           f"load configuration of {XP_LOAD_CONFIG_SIZE} bytes in the data directory "
+           f"(found {size})")
+
+
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--exe", required=True)
@@ -90,6 +179,8 @@ def main():
     ap.add_argument("--objdump", help="objdump of the Windows toolchain")
     ap.add_argument("--machine", help="PE machine, e.g. i386")
     ap.add_argument("--subsystem", help="Windows CUI or Windows GUI")
+    ap.add_argument("--xp", action="store_true",
+                    help="the image must load on Windows XP SP3 (a 32-bit one)")
     opts = ap.parse_args()
     passed = failed = 0
 
@@ -154,6 +245,10 @@ def main():
                                       stdout=subprocess.PIPE).stdout.decode("latin-1")
             debug = sorted(set(re.findall(r"^\s*\d+\s+(\.debug\S*)", sections, re.M)))
             check(not debug, f"no debug sections (found {debug})")
+            if opts.xp:
+                with open(opts.exe, "rb") as f:
+                    for ok, what in xp_checks(headers, f.read()):
+                        check(ok, what)
 
         listing = subprocess.run(["wrestool", "-l", "-t", "24", opts.exe],
                                  stdout=subprocess.PIPE).stdout.decode()
