@@ -1169,7 +1169,10 @@ def chmod_races(d, rounds=1000):
         refused += p.returncode == 32
         undone += stat.S_IMODE(os.stat(path).st_mode) != 0o600
     note = f"{rounds} rounds: {undone} changes of the mode undone, {refused} saves refused"
-    assert undone <= 2 and refused >= rounds // 20, note
+    # At least 1 in 100 refused: a sanitizer build's slow start leaves its
+    # save a small part of each run (40 to 70 in 1,000 there, about 180 in
+    # the release build).
+    assert undone <= 2 and refused >= rounds // 100, note
     return note
 
 
