@@ -50,18 +50,19 @@ void InUserNamespace(void (*body)(const std::string& folder, bool others)) {
   const bool others = geteuid() == 0;
   const pid_t child = fork();
   ASSERT_GE(child, 0);
-  char c = 0;
-  if (child == 0) {
-    const bool alone = unshare(CLONE_NEWUSER) == 0;
-    if (write(ready[1], &alone, 1) != 1 || !alone || read(go[0], &c, 1) != 1) _exit(77);
+  close(child == 0 ? ready[0] : ready[1]);
+  close(child == 0 ? go[1] : go[0]);
+  bool alone = false;
+  if (child == 0) {  // on: once the parent has written the maps
+    alone = unshare(CLONE_NEWUSER) == 0;
+    if (write(ready[1], &alone, 1) != 1 || !alone || read(go[0], &alone, 1) != 1) _exit(77);
     body(folder, others);
     _exit(testing::Test::HasFailure() ? 1 : 0);
   }
-  bool alone = false;
-  ASSERT_EQ(read(ready[0], &alone, 1), 1);
-  const bool mapped = alone && MapIds(child, others);
-  ASSERT_EQ(write(go[1], &c, mapped ? 1 : 0), mapped ? 1 : 0);
-  for (int fd : {ready[0], ready[1], go[0], go[1]}) close(fd);
+  const bool mapped = read(ready[0], &alone, 1) == 1 && alone && MapIds(child, others);
+  EXPECT_TRUE(!mapped || write(go[1], &alone, 1) == 1);
+  close(ready[0]);
+  close(go[1]);  // the child goes on, or ends
   int status = 0;
   ASSERT_EQ(waitpid(child, &status, 0), child);
   ASSERT_EQ(std::system(("rm -rf '" + std::string(folder) + "'").c_str()), 0);

@@ -14,24 +14,11 @@ namespace {
 namespace ours = portable::smb;
 
 // A type of smb_internal.h as libsmbclient.h names it.
-template <typename T>
-struct Theirs {
-  using Type = T;
-};
-template <>
-struct Theirs<ours::SMBCCTX*> {
-  using Type = ::SMBCCTX*;
-};
-template <>
-struct Theirs<ours::SMBCFILE*> {
-  using Type = ::SMBCFILE*;
-};
-template <>
-struct Theirs<ours::smbc_share_mode> {
-  using Type = ::smbc_share_mode;
-};
-template <typename Result, typename... Arguments>
-struct Theirs<Result (*)(Arguments...)> {
+template <typename T> struct Theirs { using Type = T; };
+template <> struct Theirs<ours::SMBCCTX*> { using Type = ::SMBCCTX*; };
+template <> struct Theirs<ours::SMBCFILE*> { using Type = ::SMBCFILE*; };
+template <> struct Theirs<ours::smbc_share_mode> { using Type = ::smbc_share_mode; };
+template <typename Result, typename... Arguments> struct Theirs<Result (*)(Arguments...)> {
   using Type = typename Theirs<Result>::Type (*)(typename Theirs<Arguments>::Type...);
 };
 
