@@ -355,8 +355,10 @@ DWORD FindPlace(const char* path, unsigned mode, HeldFile* found) {
     error = Begin(path, &walk);
     for (bool done = false; error == ERROR_SUCCESS && !done;)
       error = Step(&walk, found, &done, &exists);
-    if (error == ERROR_SUCCESS && exists) error = OpenArrived(mode, found);
-    else if (error == ERROR_SUCCESS && (mode & kFindNonexistent) == 0) error = ERROR_FILE_NOT_FOUND;
+    if (error == ERROR_SUCCESS && exists)
+      error = OpenArrived(mode, found);
+    else if (error == ERROR_SUCCESS && (mode & kFindNonexistent) == 0)
+      error = ERROR_FILE_NOT_FOUND;
   } while (error == ERROR_SHARING_VIOLATION && ++attempt < kNameTries && Patient());
   if (error != ERROR_SUCCESS) found->Close();
   return error;

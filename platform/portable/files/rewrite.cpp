@@ -67,18 +67,12 @@ struct Original {
   const struct stat& Status;
 };
 
-// The POSIX access ACL as the kernel reads it from system.posix_acl_access
-// (linux/posix_acl_xattr.h): a version, then per entry a tag, permissions
-// and an ID, little-endian.
-constexpr uint32_t kAclVersion = 2;
+// The POSIX access ACL as the kernel reads it (linux/posix_acl_xattr.h):
+// version 2, then per entry a tag, permissions and an ID, little-endian.
 enum AclTag : uint16_t {
-  kAclUserObj = 0x01,   // the file's owner
-  kAclUser = 0x02,      // a user named by ID
-  kAclGroupObj = 0x04,  // the file's group
-  kAclMask = 0x10,      // the most any named entry and the group get
-  kAclOther = 0x20,     // everyone else
+  kAclUserObj = 0x01, kAclUser = 0x02, kAclGroupObj = 0x04, kAclMask = 0x10, kAclOther = 0x20
 };
-constexpr uint32_t kAclNoId = 0xFFFFFFFF;  // ACL_UNDEFINED_ID
+constexpr uint32_t kAclVersion = 2, kAclNoId = 0xFFFFFFFF;  // ACL_UNDEFINED_ID
 constexpr uint16_t kAclRead = 4, kAclWrite = 2;
 
 // Lets the user owner read the copy fd as well, by an entry of its access
