@@ -73,6 +73,20 @@ void GiveCredentials(SMBCCTX*, const char*, const char*, char* workgroup, int wo
   }
 }
 
+// A context of the library that logs nothing, whatever the user's smb.conf
+// asks for, and puts what is left of that on standard error; waits
+// kTimeoutMs for an answer; and asks give for credentials.  Not yet
+// initialised; nullptr where none is made.
+SMBCCTX* NewContext(AuthFn give) {
+  SMBCCTX* c = lib->smbc_new_context();
+  if (c == nullptr) return nullptr;
+  lib->smbc_setOptionDebugToStderr(c, 1);
+  lib->smbc_setDebug(c, 0);
+  lib->smbc_setTimeout(c, kTimeoutMs);
+  lib->smbc_setFunctionAuthDataWithContext(c, give);
+  return c;
+}
+
 // The library and one context for the run: its connection serves the read
 // and the save of an Edit alike, and the targets of DFS referrals, with the
 // same credentials, as Windows follows them.
@@ -82,13 +96,8 @@ DWORD Connect(const SharePath& path) {
   if (lib == nullptr) return ERROR_MOD_NOT_FOUND;
   DWORD error = FindCredentials(path.Server, &credentials);
   if (error != ERROR_SUCCESS) return error;
-  SMBCCTX* c = lib->smbc_new_context();
+  SMBCCTX* c = NewContext(GiveCredentials);
   if (c == nullptr) return ERROR_NOT_ENOUGH_MEMORY;
-  // No debug log, whatever the user's smb.conf asks for, and what is left
-  // of it on standard error.
-  lib->smbc_setOptionDebugToStderr(c, 1);
-  lib->smbc_setDebug(c, 0);
-  lib->smbc_setTimeout(c, kTimeoutMs);
   // The order of credentials is decided above: a ticket alone, or the
   // file's user and password alone, never one after the other; nor
   // winbind's cache of NTLM logons, which is none of them.
@@ -99,7 +108,6 @@ DWORD Connect(const SharePath& path) {
   // With a user named, a refused password is the answer, not a guest's
   // session in its place.
   lib->smbc_setOptionNoAutoAnonymousLogin(c, credentials.FromFile || credentials.Kerberos);
-  lib->smbc_setFunctionAuthDataWithContext(c, GiveCredentials);
   if (lib->smbc_init_context(c) == nullptr) {
     (void)lib->smbc_free_context(c, 0);
     return ERROR_GEN_FAILURE;
@@ -111,13 +119,14 @@ DWORD Connect(const SharePath& path) {
   return ERROR_SUCCESS;
 }
 
-bool Probed(const char* url, int* error) {
-  SMBCFILE* dir = lib->smbc_getFunctionOpendir(context)(context, url);
+// Whether the folder url names opens through the context c; else *error.
+bool Probed(SMBCCTX* c, const char* url, int* error) {
+  SMBCFILE* dir = lib->smbc_getFunctionOpendir(c)(c, url);
   if (dir == nullptr) {
     *error = errno;
     return false;
   }
-  (void)lib->smbc_getFunctionClosedir(context)(context, dir);
+  (void)lib->smbc_getFunctionClosedir(c)(c, dir);
   return true;
 }
 
@@ -135,21 +144,15 @@ void NoCredentials(SMBCCTX*, const char*, const char*, char*, int, char* user, i
 bool SpeaksOnlySmb1(const SharePath& path) {
   char url[kMaxUrl];
   if (!MakeUrl(path, UrlPart::Server, url)) return false;
-  SMBCCTX* c = lib->smbc_new_context();
+  SMBCCTX* c = NewContext(NoCredentials);
   if (c == nullptr) return false;
-  lib->smbc_setOptionDebugToStderr(c, 1);
-  lib->smbc_setDebug(c, 0);
-  lib->smbc_setTimeout(c, kTimeoutMs);
   lib->smbc_setOptionUseKerberos(c, 0);
   lib->smbc_setOptionUseCCache(c, 0);
-  lib->smbc_setFunctionAuthDataWithContext(c, NoCredentials);
   bool smb1 = false;
-  if (lib->smbc_init_context(c) != nullptr &&
-      lib->smbc_setOptionProtocols(c, "NT1", "NT1")) {
-    SMBCFILE* dir = lib->smbc_getFunctionOpendir(c)(c, url);
-    const int probeError = dir != nullptr ? 0 : errno;
-    if (dir != nullptr) (void)lib->smbc_getFunctionClosedir(c)(c, dir);
-    const DWORD meaning = Win32FromErrno(probeError, ErrnoFrom::Library);
+  if (lib->smbc_init_context(c) != nullptr && lib->smbc_setOptionProtocols(c, "NT1", "NT1")) {
+    int probeError = 0;
+    const DWORD meaning =
+        Probed(c, url, &probeError) ? 0 : Win32FromErrno(probeError, ErrnoFrom::Library);
     smb1 = meaning != ERROR_BAD_NETPATH && meaning != ERROR_UNEXP_NET_ERR;
   }
   (void)lib->smbc_free_context(c, 1);
@@ -166,7 +169,7 @@ DWORD ExplainReferral(const char* server) {
   std::strcpy(target.Server, server);
   char url[kMaxUrl];
   int probeError = 0;
-  if (!MakeUrl(target, UrlPart::Server, url) || Probed(url, &probeError)) return 0;
+  if (!MakeUrl(target, UrlPart::Server, url) || Probed(context, url, &probeError)) return 0;
   return ProbeError(Probe::Logon, probeError);
 }
 
@@ -198,7 +201,7 @@ DWORD Explain(const SharePath& path, int error) {
     if (step.Part == Probe::Folder && path.Folder[0] == '\0') break;
     char url[kMaxUrl];
     int probeError = 0;
-    if (!MakeUrl(path, step.Url, url) || Probed(url, &probeError)) continue;
+    if (!MakeUrl(path, step.Url, url) || Probed(context, url, &probeError)) continue;
     const DWORD meaning = ProbeError(step.Part, probeError);
     if (meaning == ERROR_UNEXP_NET_ERR && step.Part == Probe::Logon && SpeaksOnlySmb1(path))
       return ERROR_SMB1_NOT_AVAILABLE;
