@@ -23,8 +23,7 @@
 #include "shllink/editor.h"
 #include "shllink/reader.h"
 #include "shllink/shell_items.h"
-#include "smb/smb.h"
-#include "unicode.h"
+#include "win32/unicode.h"
 
 namespace {
 
@@ -187,7 +186,6 @@ class LinkObject final : public IShellLinkA, public IShellLinkW, public IPersist
     refs_ = 1;
     (void)Took(shllink::NewShellLink(&Spare().File, &Spare().Model));
     currentFile_[0] = '\0';
-    loadedShare_ = false;
   }
   bool InUse() const { return refs_ != 0; }
 
@@ -310,13 +308,12 @@ class LinkObject final : public IShellLinkA, public IShellLinkW, public IPersist
     if (FAILED(hr)) return hr;
     Held& spare = Spare();
     std::size_t size = 0;
-    // The file stays held for the save, which replaces it only while its
-    // name still holds it.
+    // What was read stays held for the save, which writes over the file
+    // only while it still holds just that.  A link on a share is read
+    // through SMB, where the server's rules hold.
     portable::HeldFile file;
-    // A link on a share is read through SMB, where the server's rules hold.
-    const bool share = portable::smb::IsSharePath(name);
-    DWORD error = share ? portable::smb::ReadLink(name, spare.Data, sizeof spare.Data, &size)
-                        : portable::ReadWholeFile(name, spare.Data, sizeof spare.Data, &size, &file);
+    DWORD error =
+        portable::LinkFileWayOf(name).Read(name, spare.Data, sizeof spare.Data, &size, &file);
     if (error != ERROR_SUCCESS) return FromWin32(error);
 
     spare.File.Size = size;
@@ -328,7 +325,6 @@ class LinkObject final : public IShellLinkA, public IShellLinkW, public IPersist
     (void)Took(shllink::EditResult::Ok);
     std::strcpy(currentFile_, name);
     heldFile_.Take(file);
-    loadedShare_ = share;
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE Save(LPCOLESTR pszFileName, BOOL fRemember) override {
@@ -340,29 +336,20 @@ class LinkObject final : public IShellLinkA, public IShellLinkW, public IPersist
       HRESULT hr = NativeName(pszFileName, name);
       if (FAILED(hr)) return hr;
     }
-    // The loaded file's own name replaces the file held since Load;
-    // another name is resolved now.
+    // The current file's name is saved over what was read (or last saved)
+    // of it, which then holds what this save wrote.  Another name is looked
+    // at now, and becomes the current file only where fRemember says so,
+    // as for IPersistFile on Windows: a copy saved elsewhere leaves the
+    // current file as it was held, for the next save over it.
+    const bool current = std::strcmp(name, currentFile_) == 0;
     portable::HeldFile other;
-    const bool loaded = heldFile_.Holds() && std::strcmp(name, currentFile_) == 0;
-    portable::HeldFile& file = loaded ? heldFile_ : other;
+    portable::HeldFile& file = current ? heldFile_ : other;
     const shllink::Image& image = held_[current_].File;
-    if (portable::smb::IsSharePath(name)) {
-      // Written over on the server, and only while it holds what Load read.
-      const bool overRead = loadedShare_ && std::strcmp(name, currentFile_) == 0;
-      DWORD error = portable::smb::SaveLink(name, image.Data, image.Size, overRead);
-      if (error != ERROR_SUCCESS) return FromWin32(error);
-      if (fRemember) {
-        std::strcpy(currentFile_, name);
-        loadedShare_ = true;
-      }
-      return S_OK;
-    }
-    DWORD error = portable::WriteFileReplacing(name, image.Data, image.Size, &file);
+    DWORD error = portable::LinkFileWayOf(name).Save(name, image.Data, image.Size, &file);
     if (error != ERROR_SUCCESS) return FromWin32(error);
-    if (fRemember) {
+    if (fRemember && !current) {
       std::strcpy(currentFile_, name);
-      heldFile_.Take(file);
-      loadedShare_ = false;
+      heldFile_.Take(other);
     }
     return S_OK;
   }
@@ -394,8 +381,7 @@ class LinkObject final : public IShellLinkA, public IShellLinkW, public IPersist
   Held held_[2];
   int current_ = 0;
   char currentFile_[kNameSize];
-  portable::HeldFile heldFile_;  // the file Load read, for Save
-  bool loadedShare_ = false;     // currentFile_ was read through SMB
+  portable::HeldFile heldFile_;  // what of currentFile_ was read, or last saved
 };
 
 // A run works on one link at a time.

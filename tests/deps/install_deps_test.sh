@@ -3,11 +3,37 @@
 # update, a small package the build needs missing, and wine32:i386 pinned
 # away so that it cannot be installed.  The script must still install the
 # small package, warn of the rest, set up Wine's WoW64 mode for the 32-bit
-# build where wine32 was not there before, and exit 0.  Root only: it removes and
-# installs a package of the machine's.
+# build where wine32 was not there before, and exit 0.
+#
+# It removes and installs packages, so it runs in a view of the system of
+# its own that nothing outlives: a mount namespace where an overlay over /,
+# its changes in memory, is the root.  The host's packages, lists and
+# files stay as they are, whatever happens to the test (a failure, an
+# outage of the package mirror, a kill).  Root only.
 set -u
 cd "$(dirname "$0")/../.."
 if [ "$(id -u)" != 0 ]; then echo "skipped: install_deps_test needs root"; exit 0; fi
+if [ -z "${INSTALL_DEPS_TEST_VIEW:-}" ]; then
+  view=$(mktemp -d)
+  trap 'rm -rf "$view"' EXIT
+  unshare --mount --propagation private -- sh -c '
+    mount -t tmpfs tmpfs "$1" && mkdir "$1/upper" "$1/work" "$1/root" &&
+    mount -t overlay overlay -o "lowerdir=/,upperdir=$1/upper,workdir=$1/work" "$1/root" ||
+      exit 99
+    for d in dev proc sys; do mount --rbind "/$d" "$1/root/$d" || exit 99; done
+    exec chroot "$1/root" env INSTALL_DEPS_TEST_VIEW=1 "$2"' view "$view" "$PWD/tests/deps/$(basename "$0")"
+  code=$?
+  if [ $code = 99 ]; then
+    echo "skipped: install_deps_test needs an overlay over / in a mount namespace of its own"
+    exit 0
+  fi
+  exit $code
+fi
+# In the view: the mirror must be there for the small package to come back.
+if ! (cd "$(mktemp -d)" && apt-get download -qq icoutils >/dev/null 2>&1); then
+  echo "skipped: install_deps_test cannot fetch a package (no network, or no mirror)"
+  exit 0
+fi
 small=icoutils  # needed by --windows, needed by nothing else here
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
@@ -35,6 +61,5 @@ if [ $had_wine32 = 0 ]; then
 fi
 if [ $failures != 0 ]; then
   echo "--- install-deps.sh printed:"; cat "$tmp/out"
-  unset APT_CONFIG; apt-get install -y -qq "$small" >/dev/null 2>&1
   exit 1
 fi

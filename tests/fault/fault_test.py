@@ -197,7 +197,8 @@ def kill_during_saves(d, rounds=300):
     hidden temporary name (.tmp), which no save takes for the link.  In
     place (a link with a second name, which is rewritten rather than
     replaced), one killed while writing leaves the link as it was, whole,
-    in a hidden copy beside it (.bak)."""
+    in a hidden copy beside it (.bak).  The kills must have landed on both
+    sides of the moment a save takes effect."""
     notes = []
     for way, suffix in (("new file", ".tmp"), ("in place", ".bak")):
         folder = tempfile.mkdtemp(dir=d)
@@ -235,6 +236,7 @@ def kill_during_saves(d, rounds=300):
             assert entries(folder) == ["app.lnk"], entries(folder)
         notes.append(f"{way}: {rounds} saves killed, {saved} after they took effect, "
                      f"{leftovers} left a whole link under a hidden name, {torn} a torn one")
+        assert rounds // 20 <= saved <= rounds - rounds // 20, notes[-1]
     return "; ".join(notes)
 
 
@@ -242,7 +244,8 @@ def concurrent_editors(d, rounds=150):
     """Editors of one link at once, each changing its own field, and a
     reader between them: every read finds the link whole, and an edit
     either saves or, where another one saved since it read the link, is
-    refused (32) rather than undo that save."""
+    refused (32) rather than undo that save; and the editors did meet
+    (edits refused)."""
     make(d, "app.lnk", "old")
     switches = {"D": "Description", "P": "Arguments", "W": "WorkingDirectory",
                 "I": "IconLocation"}
@@ -262,8 +265,10 @@ def concurrent_editors(d, rounds=150):
     assert os.stat(os.path.join(d, "app.lnk")).st_nlink == 1
     f = fields(d, "app.lnk")
     assert saves > 0 and all(f[key] for key in ("Description", "Arguments")), f
-    return (f"{len(editors)} x {rounds} edits at once, {saves} saved, the rest refused; "
+    note = (f"{len(editors)} x {rounds} edits at once, {saves} saved, the rest refused; "
             f"{reads} reads between them, each whole")
+    assert len(editors) * rounds - saves >= len(editors) * rounds // 20, note
+    return note
 
 
 # A POSIX access ACL (version 2) that also lets nobody write the file, as
@@ -377,7 +382,8 @@ def swap_race(d, rounds=400):
     (RENAME_EXCHANGE in a loop, and the symbolic link made again when a
     save has put a file in its place).  Each edit saves into the file it
     read or is refused (32): the root-only link never takes the other's
-    target, nor does the other's file take the root-only link's."""
+    target, nor does the other's file take the root-only link's.  The
+    swapper must have been at work (edits ended 5 or 32)."""
     if not ROOT:
         raise Skip("another user's swapper needs root")
     private, shared = os.path.join(d, "private"), os.path.join(d, "shared")
@@ -409,6 +415,7 @@ def swap_race(d, rounds=400):
     assert set(codes) <= {0, 5, 32}, codes  # 5: the swapped-in link is not root's
     st = os.stat(os.path.join(private, "secret.lnk"))
     assert (st.st_uid, stat.S_IMODE(st.st_mode)) == (0, 0o644 & ~current_umask()), st
+    assert codes.get(5, 0) + codes.get(32, 0) >= rounds // 20, codes
     return f"{rounds} edits under the swapper: " + ", ".join(
         f"{n} ended {c}" for c, n in sorted(codes.items()))
 
@@ -594,7 +601,8 @@ def no_exchange(d, rounds=300):
     """On a file system without RENAME_EXCHANGE (ntfs-3g, through FUSE),
     while the folder's owner swaps his two links by renaming, root's Edit
     of one either saves into the file it read or fails with 32: never a
-    success that leaves the file it read as it was beside the new one."""
+    success that leaves the file it read as it was beside the new one.
+    The swapper must have been at work (edits ended 2 or 32)."""
     if not ROOT:
         raise Skip("mounting a file system needs root")
     if not (os.path.exists("/dev/fuse") and shutil.which("mkntfs") and shutil.which("ntfs-3g")):
@@ -646,6 +654,7 @@ def no_exchange(d, rounds=300):
             swapper.wait()
     finally:
         unmount(m)
+    assert codes.get(2, 0) + codes.get(32, 0) >= rounds // 20, codes
     return f"{rounds} edits under the swapper: " + ", ".join(
         f"{n} ended {c}" for c, n in sorted(codes.items()))
 
@@ -698,7 +707,8 @@ def loop_ext4(d):
 def lost_updates(d, rounds=100):
     """Root and the link's owner edit it at once, each its own field, each
     way the saves may take: an edit ends 0 or 32, and no change that ended 0
-    is lost.  Also on an ext4 of 1-second times."""
+    is lost; and the two did meet (edits refused).  Also on an ext4 of
+    1-second times."""
     if not ROOT:
         raise Skip("the link's owner beside root needs root")
     m, why = loop_ext4(d)
@@ -732,7 +742,7 @@ def lost_updates(d, rounds=100):
                     want = {key: now[key] for key in want}
             notes.append(f"{'ext4 -I 128' if top == m else 'here'}: {3 * rounds} rounds, "
                          f"{refused} edits refused, {lost} lost")
-            assert lost == 0, notes[-1]
+            assert lost == 0 and refused >= rounds // 20, notes[-1]
     finally:
         if m:
             unmount(m)
@@ -742,7 +752,8 @@ def lost_updates(d, rounds=100):
 def reader_sees_whole_links(d, saves=300):
     """While the owner saves his own link in his own folder, alternating a
     long and a short description, a reader looping over it sees the one
-    link or the other, never a mix: his save puts a new file in place."""
+    link or the other, never a mix: his save puts a new file in place.  The
+    reader must have read while the saves ran (more reads than saves)."""
     user = NOBODY if ROOT else None
     make(d, "app.lnk", "x")
     if ROOT:
@@ -764,6 +775,7 @@ def reader_sees_whole_links(d, saves=300):
         if data not in versions:
             torn.append(len(data))
     assert saver.returncode == 0 and not torn and entries(d) == ["app.lnk"], torn
+    assert reads > saves, reads
     return f"{saves} saves, {reads} reads, none torn"
 
 
@@ -1157,7 +1169,10 @@ def chmod_races(d, rounds=1000):
         refused += p.returncode == 32
         undone += stat.S_IMODE(os.stat(path).st_mode) != 0o600
     note = f"{rounds} rounds: {undone} changes of the mode undone, {refused} saves refused"
-    assert undone <= 2 and refused >= rounds // 20, note
+    # At least 1 in 100 refused: a sanitizer build's slow start leaves its
+    # save a small part of each run (40 to 70 in 1,000 there, about 180 in
+    # the release build).
+    assert undone <= 2 and refused >= rounds // 100, note
     return note
 
 

@@ -536,7 +536,8 @@ def held_deny_write(server):
 def writer_at_the_same_moment(server):
     """A client puts its own link while the tool edits: the link is always
     whole, the client's or the tool's edit, and a save that says success
-    lost no one's change."""
+    lost no one's change.  The two must have met both ways round: the put
+    landing after the edit's save, and before it."""
     with tempfile.TemporaryDirectory() as d:
         base, theirs = os.path.join(d, "base.lnk"), os.path.join(d, "theirs.lnk")
         assert tool([f"/F:{base}", "/A:C", "/T:C:\\base.exe", "/D:base"])[0] == 0
@@ -567,7 +568,9 @@ def writer_at_the_same_moment(server):
                 # Over the client's link where its put came first.
                 assert report["TargetPath"] == ("C:\\theirs.exe" if put_ok else "C:\\base.exe")
             outcomes.add((outcome, edit.returncode, put_ok))
-    return "outcomes (link, tool's code, put succeeded): " + ", ".join(map(str, sorted(outcomes)))
+    note = "outcomes (link, tool's code, put succeeded): " + ", ".join(map(str, sorted(outcomes)))
+    assert {outcome for outcome, *_ in outcomes} == {"theirs", "tool's edit"}, note
+    return note
 
 
 def disk_full_mid_save(server):

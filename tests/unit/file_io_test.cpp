@@ -260,26 +260,6 @@ TEST_P(FileIo, FailedSavesLeaveTheOldFileAndNothingElse) {
   EXPECT_EQ(Entries(), (Names{"keep.lnk", longest + ".lnk"}));
 }
 
-// Every errno a file operation may give has a number of its own, with a
-// text; access is refused only where the system refused it.
-TEST(Win32ErrorFromErrno, GivesEachErrnoItsOwnNumberAndText) {
-  const int refusals[] = {EACCES, EPERM, EISDIR};
-  const int others[] = {EAGAIN,    ETXTBSY,  ESTALE, ETIMEDOUT, EOVERFLOW, ENOTSUP, ENOSYS,
-                        ECONNRESET, EHOSTDOWN, EUCLEAN, ENOKEY,   EINTR,     ENXIO,   4095};
-  for (int e : refusals) EXPECT_EQ(portable::Win32ErrorFromErrno(e), DWORD{ERROR_ACCESS_DENIED});
-  for (int e : others) {
-    SCOPED_TRACE(e);
-    const DWORD id = portable::Win32ErrorFromErrno(e);
-    EXPECT_NE(id, DWORD{ERROR_ACCESS_DENIED});
-    char text[256];
-    EXPECT_GT(FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                             id, 0, text, sizeof text, nullptr),
-              0u);
-  }
-  EXPECT_EQ(portable::Win32ErrorFromErrno(EWOULDBLOCK), DWORD{ERROR_SHARING_VIOLATION});
-  EXPECT_EQ(portable::Win32ErrorFromErrno(4095), DWORD{ERROR_GEN_FAILURE});  // no counterpart
-}
-
 INSTANTIATE_TEST_SUITE_P(Unnamed, FileIo, testing::Values(portable::SaveWay::Unnamed));
 INSTANTIATE_TEST_SUITE_P(Named, FileIo, testing::Values(portable::SaveWay::Named));
 INSTANTIATE_TEST_SUITE_P(InPlace, FileIo, testing::Values(portable::SaveWay::InPlace));

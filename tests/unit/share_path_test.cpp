@@ -110,7 +110,8 @@ TEST(SharePath, EachFormTakenApartAndMadeIntoUrls) {
   }
 }
 
-// Names as long as Windows allows (255 UTF-16 units), in any script.
+// Names as long as Windows allows (255 UTF-16 units), in any script, and
+// one unit longer.
 struct LongNameCase {
   const char* Character;
   std::size_t Count;
@@ -119,8 +120,11 @@ struct LongNameCase {
 
 const LongNameCase kLongNameCases[] = {
     {"a", 255, 0},
+    {"a", 256, ERROR_INVALID_NAME},
     {"\xe6\x97\xa5", 255, 0},  // 765 bytes of UTF-8
     {"\xe6\x97\xa5", 256, ERROR_INVALID_NAME},
+    {"\xf0\x9f\x98\x80", 127, 0},  // two units each
+    {"\xf0\x9f\x98\x80", 128, ERROR_INVALID_NAME},
 };
 
 TEST(SharePath, LongNamesInAnyScript) {
@@ -149,37 +153,65 @@ TEST(SharePath, OnlyTheTwoFormsAreShares) {
     EXPECT_FALSE(portable::smb::IsSharePath(local)) << local;
 }
 
-// The library's errno for a request, and for a second one that needs only
-// one part, as Win32 numbers: a failure it has no better word for is 31,
-// never a refusal of access (5) or a bad name (123).
+// An errno as a Win32 number: from a call on a local file, from the
+// library's request on a share, and from a second request of the library
+// that needs only one part.  A failure with no better word is 31, never a
+// refusal of access (5) or a bad name (123); each number has a text.
 struct ErrnoCase {
   int Errno;
-  DWORD File;    // the request on the file
+  DWORD Local;   // a call on a local file
+  DWORD File;    // the library's request on the file
   DWORD Logon;   // the server's list of shares (0: says nothing more)
   DWORD Share;   // the share
   DWORD Folder;  // the folder
 };
 
 const ErrnoCase kErrnoCases[] = {
-    {EBUSY, ERROR_SHARING_VIOLATION, 0, 0, 0},
-    {EACCES, ERROR_ACCESS_DENIED, ERROR_LOGON_FAILURE, ERROR_ACCESS_DENIED, ERROR_ACCESS_DENIED},
-    {ENOENT, ERROR_FILE_NOT_FOUND, ERROR_BAD_NETPATH, ERROR_BAD_NET_NAME, ERROR_PATH_NOT_FOUND},
-    {EINVAL, ERROR_GEN_FAILURE, ERROR_BAD_NETPATH, 0, 0},
-    {ECONNREFUSED, ERROR_BAD_NETPATH, ERROR_BAD_NETPATH, ERROR_BAD_NETPATH, ERROR_BAD_NETPATH},
-    {ETIMEDOUT, ERROR_BAD_NETPATH, ERROR_BAD_NETPATH, ERROR_BAD_NETPATH, ERROR_BAD_NETPATH},
-    {EXDEV, ERROR_GEN_FAILURE, 0, 0, 0},
-    {ENOSYS, ERROR_GEN_FAILURE, 0, 0, 0},
-    {0, ERROR_GEN_FAILURE, 0, 0, 0},
+    {EBUSY, ERROR_BUSY, ERROR_SHARING_VIOLATION, 0, 0, 0},
+    {EACCES, ERROR_ACCESS_DENIED, ERROR_ACCESS_DENIED, ERROR_LOGON_FAILURE, ERROR_ACCESS_DENIED,
+     ERROR_ACCESS_DENIED},
+    {EPERM, ERROR_ACCESS_DENIED, ERROR_ACCESS_DENIED, ERROR_LOGON_FAILURE, ERROR_ACCESS_DENIED,
+     ERROR_ACCESS_DENIED},
+    {EISDIR, ERROR_ACCESS_DENIED, ERROR_ACCESS_DENIED, 0, 0, 0},
+    {EROFS, ERROR_WRITE_PROTECT, ERROR_ACCESS_DENIED, 0, 0, 0},
+    {ENOENT, ERROR_FILE_NOT_FOUND, ERROR_FILE_NOT_FOUND, ERROR_BAD_NETPATH, ERROR_BAD_NET_NAME,
+     ERROR_PATH_NOT_FOUND},
+    {EINVAL, ERROR_INVALID_PARAMETER, ERROR_GEN_FAILURE, ERROR_BAD_NETPATH, 0, 0},
+    {ECONNREFUSED, ERROR_UNEXP_NET_ERR, ERROR_BAD_NETPATH, ERROR_BAD_NETPATH, ERROR_BAD_NETPATH,
+     ERROR_BAD_NETPATH},
+    {ETIMEDOUT, ERROR_TIMEOUT, ERROR_BAD_NETPATH, ERROR_BAD_NETPATH, ERROR_BAD_NETPATH,
+     ERROR_BAD_NETPATH},
+    {ENETRESET, ERROR_UNEXP_NET_ERR, ERROR_UNEXP_NET_ERR, ERROR_UNEXP_NET_ERR,
+     ERROR_UNEXP_NET_ERR, ERROR_UNEXP_NET_ERR},
+    {EWOULDBLOCK, ERROR_SHARING_VIOLATION, ERROR_GEN_FAILURE, 0, 0, 0},  // a lease, locally
+    {ETXTBSY, ERROR_SHARING_VIOLATION, ERROR_GEN_FAILURE, 0, 0, 0},
+    {EXDEV, ERROR_NOT_SAME_DEVICE, ERROR_GEN_FAILURE, 0, 0, 0},
+    {ENOSYS, ERROR_CALL_NOT_IMPLEMENTED, ERROR_GEN_FAILURE, 0, 0, 0},
+    {ESTALE, ERROR_FILE_INVALID, ERROR_GEN_FAILURE, 0, 0, 0},
+    {EUCLEAN, ERROR_DISK_CORRUPT, ERROR_GEN_FAILURE, 0, 0, 0},
+    {ENOKEY, ERROR_FILE_ENCRYPTED, ERROR_GEN_FAILURE, 0, 0, 0},
+    {EINTR, ERROR_OPERATION_ABORTED, ERROR_GEN_FAILURE, 0, 0, 0},
+    {0, ERROR_GEN_FAILURE, ERROR_GEN_FAILURE, 0, 0, 0},
+    {4095, ERROR_GEN_FAILURE, ERROR_GEN_FAILURE, 0, 0, 0},
 };
 
 TEST(SharePath, ErrorsAsWin32) {
+  using portable::ErrnoFrom;
   using portable::smb::Probe;
   for (const ErrnoCase& c : kErrnoCases) {
     SCOPED_TRACE(c.Errno);
-    EXPECT_EQ(portable::smb::Win32FromErrno(c.Errno), c.File);
+    EXPECT_EQ(portable::Win32FromErrno(c.Errno, ErrnoFrom::LocalFile), c.Local);
+    EXPECT_EQ(portable::Win32FromErrno(c.Errno, ErrnoFrom::Library), c.File);
     EXPECT_EQ(portable::smb::ProbeError(Probe::Logon, c.Errno), c.Logon);
     EXPECT_EQ(portable::smb::ProbeError(Probe::Share, c.Errno), c.Share);
     EXPECT_EQ(portable::smb::ProbeError(Probe::Folder, c.Errno), c.Folder);
+    for (const DWORD id : {c.Local, c.File}) {
+      char text[256];
+      EXPECT_GT(FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                               id, 0, text, sizeof text, nullptr),
+                0u)
+          << id;
+    }
   }
 }
 

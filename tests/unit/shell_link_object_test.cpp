@@ -16,6 +16,7 @@
 
 #include "internal.h"
 #include "platform.h"
+#include "scripted_share.h"
 #include "shllink/shell_items.h"
 #include "test_support.h"
 
@@ -66,6 +67,10 @@ class Object : public testing::Test {
   }
   HRESULT Load(const std::string& name) {
     return file_->Load(reinterpret_cast<LPCOLESTR>(Wide(dir_ + "/" + name).c_str()), STGM_READ);
+  }
+  // Saves to a name as given; nullptr: the current file.
+  HRESULT SaveTo(const char* name, BOOL remember) {
+    return file_->Save(name ? reinterpret_cast<LPCOLESTR>(Wide(name).c_str()) : nullptr, remember);
   }
   std::vector<std::string> Entries() {
     std::vector<std::string> names;
@@ -241,6 +246,45 @@ TEST_F(Object, AFailedSaveKeepsTheOldFileAndLeavesNothingBehind) {
   std::vector<std::string> entries = Entries();
   std::sort(entries.begin(), entries.end());
   EXPECT_EQ(entries, (std::vector<std::string>{"inway.lnk", "keep.lnk"}));
+}
+
+// A copy saved under another name (fRemember FALSE) leaves the object
+// holding what it loaded: the save to the loaded file that follows succeeds
+// over the bytes it read, and gives 32 where someone changed them
+// meanwhile, whose change stays.  On a local file and on a share alike.
+TEST_F(Object, ACopySavedElsewhereLeavesTheLoadedFileHeld) {
+  struct Way {
+    std::string A, B;  // the loaded file and the copy, as the object names them
+    std::function<std::string()> Read;                   // what A holds
+    std::function<void(const std::string&)> Overwrite;   // another program's write of A
+  };
+  const std::string url = "smb://127.0.0.1/share/a.lnk";
+  const Way ways[] = {
+      {dir_ + "/a.lnk", dir_ + "/b.lnk", [&] { return ReadAll(dir_ + "/a.lnk"); },
+       [&](const std::string& bytes) { std::ofstream(dir_ + "/a.lnk") << bytes; }},
+      {"\\\\127.0.0.1\\share\\a.lnk", "\\\\127.0.0.1\\share\\b.lnk",
+       [&] { return scripted_share::Files()[url].Data; },
+       [&](const std::string& bytes) { scripted_share::Files()[url].Data = bytes; }},
+  };
+  portable::smb::UseLibrary(&scripted_share::TheLibrary());
+  unsetenv("SHORTCUT_SMB_CREDENTIALS");  // a guest
+  for (const Way& way : ways) {
+    for (const bool changed : {false, true}) {
+      SCOPED_TRACE(way.A + (changed ? ", changed" : ""));
+      Release();
+      Create();
+      ASSERT_EQ(SaveTo(way.A.c_str(), TRUE), S_OK);
+      ASSERT_EQ(file_->Load(reinterpret_cast<LPCOLESTR>(Wide(way.A).c_str()), STGM_READ), S_OK);
+      ASSERT_EQ(link_->SetDescription("mine"), S_OK);
+      ASSERT_EQ(SaveTo(way.B.c_str(), FALSE), S_OK);
+      if (changed) way.Overwrite("theirs");
+      const HRESULT refused = HRESULT_FROM_WIN32(ERROR_SHARING_VIOLATION);
+      EXPECT_EQ(SaveTo(nullptr, TRUE), changed ? refused : S_OK);
+      if (changed) EXPECT_EQ(way.Read(), "theirs");
+      else EXPECT_NE(way.Read().find("m\0i\0n\0e\0", 0, 8), std::string::npos);
+    }
+  }
+  portable::smb::UseLibrary(nullptr);
 }
 
 TEST_F(Object, ReplacingKeepsThePermissionsOfTheOldFile) {

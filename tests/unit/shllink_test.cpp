@@ -13,7 +13,7 @@
 #include "shllink/shell_items.h"
 #include "shllink/target.h"
 #include "test_support.h"
-#include "unicode.h"
+#include "win32/unicode.h"
 
 namespace {
 

@@ -38,10 +38,14 @@ bool Names(int folder, const char* name, const struct stat& file) {
   return fstatat(folder, name, &entry, AT_SYMLINK_NOFOLLOW) == 0 && SameFile(entry, file);
 }
 
-bool ReferOnly(int fd) {
+int OpenAnew(int fd, int flags) {
   char self[32];
   SelfPath(fd, self);
-  const int reference = open(self, O_PATH | O_CLOEXEC);
+  return OpenWaiting(AT_FDCWD, self, flags);
+}
+
+bool ReferOnly(int fd) {
+  const int reference = OpenAnew(fd, O_PATH | O_CLOEXEC);
   if (reference < 0) return false;  // without /proc
   const bool done = dup3(reference, fd, O_CLOEXEC) == fd;
   close(reference);

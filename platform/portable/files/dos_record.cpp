@@ -30,20 +30,12 @@
 #include <cstring>
 
 #include "files.h"
+#include "shllink/bytes.h"
 
 namespace portable {
 namespace {
 
 constexpr uint32_t kDosInfoAttrib = 0x1;  // XATTR_DOSINFO_ATTRIB
-
-uint32_t ReadU32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-         static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
-
-void WriteU32(uint8_t* p, uint32_t value) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(value >> (8 * i));
-}
 
 // A record taken apart.
 struct Layout {
@@ -81,8 +73,6 @@ bool ParseText(const uint8_t* text, std::size_t length, uint32_t* value) {
   return digits;
 }
 
-uint16_t ReadU16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
-
 // How many bytes the info of a version needs from its start, or 0 where
 // it is not whole (or the version is not one Samba reads).
 std::size_t InfoSize(unsigned version, const uint8_t* info, std::size_t room) {
@@ -113,16 +103,17 @@ bool TakeApart(const uint8_t* data, std::size_t size, Layout* layout) {
     return ParseText(data, layout->TextLength, &layout->Attributes);
   }
   layout->Version = (afterText + 1) & ~std::size_t{1};
-  if (layout->Version + 4 > size) return false;
-  const unsigned version = ReadU16(data + layout->Version);
-  if (version == 0xFFFF || ReadU16(data + layout->Version + 2) != version) return false;
+  const shllink::ByteReader record(shllink::Bytes(data, size));
+  uint16_t version = 0, level = 0;
+  if (!record.ReadU16LE(layout->Version, &version) ||
+      !record.ReadU16LE(layout->Version + 2, &level) || version == 0xFFFF || level != version)
+    return false;
   layout->Info = (layout->Version + 4 + 3) & ~std::size_t{3};
   if (layout->Info > size || InfoSize(version, data + layout->Info, size - layout->Info) == 0)
     return false;
   layout->Attrib = layout->Info + (version == 1 ? 0 : 4);
   layout->HasValidFlags = version >= 3;
-  layout->Attributes = ReadU32(data + layout->Attrib);
-  return true;
+  return record.ReadU32LE(layout->Attrib, &layout->Attributes);
 }
 
 }  // namespace
@@ -143,25 +134,23 @@ std::size_t AddDosAttributes(const uint8_t* data, std::size_t size, uint32_t add
   // empty.
   char text[16] = "";
   if (layout.TextLength > 0) std::snprintf(text, sizeof text, "0x%x", attributes);
-  const std::size_t textLength = std::strlen(text);
-  const bool terminated = layout.Terminated || !layout.TextOnly;
-  std::size_t used = textLength + (terminated ? 1 : 0);
-  if (layout.TextOnly) {
-    if (used > capacity) return 0;
-    std::memcpy(out, text, used);
-    return used;
+  shllink::Writer record(out, capacity);
+  record.Raw(shllink::Bytes(reinterpret_cast<const uint8_t*>(text), std::strlen(text)));
+  if (layout.Terminated || !layout.TextOnly) record.U8(0);
+  if (!layout.TextOnly) {
+    const std::size_t version = (record.size() + 1) & ~std::size_t{1};
+    const std::size_t info = (version + 4 + 3) & ~std::size_t{3};
+    record.Zeros(version - record.size());
+    record.Raw(shllink::Bytes(data + layout.Version, 4));
+    record.Zeros(info - record.size());
+    record.Raw(shllink::Bytes(data + layout.Info, size - layout.Info));
+    record.PatchU32(info + (layout.Attrib - layout.Info), attributes);
+    uint32_t valid = 0;
+    if (layout.HasValidFlags && shllink::ByteReader(shllink::Bytes(data, size))
+                                    .ReadU32LE(layout.Info, &valid))
+      record.PatchU32(info, valid | kDosInfoAttrib);
   }
-  const std::size_t version = (used + 1) & ~std::size_t{1};
-  const std::size_t info = (version + 4 + 3) & ~std::size_t{3};
-  const std::size_t infoSize = size - layout.Info;
-  if (info + infoSize > capacity) return 0;
-  std::memset(out, 0, info);
-  std::memcpy(out, text, textLength);
-  std::memcpy(out + version, data + layout.Version, 4);
-  std::memcpy(out + info, data + layout.Info, infoSize);
-  WriteU32(out + info + (layout.Attrib - layout.Info), attributes);
-  if (layout.HasValidFlags) WriteU32(out + info, ReadU32(out + info) | kDosInfoAttrib);
-  return info + infoSize;
+  return record.ok() ? record.size() : 0;
 }
 
 }  // namespace portable

@@ -1,16 +1,21 @@
-// What the parts of the file code share: how a name is resolved and what it
-// found, who may replace what, how a new file takes an old one's place, and
-// how a file is rewritten where a new one could not.  The tool reaches all
-// of it through ReadWholeFile and WriteFileReplacing (internal.h).
+// What the parts of the file code share, grouped by the file that defines
+// each: how a name is resolved and what it found, who may replace what, how
+// a new file takes an old one's place, and how a file is rewritten where a
+// new one could not.  The tool reaches all of it through the local way of
+// LinkFileWay, ReadWholeFile and WriteFileReplacing (internal.h).
 #pragma once
 
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <cstdio>
 
 #include "internal.h"
+#include "patience.h"
 
 namespace portable {
+
+// ---------------------------------------------------------------- (here)
 
 // The longest name of one folder entry.
 inline constexpr std::size_t kMaxNameLength = 255;
@@ -19,53 +24,51 @@ inline constexpr std::size_t kMaxNameLength = 255;
 inline constexpr int kNameTries = 100;
 
 // The Win32 error number for the errno of the call that just failed.
-DWORD LastError();
+[[nodiscard]] inline DWORD LastError() { return Win32FromErrno(errno, ErrnoFrom::LocalFile); }
 
-bool SameFile(const struct stat& a, const struct stat& b);
 // The name under which /proc reaches the open file fd.
 inline void SelfPath(int fd, char (&path)[32]) {
   std::snprintf(path, sizeof path, "/proc/self/fd/%d", fd);
 }
-void Close(int* fd);
+
+// ---------------------------------------------------------------- descriptors.cpp
 
 // 0 for a regular file; else the error that refuses a file of this kind.
-DWORD KindError(mode_t mode);
+[[nodiscard]] DWORD KindError(mode_t mode);
+[[nodiscard]] bool SameFile(const struct stat& a, const struct stat& b);
+void Close(int* fd);
 
 // A hidden name nobody can foresee: .lnk-, 16 hex digits and the suffix
 // (".tmp" for new files, ".bak" for copies of old ones).  One length,
 // whatever the link's name, so any name that fits a folder saves.
-bool RandomName(char (&name)[32], const char* suffix);
+[[nodiscard]] bool RandomName(char (&name)[32], const char* suffix);
 // Whether the entry name of folder is the file.
-bool Names(int folder, const char* name, const struct stat& file);
-// Flushes the folder's entries.  The folder may be held by O_PATH: it is
-// opened to be read for the flush, and one this user may not read is not
-// flushed, as on a file system that cannot flush folders.  (descriptors.cpp)
-DWORD SyncFolder(int folder);
+[[nodiscard]] bool Names(int folder, const char* name, const struct stat& file);
+
+// The file fd refers to, opened anew with flags through /proc, as
+// OpenWaiting opens a name: for a descriptor that only refers to its file
+// (O_PATH), or is open for something else.  -1 with errno, ENOENT without
+// /proc.
+int OpenAnew(int fd, int flags);
+// Leaves fd referring to its file only (O_PATH), so that the save's
+// writable descriptor is the file's one open: a lease needs that.  False
+// where it stays as it was (without /proc).
+bool ReferOnly(int fd);
+
 // The folder, open to be read, or -1 where this user may not read it.
 int OpenFolderToRead(int folder);
+// Flushes the folder's entries.  The folder may be held by O_PATH: it is
+// opened to be read for the flush, and one this user may not read is not
+// flushed, as on a file system that cannot flush folders.
+[[nodiscard]] DWORD SyncFolder(int folder);
 
-// ---------------------------------------------------------------- patience
-// (wait.cpp)
-
-// What one read, or one save, spends in all on others: waiting for a
-// folder's lock that another program holds, for a file someone holds, and
-// trying again on names that others keep changing.  Anyone who can read a
-// folder can hold its lock, and anyone who can write it can change its
-// names, so nothing of theirs may keep a run waiting longer.
-inline constexpr long long kPatienceMs = 2000;
-
-// A read or a save begins: the time it may wait is whole again.
-void StartPatience();
-// Whether the read or save may still wait or try again; its first call
-// starts the clock.
-bool Patient();
-// Waits a millisecond where the run may still wait; false where not.
-bool WaitAMoment();
+// ---------------------------------------------------------------- wait.cpp
 
 // openat, tried again while the file is held by someone (a lease, as Samba
 // takes for a client with kernel oplocks, or a running program) and the
-// run may still wait.  flags must hold O_NONBLOCK, so that an open never
-// waits on the holder itself; one still refused is EWOULDBLOCK or ETXTBSY.
+// run may still wait (patience.h).  flags must hold O_NONBLOCK, so that an
+// open never waits on the holder itself; one still refused is EWOULDBLOCK
+// or ETXTBSY.
 int OpenWaiting(int folder, const char* name, int flags);
 
 // Holds the folder's lock (flock) while it lives, around the one step
@@ -90,38 +93,37 @@ class FolderTurn {
   int folder_ = -1;
 };
 
-// ---------------------------------------------------------------- names
-// (resolve.cpp)
+// ---------------------------------------------------------------- resolve.cpp
 
-// A name resolved: the folder that holds its last component (held by
-// O_PATH: it need not be readable), that component, and what it is, when
-// it exists.
-struct Place {
-  int Folder = -1;
-  char Name[kMaxNameLength + 1];
-  bool Exists = false;
-  struct stat Status;
+// What FindPlace finds, named as systemd's chase names its modes.  It
+// always holds the folder of the last component and that component's name
+// (as CHASE_PARENT gives them), and where that component is there, the
+// regular file it is, open (as CHASE_MUST_BE_REGULAR asks).
+enum FindMode : unsigned {
+  // As CHASE_NONEXISTENT: a last component that is not there is found, as
+  // no file (File -1), instead of ERROR_FILE_NOT_FOUND; a save makes it.
+  kFindNonexistent = 1u << 0,
+  // The file opened to be read, or refused; without it, one this user may
+  // not read is only referred to (O_PATH), as a write-only file that a
+  // save may replace all the same.
+  kFindReadable = 1u << 1,
 };
 
-// Resolves path to the folder of its last component and that component's
-// name, one component at a time, following symbolic links on the way and
-// at the end under the rules of resolve.cpp.
-DWORD FindPlace(const char* path, Place* place);
+// Resolves path one component at a time, following symbolic links on the
+// way and at the end under the rules of resolve.cpp, into *found: Folder
+// (held by O_PATH: it need not be readable), Name, and File and Read, the
+// file and what it is.  A name that changes meanwhile is looked up again,
+// while the run may still try.  Nothing is held on failure.
+[[nodiscard]] DWORD FindPlace(const char* path, unsigned mode, HeldFile* found);
 
 // Why an entry of folder with more than one name may not be used from
 // there, or 0: ERROR_NOT_SUPPORTED unless the folder is written by its
 // owner alone and that owner is this user, root, or the entry's owner.
 // The same rule for files and symbolic links, whatever the system's
 // protected_hardlinks says.
-DWORD OtherNamesError(int folder, const struct stat& entry);
+[[nodiscard]] DWORD OtherNamesError(int folder, const struct stat& entry);
 
-// Opens the entry that place found, as a regular file that is still what
-// was found.  For reading where the file allows it, else only to refer to
-// it (O_PATH): a write-only file can be replaced all the same.
-DWORD OpenFound(const Place& place, bool forReading, int* fd);
-
-// ---------------------------------------------------------------- rights
-// (rights.cpp)
+// ---------------------------------------------------------------- rights.cpp
 
 // What a save replaces: the folder entry and, when there is one, the file
 // it holds (open), what that file is now, and what it was when it was read.
@@ -142,30 +144,27 @@ struct Target {
   bool WritableReads = false;
 };
 
-// ---------------------------------------------------------------- change
-// (unchanged.cpp)
-
-// Whether the existing file of target is still the file that was read,
-// under its name, with the very bytes that were read (or, where it was not
-// read, the size and time it had when it was looked at).  Called under the
-// link's guard, right before anything is put in place:
-// ERROR_SHARING_VIOLATION where it is not.
-DWORD StillAsRead(const Target& target);
-
 // Why the existing file of target may not be replaced, or 0.  folder is
 // what holds it.
-DWORD ReplaceError(const Target& target, const struct stat& folder);
+[[nodiscard]] DWORD ReplaceError(const Target& target, const struct stat& folder);
 
 // Opens the existing file of target for writing, and for reading too where
 // this user may, as the kernel allows this user (mode, ACLs, a read-only
 // mount), waiting a while for one who holds it: target->Writable and
 // WritableReads.  Returns 0 or the error: ERROR_ACCESS_DENIED where this
 // user may not write it, ERROR_SHARING_VIOLATION where it is still held.
-DWORD OpenForWriting(Target* target);
+[[nodiscard]] DWORD OpenForWriting(Target* target);
 
+// ---------------------------------------------------------------- unchanged.cpp
 
-// ---------------------------------------------------------------- DOS attributes
-// (dos_record.cpp)
+// Whether the existing file of target is still the file that was read,
+// under its name, with the very bytes that were read (or, where it was not
+// read, the size and time it had when it was looked at).  Called under the
+// link's guard, right before anything is put in place:
+// ERROR_SHARING_VIOLATION where it is not.
+[[nodiscard]] DWORD StillAsRead(const Target& target);
+
+// ---------------------------------------------------------------- dos_record.cpp
 
 inline constexpr uint32_t kDosReadOnly = 0x01;  // FILE_ATTRIBUTE_READONLY
 inline constexpr uint32_t kDosArchive = 0x20;   // FILE_ATTRIBUTE_ARCHIVE
@@ -176,16 +175,15 @@ inline constexpr std::size_t kMaxDosRecord = 256;
 
 // The attributes of a user.DOSATTRIB record, as Samba 4.17 reads them;
 // false where Samba could not read the record (it then shows none).
-bool ReadDosAttributes(const uint8_t* data, std::size_t size, uint32_t* attributes);
+[[nodiscard]] bool ReadDosAttributes(const uint8_t* data, std::size_t size, uint32_t* attributes);
 
 // The record with the attributes add set as well, and every other field as
 // it was, written to out; its size, or 0 where the record is not one this
 // code reads or out is too small.
-std::size_t AddDosAttributes(const uint8_t* data, std::size_t size, uint32_t add, uint8_t* out,
-                             std::size_t capacity);
+[[nodiscard]] std::size_t AddDosAttributes(const uint8_t* data, std::size_t size, uint32_t add,
+                                           uint8_t* out, std::size_t capacity);
 
-// ---------------------------------------------------------------- guard
-// (guard.cpp)
+// ---------------------------------------------------------------- guard.cpp
 
 // Takes the link's guard for one save: a write lock of the open file
 // description (F_OFD_SETLK) on the whole file, through the descriptor that
@@ -197,7 +195,7 @@ std::size_t AddDosAttributes(const uint8_t* data, std::size_t size, uint32_t add
 // purpose, as a Windows client opens a file denying writers) is waited for
 // while the run may still wait, then ERROR_SHARING_VIOLATION: the save
 // never goes on without it.  *waited where it was not had at once.
-DWORD TakeGuard(int writable, bool* waited);
+[[nodiscard]] DWORD TakeGuard(int writable, bool* waited);
 
 // A write lease (F_SETLEASE) on the existing file while it lives: the
 // kernel then tells of anyone who opens the file or truncates it, and
@@ -214,19 +212,13 @@ class Lease {
   bool Held() const { return fd_ >= 0; }
   // Whether someone opened the file for writing, or truncated it, since
   // the lease was taken (a reader's open is no writer); false without one.
-  bool WriterCame() const;
+  [[nodiscard]] bool WriterCame() const;
 
  private:
   int fd_ = -1;
 };
 
-// Leaves fd referring to its file only (O_PATH), so that the save's
-// writable descriptor is the file's one open: a lease needs that.  False
-// where it stays as it was (without /proc).
-bool ReferOnly(int fd);
-
-// ---------------------------------------------------------------- identity
-// (identity.cpp)
+// ---------------------------------------------------------------- identity.cpp
 
 // What KeepIdentity answers where this user cannot give the new file all
 // the old one has (its owner, group, mode, every attribute it can see, set
@@ -236,18 +228,18 @@ inline constexpr DWORD kKeepFileInstead = 0xFFFFFFFF;
 
 // The new file fd takes the old one's owner, group, extended attributes
 // and mode.  Returns 0, kKeepFileInstead, or another error.
-DWORD KeepIdentity(int fd, const Target& target);
+[[nodiscard]] DWORD KeepIdentity(int fd, const Target& target);
 
 // Whether the new file fd still has what the existing one has now, as this
 // user sees it: owner, group, mode and every extended attribute, with the
 // DOS record as MarkArchive gives it.  Called right before the new file
 // takes the old one's place: ERROR_SHARING_VIOLATION where a right of the
 // old one changed since it was copied, which then stays as it was made.
-DWORD StillSameRights(int fd, const Target& target);
+[[nodiscard]] DWORD StillSameRights(int fd, const Target& target);
 
 // A digest of the existing file's owner, group, mode and extended
 // attributes, as this user sees them: another one after any change of them.
-uint64_t RightsPrint(const Target& target);
+[[nodiscard]] uint64_t RightsPrint(const Target& target);
 
 // fgetxattr, also for a descriptor that only refers to its file (O_PATH).
 ssize_t GetAttribute(int fd, const char* name, void* value, std::size_t size);
@@ -255,22 +247,21 @@ ssize_t GetAttribute(int fd, const char* name, void* value, std::size_t size);
 // Marks the file fd as changed for Windows, where Samba keeps its DOS
 // attributes (user.DOSATTRIB): sets the archive attribute, as a write
 // through SMB does, and keeps the rest of the record.
-DWORD MarkArchive(int fd);
+[[nodiscard]] DWORD MarkArchive(int fd);
 
 // The record MarkArchive makes of a file's record (size bytes), into out:
 // its size, or 0 where it leaves the record as it is.
-std::size_t MarkedRecord(const uint8_t* record, std::size_t size,
-                         uint8_t (&out)[kMaxDosRecord]);
+[[nodiscard]] std::size_t MarkedRecord(const uint8_t* record, std::size_t size,
+                                       uint8_t (&out)[kMaxDosRecord]);
 
-// ---------------------------------------------------------------- replacement
-// (replace.cpp)
+// ---------------------------------------------------------------- replace.cpp
 
 // Fills a new file, open for writing, and flushes it: Fill(fd, Context)
 // gives 0 or an error.
 struct Filler {
   DWORD (*Fill)(int fd, const void* context);
   const void* Context;
-  DWORD operator()(int fd) const { return Fill(fd, Context); }
+  [[nodiscard]] DWORD operator()(int fd) const { return Fill(fd, Context); }
 };
 
 // Makes a new file in folder, with the mode, filled by fill, and gives it a
@@ -278,31 +269,29 @@ struct Filler {
 // it is written unnamed (O_TMPFILE) and named then, or, on a file system
 // without unnamed files, written under a .tmp name and renamed.  *made is
 // the file, open for writing, and name its name.
-DWORD MakeWholeFile(int folder, mode_t mode, const Filler& fill, const char* suffix,
-                    char (&name)[32], int* made);
+[[nodiscard]] DWORD MakeWholeFile(int folder, mode_t mode, const Filler& fill, const char* suffix,
+                                  char (&name)[32], int* made);
 
 // Writes the new file and puts it in the target's place; *made is the new
 // file, open, on success.  kKeepFileInstead where the new file could not
 // take all the old one has; nothing has changed then.
-DWORD WriteNew(const Target& target, const uint8_t* data, std::size_t size, int* made);
+[[nodiscard]] DWORD WriteNew(const Target& target, const uint8_t* data, std::size_t size,
+                             int* made);
 
-// ---------------------------------------------------------------- rewriting
-// (rewrite.cpp)
+// Whether a save must keep the file itself without trying a new one: a new
+// file cannot take the old one's other hard links (or a test asks for it,
+// UseSaveWay).  Where it tries, KeepIdentity's probe decides.
+[[nodiscard]] bool KeepsFile(const Target& target);
 
-// Whether a save must keep the file itself without trying a new one: a
-// new file cannot take the old one's other hard links.  (In replace.cpp,
-// beside the way tests may set.)  Where it tries, KeepIdentity's probe
-// decides.
-bool KeepsFile(const Target& target);
+// ---------------------------------------------------------------- rewrite.cpp
 
 // Writes data into the existing file of target itself, open for writing as
 // target.Writable, keeping a copy of the old contents beside it until the
 // new ones are on disk.  ERROR_SHARING_VIOLATION where the file changed
 // since it was read, or its name no longer holds it.
-DWORD RewriteInPlace(const Target& target, const uint8_t* data, std::size_t size);
+[[nodiscard]] DWORD RewriteInPlace(const Target& target, const uint8_t* data, std::size_t size);
 
-// ---------------------------------------------------------------- privileges
-// (privileges.cpp)
+// ---------------------------------------------------------------- privileges.cpp
 
 // The largest security.capability value (version 3: 24 bytes).
 inline constexpr std::size_t kMaxCapability = 64;
@@ -322,10 +311,10 @@ struct Privileges {
 // this user can give it all back: ERROR_ACCESS_DENIED where not (a bit of
 // a mode only the owner may set, set-group-ID where the owner is not in
 // the file's group, capabilities for anyone but root), with a note.
-DWORD PlanPrivileges(int fd, const struct stat& file, Privileges* kept);
+[[nodiscard]] DWORD PlanPrivileges(int fd, const struct stat& file, Privileges* kept);
 
 // Gives back what the write took, where it is still missing and nothing
 // else changed meanwhile.
-DWORD GiveBackPrivileges(int fd, const Privileges& kept);
+[[nodiscard]] DWORD GiveBackPrivileges(int fd, const Privileges& kept);
 
 }  // namespace portable

@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <type_traits>
 
 #include "files.h"
 
@@ -22,16 +23,22 @@ uint8_t presentValue[kAttributeSize];
 
 constexpr char kAccessAcl[] = "system.posix_acl_access";
 
-// The attribute calls on a descriptor, which for one that only refers to
-// its file (O_PATH) go through /proc.
-ssize_t ListAttributes(int fd, char* list, std::size_t size) {
-  ssize_t n = flistxattr(fd, list, size);
+// An attribute call on a descriptor (onFd), or, for one that only refers
+// to its file (O_PATH), the same call on its name under /proc (onName).
+template <typename... Args>
+ssize_t OnFile(ssize_t (*onFd)(int, Args...), ssize_t (*onName)(const char*, Args...), int fd,
+               std::type_identity_t<Args>... args) {
+  ssize_t n = onFd(fd, args...);
   if (n < 0 && errno == EBADF) {
     char self[32];
     SelfPath(fd, self);
-    n = listxattr(self, list, size);
+    n = onName(self, args...);
   }
   return n;
+}
+
+ssize_t ListAttributes(int fd, char* list, std::size_t size) {
+  return OnFile(flistxattr, listxattr, fd, list, size);
 }
 
 bool Unsupported(int error) { return error == ENOTSUP || error == ENOSYS; }
@@ -40,8 +47,8 @@ bool Unsupported(int error) { return error == ENOTSUP || error == ENOSYS; }
 // of this user's cannot take it.
 bool CannotGive(int error) { return error == EPERM || error == EACCES || Unsupported(error); }
 
-// Gives the file to the extended attributes of from, each one that it does
-// not have already with the same value.  An access ACL that from lacks is
+// Gives the file to each extended attribute of from that it does not have
+// already with the same value.  An access ACL that from lacks is
 // taken away (one the folder's default ACL gave), so that who may open the
 // file is what the old one's mode says.
 DWORD CarryAttributes(int from, int to) {
@@ -124,13 +131,7 @@ bool SameIdentity(int fd, const Target& target, const struct stat& old, bool mar
 }  // namespace
 
 ssize_t GetAttribute(int fd, const char* name, void* value, std::size_t size) {
-  ssize_t n = fgetxattr(fd, name, value, size);
-  if (n < 0 && errno == EBADF) {
-    char self[32];
-    SelfPath(fd, self);
-    n = getxattr(self, name, value, size);
-  }
-  return n;
+  return OnFile(fgetxattr, getxattr, fd, name, value, size);
 }
 
 // The new file takes the old one's owner and group, its extended attributes

@@ -27,19 +27,6 @@ namespace {
 // Off only in tests, to take the way of file systems without unnamed files.
 bool unnamedFiles = true;
 
-bool WriteAll(int fd, const uint8_t* data, std::size_t size) {
-  while (size > 0) {
-    ssize_t n = write(fd, data, size);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    data += n;
-    size -= static_cast<std::size_t>(n);
-  }
-  return true;
-}
-
 // What a new link file is made of.
 struct NewContents {
   const Target& To;
@@ -50,7 +37,8 @@ struct NewContents {
 DWORD FillFile(int fd, const void* context) {
   const NewContents& contents = *static_cast<const NewContents*>(context);
   const Target& target = contents.To;
-  if (!WriteAll(fd, contents.Data, contents.Size)) return LastError();
+  const auto put = [fd](const uint8_t* data, std::size_t size) { return write(fd, data, size); };
+  if (!WriteWhole(put, contents.Data, contents.Size)) return LastError();
   if (target.Old >= 0) {
     if (DWORD error = KeepIdentity(fd, target)) return error;
     if (DWORD error = MarkArchive(fd)) return error;
@@ -124,7 +112,7 @@ DWORD Publish(const Target& target, const char* temporary, int fd) {
     if (PutInEmpty(folder, temporary, target.Name)) return ERROR_SUCCESS;
     const int e = errno;
     (void)unlinkat(folder, temporary, 0);
-    return e == EEXIST ? ERROR_SHARING_VIOLATION : Win32ErrorFromErrno(e);
+    return e == EEXIST ? ERROR_SHARING_VIOLATION : Win32FromErrno(e, ErrnoFrom::LocalFile);
   }
   // Each save holds its own link's guard; the folder's turn keeps saves of
   // different files that another program put under one name in turn from
@@ -161,22 +149,28 @@ DWORD Publish(const Target& target, const char* temporary, int fd) {
   const int e = errno;
   if (e == EINVAL || e == ENOSYS) return PublishAside(target, temporary, lease);
   (void)unlinkat(folder, temporary, 0);
-  return e == ENOENT ? ERROR_SHARING_VIOLATION : Win32ErrorFromErrno(e);
+  return e == ENOENT ? ERROR_SHARING_VIOLATION : Win32FromErrno(e, ErrnoFrom::LocalFile);
+}
+
+// Links the unnamed file fd at name in folder.  Sets *unsupported where the
+// system cannot do it at all.
+bool LinkUnnamed(int fd, int folder, const char* name, bool* unsupported) {
+  char self[32];
+  SelfPath(fd, self);
+  if (linkat(AT_FDCWD, self, folder, name, AT_SYMLINK_FOLLOW) == 0) return true;
+  // Without /proc, root can link the descriptor itself.
+  if (errno == ENOENT && linkat(fd, "", folder, name, AT_EMPTY_PATH) == 0) return true;
+  *unsupported = errno == ENOENT || errno == EPERM || errno == EOPNOTSUPP;
+  return false;
 }
 
 // Names the unnamed file fd at a random name of the folder.  Sets
 // *unsupported where the system cannot do it at all.
 DWORD NameUnnamed(int fd, int folder, const char* suffix, char (&name)[32], bool* unsupported) {
-  char self[32];
-  SelfPath(fd, self);
   for (int attempt = 0; attempt < kNameTries; ++attempt) {
     if (!RandomName(name, suffix)) return LastError();
-    if (linkat(AT_FDCWD, self, folder, name, AT_SYMLINK_FOLLOW) == 0) return ERROR_SUCCESS;
-    // Without /proc, root can link the descriptor itself.
-    if (errno == ENOENT && linkat(fd, "", folder, name, AT_EMPTY_PATH) == 0) return ERROR_SUCCESS;
-    if (errno == EEXIST) continue;  // someone's file: another name
-    *unsupported = errno == ENOENT || errno == EPERM || errno == EOPNOTSUPP;
-    return LastError();
+    if (LinkUnnamed(fd, folder, name, unsupported)) return ERROR_SUCCESS;
+    if (errno != EEXIST) return LastError();  // else someone's file: another name
   }
   return ERROR_ALREADY_EXISTS;
 }
@@ -217,18 +211,6 @@ DWORD MakeNamed(int folder, mode_t mode, const Filler& fill, const char* suffix,
     return error;
   }
   return ERROR_ALREADY_EXISTS;
-}
-
-// Links the unnamed file fd at name in folder.  Sets *unsupported where the
-// system cannot do it at all.
-bool LinkUnnamed(int fd, int folder, const char* name, bool* unsupported) {
-  char self[32];
-  SelfPath(fd, self);
-  if (linkat(AT_FDCWD, self, folder, name, AT_SYMLINK_FOLLOW) == 0) return true;
-  // Without /proc, root can link the descriptor itself.
-  if (errno == ENOENT && linkat(fd, "", folder, name, AT_EMPTY_PATH) == 0) return true;
-  *unsupported = errno == ENOENT || errno == EPERM || errno == EOPNOTSUPP;
-  return false;
 }
 
 // A link where the name held none: the unnamed file, once whole, is linked

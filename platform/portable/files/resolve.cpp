@@ -129,14 +129,17 @@ bool MayFollow(int folder, uid_t linkOwner) {
   return linkOwner == geteuid() || linkOwner == st.st_uid;
 }
 
-// A symbolic link of /proc stands for an open file rather than for its
-// text.  Its file must be a regular file with a name (else *error), and
-// the name it leads to must be that file in the end (*expected).
+// Whether the symbolic links of folder are those of /proc, each of which
+// stands for an open file rather than for its text.
 bool IsProcLink(int folder) {
   struct statfs fs;
   return fstatfs(folder, &fs) == 0 && fs.f_type == PROC_SUPER_MAGIC;
 }
 
+// The file the /proc link name of folder stands for, into *file: a folder
+// on the way, or a regular file that still has a name (else the error
+// returned).  Where the link ends the name, what the walk arrives at must
+// be that very file (Walk::Expected).
 DWORD ProcLinkFile(int folder, const char* name, struct stat* file) {
   const int fd = openat(folder, name, O_PATH | O_CLOEXEC);
   if (fd < 0) return errno == ENOENT ? ERROR_FILE_NOT_FOUND : LastError();
@@ -252,11 +255,11 @@ DWORD FollowLink(Walk* walk, const Component& c) {
              : ERROR_ACCESS_DENIED;
 }
 
-// The last component, found (st) or not (nullptr): what place holds.
-DWORD Arrive(Walk* walk, const Component& c, const struct stat* st, Place* place) {
-  std::memcpy(place->Name, c.Name, sizeof c.Name);
-  place->Exists = st != nullptr;
-  if (st != nullptr) place->Status = *st;
+// The last component, there (st) or not (nullptr): its folder and name go
+// to found, and what it is, as looked at, to found->Read.
+DWORD Arrive(Walk* walk, const Component& c, const struct stat* st, HeldFile* found) {
+  std::memcpy(found->Name, c.Name, sizeof c.Name);
+  if (st != nullptr) found->Read = *st;
   if (st != nullptr)
     if (DWORD error = OtherNamesError(walk->Folder, *st)) return error;
   if (!walk->Owing.Settle(0, st != nullptr ? st->st_uid : OwnerOf(walk->Folder)) ||
@@ -264,28 +267,29 @@ DWORD Arrive(Walk* walk, const Component& c, const struct stat* st, Place* place
     return ERROR_ACCESS_DENIED;
   if (walk->Expecting && !(st != nullptr && SameFile(*st, walk->Expected)))
     return ERROR_FILE_NOT_FOUND;
-  place->Folder = walk->Folder;
+  found->Folder = walk->Folder;
   walk->Folder = -1;
   return ERROR_SUCCESS;
 }
 
 // One step: the next component looked at and, as it is, entered, followed
-// or arrived at.  *done once the walk has arrived.
-DWORD Step(Walk* walk, Place* place, bool* done) {
+// or arrived at.  *done once the walk has arrived, *exists where the last
+// component is there.
+DWORD Step(Walk* walk, HeldFile* found, bool* done, bool* exists) {
   Component c;
   if (DWORD error = NextComponent(walk, &c)) return error;
   struct stat st;
   if (fstatat(walk->Folder, c.Name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
     if (errno == ENOENT && c.Last) {
       *done = true;
-      return Arrive(walk, c, nullptr, place);
+      return Arrive(walk, c, nullptr, found);
     }
     return errno == ENOENT || errno == ENOTDIR ? ERROR_PATH_NOT_FOUND : LastError();
   }
   if (S_ISLNK(st.st_mode)) return FollowLink(walk, c);
   if (c.Last) {
-    *done = true;
-    return Arrive(walk, c, &st, place);
+    *done = *exists = true;
+    return Arrive(walk, c, &st, found);
   }
   return EnterFolder(walk, c);
 }
@@ -311,35 +315,52 @@ DWORD OtherNamesError(int folder, const struct stat& entry) {
   return ERROR_NOT_SUPPORTED;
 }
 
-DWORD FindPlace(const char* path, Place* place) {
-  Walk walk;
-  DWORD error = Begin(path, &walk);
-  for (bool done = false; error == ERROR_SUCCESS && !done;) error = Step(&walk, place, &done);
-  return error;
-}
+namespace {
 
-// Opens the entry that place found, as a regular file that is still what
-// was found.  For reading where the file allows it, else only to refer to
-// it (O_PATH): a write-only file can be replaced all the same.
-DWORD OpenFound(const Place& place, bool forReading, int* fd) {
-  if (DWORD error = KindError(place.Status.st_mode)) return error;
+// Opens the file the walk arrived at (found: its folder, name and status),
+// as a regular file that is still what was looked at: to be read, or where
+// reading is not a must and this user may not read it, only to refer to it
+// (O_PATH).  found->Read is then the file as it was opened.
+DWORD OpenArrived(unsigned mode, HeldFile* found) {
+  if (DWORD error = KindError(found->Read.st_mode)) return error;
   // Without O_NONBLOCK, opening a pipe would wait for a writer, and a file
   // someone holds (a lease) for its holder.
-  *fd = OpenWaiting(place.Folder, place.Name,
-                    O_RDONLY | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW | O_CLOEXEC);
-  if (*fd < 0 && errno == EACCES && !forReading)
-    *fd = openat(place.Folder, place.Name, O_PATH | O_NOFOLLOW | O_CLOEXEC);
-  if (*fd < 0) return errno == ELOOP ? ERROR_SHARING_VIOLATION : LastError();
-  struct stat st;
+  int& fd = found->File;
+  fd = OpenWaiting(found->Folder, found->Name,
+                   O_RDONLY | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW | O_CLOEXEC);
+  const bool forReading = (mode & kFindReadable) != 0;
+  if (fd < 0 && errno == EACCES && !forReading)
+    fd = openat(found->Folder, found->Name, O_PATH | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) return errno == ELOOP ? ERROR_SHARING_VIOLATION : LastError();
+  const struct stat looked = found->Read;
+  if (fstat(fd, &found->Read) != 0) return LastError();
+  if (!SameFile(found->Read, looked)) return ERROR_SHARING_VIOLATION;  // changed meanwhile
+  if (DWORD error = KindError(found->Read.st_mode)) return error;
+  if (OnKernelFileSystem(fd)) return ERROR_BAD_FILE_TYPE;
+  if (forReading && fcntl(fd, F_SETFL, 0) != 0) return LastError();
+  return ERROR_SUCCESS;
+}
+
+}  // namespace
+
+DWORD FindPlace(const char* path, unsigned mode, HeldFile* found) {
   DWORD error = ERROR_SUCCESS;
-  if (fstat(*fd, &st) != 0)
-    error = LastError();
-  else if (!SameFile(st, place.Status))
-    error = ERROR_SHARING_VIOLATION;  // changed between looking and opening
-  else if ((error = KindError(st.st_mode)) == ERROR_SUCCESS && OnKernelFileSystem(*fd))
-    error = ERROR_BAD_FILE_TYPE;
-  if (error == ERROR_SUCCESS && forReading && fcntl(*fd, F_SETFL, 0) != 0) error = LastError();
-  if (error != ERROR_SUCCESS) Close(fd);
+  // A name that changes while it is looked at (another save put its file
+  // in place) is looked up again, while the run may still try.
+  int attempt = 0;
+  do {
+    found->Close();
+    Walk walk;
+    bool exists = false;
+    error = Begin(path, &walk);
+    for (bool done = false; error == ERROR_SUCCESS && !done;)
+      error = Step(&walk, found, &done, &exists);
+    if (error == ERROR_SUCCESS && exists)
+      error = OpenArrived(mode, found);
+    else if (error == ERROR_SUCCESS && (mode & kFindNonexistent) == 0)
+      error = ERROR_FILE_NOT_FOUND;
+  } while (error == ERROR_SHARING_VIOLATION && ++attempt < kNameTries && Patient());
+  if (error != ERROR_SUCCESS) found->Close();
   return error;
 }
 

@@ -25,8 +25,10 @@
 
 #include <cerrno>
 #include <cstring>
+#include <iterator>
 
 #include "files.h"
+#include "shllink/bytes.h"
 
 namespace portable {
 namespace {
@@ -59,39 +61,39 @@ bool CopyContents(int from, int to, off_t size) {
   return true;
 }
 
-// The contents, readable: the old file as Load held it may be open only to
-// refer to it.
-int OpenToRead(const Target& target) {
-  char self[32];
-  SelfPath(target.Old, self);
-  return OpenWaiting(AT_FDCWD, self, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-}
-
 // What a copy is made from.
 struct Original {
   int From;
   const struct stat& Status;
 };
 
-// Lets the user owner read the copy fd as well, by an entry of its POSIX
-// access ACL (version 2: the file's owner rw, owner r, the mask r, nobody
-// else anything).  Where the file system keeps no ACLs, the copy stays its
+// The POSIX access ACL as the kernel reads it (linux/posix_acl_xattr.h):
+// version 2, then per entry a tag, permissions and an ID, little-endian.
+enum AclTag : uint16_t {
+  kAclUserObj = 0x01, kAclUser = 0x02, kAclGroupObj = 0x04, kAclMask = 0x10, kAclOther = 0x20
+};
+constexpr uint32_t kAclVersion = 2, kAclNoId = 0xFFFFFFFF;  // ACL_UNDEFINED_ID
+constexpr uint16_t kAclRead = 4, kAclWrite = 2;
+
+// Lets the user owner read the copy fd as well, by an entry of its access
+// ACL: the copy's owner may read and write, owner may read, and nobody else
+// anything.  Where the file system keeps no ACLs, the copy stays its
 // maker's alone.
 void LetRead(int fd, uid_t owner) {
-  constexpr uint32_t kAnyone = 0xFFFFFFFF;
-  const uint32_t entries[][3] = {  // tag, permissions, id
-      {0x01, 6, kAnyone}, {0x02, 4, owner}, {0x04, 0, kAnyone}, {0x10, 4, kAnyone},
-      {0x20, 0, kAnyone}};
-  uint8_t acl[4 + 8 * 5];
-  uint8_t* at = acl;
-  const auto put = [&at](uint32_t value, int bytes) {  // little-endian, as the kernel reads it
-    for (int i = 0; i < bytes; ++i) *at++ = static_cast<uint8_t>(value >> (8 * i));
-  };
-  put(2, 4);
+  const struct {
+    AclTag Tag;
+    uint16_t Permissions;
+    uint32_t Id;
+  } entries[] = {{kAclUserObj, kAclRead | kAclWrite, kAclNoId}, {kAclUser, kAclRead, owner},
+                 {kAclGroupObj, 0, kAclNoId}, {kAclMask, kAclRead, kAclNoId},
+                 {kAclOther, 0, kAclNoId}};
+  uint8_t acl[4 + 8 * std::size(entries)];
+  shllink::Writer out(acl, sizeof acl);
+  out.U32(kAclVersion);
   for (const auto& e : entries) {
-    put(e[0], 2);
-    put(e[1], 2);
-    put(e[2], 4);
+    out.U16(e.Tag);
+    out.U16(e.Permissions);
+    out.U32(e.Id);
   }
   (void)fsetxattr(fd, "system.posix_acl_access", acl, sizeof acl, 0);
 }
@@ -120,8 +122,11 @@ struct Copy {
 // it is whole; flushed with its folder.  It goes beside the link, or, where
 // this user may write the link but not its folder, into /tmp.
 DWORD MakeCopy(const Target& target, Copy* copy) {
-  const Original original = {target.WritableReads ? target.Writable : OpenToRead(target),
-                             target.Status};
+  // The old file as the read held it may be open only to refer to it.
+  const Original original = {
+      target.WritableReads ? target.Writable
+                           : OpenAnew(target.Old, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC),
+      target.Status};
   if (original.From < 0) return LastError();
   const Filler fill{FillCopy, &original};
   int fd = -1;

@@ -36,17 +36,10 @@ bool DosReadOnly(int fd) {
          (attributes & kDosReadOnly) != 0;
 }
 
-DWORD OpenError(int error) {
-  if (error == EWOULDBLOCK || error == ETXTBSY) return ERROR_SHARING_VIOLATION;
-  return Win32ErrorFromErrno(error);
-}
-
 // The file opened by its descriptor through /proc, or, without /proc, by
 // its name, which must still hold it.
 int OpenAgain(const Target& target, int flags) {
-  char self[32];
-  SelfPath(target.Old, self);
-  int fd = OpenWaiting(AT_FDCWD, self, flags);
+  int fd = OpenAnew(target.Old, flags);
   if (fd < 0 && errno == ENOENT) {
     fd = OpenWaiting(target.Folder, target.Name, flags | O_NOFOLLOW);
     struct stat st;
@@ -85,7 +78,7 @@ DWORD OpenForWriting(Target* target) {
   }
   target->Writable = fd;
   if (fd >= 0) return ERROR_SUCCESS;
-  return errno == ENOENT ? ERROR_SHARING_VIOLATION : OpenError(errno);
+  return errno == ENOENT ? ERROR_SHARING_VIOLATION : LastError();
 }
 
 }  // namespace portable

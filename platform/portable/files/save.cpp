@@ -5,8 +5,6 @@
 // (rewrite.cpp).
 #include <unistd.h>
 
-#include <cstring>
-
 #include "files.h"
 
 namespace portable {
@@ -41,17 +39,8 @@ DWORD SaveExisting(Target& target, const struct stat& folder, const uint8_t* dat
 // One save into what file holds, or, where it holds nothing, into what path
 // names now.
 DWORD SaveOnce(const char* path, const uint8_t* data, std::size_t size, HeldFile& file) {
-  DWORD error = ERROR_SUCCESS;
-  if (!file.Holds()) {
-    Place place;
-    error = FindPlace(path, &place);
-    if (error != ERROR_SUCCESS) return error;
-    file.Folder = place.Folder;
-    std::memcpy(file.Name, place.Name, sizeof file.Name);
-    if (place.Exists) error = OpenFound(place, false, &file.File);
-    if (error == ERROR_SUCCESS && file.File >= 0 && fstat(file.File, &file.Read) != 0)
-      error = LastError();
-  }
+  if (!file.Holds())
+    if (DWORD error = FindPlace(path, kFindNonexistent, &file)) return error;
   Target target;
   target.Folder = file.Folder;
   target.Name = file.Name;
@@ -60,7 +49,8 @@ DWORD SaveOnce(const char* path, const uint8_t* data, std::size_t size, HeldFile
   target.Bytes = file.Bytes;
   target.Size = file.Size;
   int made = -1;
-  if (error == ERROR_SUCCESS && target.Old >= 0) {
+  DWORD error = ERROR_SUCCESS;
+  if (target.Old >= 0) {
     // As the file is now: its links and mode may have changed since.
     struct stat folder;
     if (fstat(target.Old, &target.Status) != 0 || fstat(target.Folder, &folder) != 0)
@@ -70,7 +60,7 @@ DWORD SaveOnce(const char* path, const uint8_t* data, std::size_t size, HeldFile
     else
       error = ReplaceError(target, folder);
     if (error == ERROR_SUCCESS) error = SaveExisting(target, folder, data, size, &made);
-  } else if (error == ERROR_SUCCESS) {
+  } else {
     error = WriteNew(target, data, size, &made);
   }
   if (error == ERROR_SUCCESS && made >= 0) {
@@ -78,10 +68,10 @@ DWORD SaveOnce(const char* path, const uint8_t* data, std::size_t size, HeldFile
     Close(&file.File);
     file.File = made;
   }
-  // What a later save must find: where the new bytes cannot be kept, it
-  // compares the size and time.
+  // What a later save must find: where the new bytes cannot be kept (no
+  // memory for them), it compares the size and time.
   if (error == ERROR_SUCCESS && fstat(file.File, &file.Read) != 0) error = LastError();
-  if (error == ERROR_SUCCESS && !file.Remember(data, size)) file.Bytes = nullptr;
+  if (error == ERROR_SUCCESS) (void)file.Remember(data, size);
   return error;
 }
 

@@ -20,7 +20,7 @@ namespace {
 uint8_t current[kMaxLinkFileSize + 1];
 
 // Reads up to size bytes of the file fd from its start into into.  fd may
-// only refer to the file (O_PATH): it is then opened to be read.
+// only refer to the file (O_PATH): it is then opened anew to be read.
 ssize_t ReadStart(int fd, uint8_t* into, std::size_t size) {
   int readable = -1;
   std::size_t used = 0;
@@ -28,9 +28,7 @@ ssize_t ReadStart(int fd, uint8_t* into, std::size_t size) {
     const ssize_t n = pread(from, into + used, size - used, static_cast<off_t>(used));
     if (n < 0 && errno == EINTR) continue;
     if (n < 0 && errno == EBADF && readable < 0) {
-      char self[32];
-      SelfPath(fd, self);
-      readable = open(self, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+      readable = OpenAnew(fd, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
       if (readable < 0) return -1;
       from = readable;
       continue;

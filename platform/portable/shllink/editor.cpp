@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "../internal.h"
-#include "../unicode.h"
+#include "../win32/unicode.h"
 #include "bytes.h"
 #include "reader.h"
 #include "shell_items.h"

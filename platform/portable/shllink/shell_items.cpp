@@ -3,7 +3,7 @@
 
 #include <cstring>
 
-#include "../unicode.h"
+#include "../win32/unicode.h"
 
 namespace shllink {
 namespace {

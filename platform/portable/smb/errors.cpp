@@ -1,4 +1,5 @@
-// What the library's failures mean, as Win32 error numbers.
+// What the library's failures mean, as Win32 error numbers, beyond what
+// its errno says (the errno table, errno_table.cpp).
 //
 // The library reports an SMB failure as an errno (Samba's
 // map_errno_from_nt_status).  Against Samba 4.17 its open gives EBUSY for a
@@ -6,7 +7,8 @@
 // and EACCES for a read-only file; but a wrong password is EACCES as well,
 // and a missing share, folder and file are all ENOENT.  Those are told
 // apart by a second request that needs only one part (link_io.cpp), whose
-// failure ProbeError reads.
+// failure ProbeError reads; and the NT status its messages name, where it
+// names one (Win32FromStatusName).
 #include <cerrno>
 #include <cstring>
 
@@ -14,52 +16,6 @@
 
 namespace portable::smb {
 namespace {
-
-struct ErrnoMapping {
-  int Errno;
-  DWORD Win32;
-  bool Alike;  // the library gives it for several causes: ask again (Explain)
-};
-
-// A failure not here is ERROR_GEN_FAILURE.
-constexpr ErrnoMapping kErrnoMappings[] = {
-    {EBUSY, ERROR_SHARING_VIOLATION, false},  // NT_STATUS_SHARING_VIOLATION
-    {EACCES, ERROR_ACCESS_DENIED, true},      // also a wrong password
-    {EPERM, ERROR_ACCESS_DENIED, true},
-    {EISDIR, ERROR_ACCESS_DENIED, false},     // a folder of that name, as Windows answers
-    {EROFS, ERROR_ACCESS_DENIED, false},      // a read-only share
-    {ENOENT, ERROR_FILE_NOT_FOUND, true},     // also no share, or no folder
-    {ENOTDIR, ERROR_PATH_NOT_FOUND, true},
-    // Samba's answer for every status it has no errno for: a general
-    // failure, or a server name that resolves to nothing.  A name no server
-    // takes was refused before asking (share_path.cpp).
-    {EINVAL, ERROR_GEN_FAILURE, true},
-    {ECONNREFUSED, ERROR_BAD_NETPATH, false},
-    {EHOSTUNREACH, ERROR_BAD_NETPATH, false},
-    {ENETUNREACH, ERROR_BAD_NETPATH, false},
-    {EHOSTDOWN, ERROR_BAD_NETPATH, false},
-    {ETIMEDOUT, ERROR_BAD_NETPATH, false},    // a server that does not answer
-    {ENETDOWN, ERROR_BAD_NETPATH, false},
-    {ECONNRESET, ERROR_UNEXP_NET_ERR, false},
-    {ECONNABORTED, ERROR_UNEXP_NET_ERR, false},
-    {EPIPE, ERROR_UNEXP_NET_ERR, false},
-    {ENOTCONN, ERROR_UNEXP_NET_ERR, false},
-    {EIO, ERROR_UNEXP_NET_ERR, false},
-    {ENOSPC, ERROR_DISK_FULL, false},
-    {EDQUOT, ERROR_DISK_QUOTA_EXCEEDED, false},
-    {EFBIG, ERROR_FILE_TOO_LARGE, false},
-    {ENAMETOOLONG, ERROR_FILENAME_EXCED_RANGE, false},
-    {ENOMEM, ERROR_NOT_ENOUGH_MEMORY, false},
-    {EEXIST, ERROR_ALREADY_EXISTS, false},
-    {ENOTSUP, ERROR_NOT_SUPPORTED, false},
-    {ENOTEMPTY, ERROR_DIR_NOT_EMPTY, false},
-};
-
-const ErrnoMapping* Find(int error) {
-  for (const ErrnoMapping& m : kErrnoMappings)
-    if (m.Errno == error) return &m;
-  return nullptr;
-}
 
 struct ProbeMapping {
   Probe Part;
@@ -116,21 +72,11 @@ DWORD Win32FromStatusName(const char* name) {
   return 0;
 }
 
-DWORD Win32FromErrno(int error) {
-  const ErrnoMapping* m = Find(error);
-  return m != nullptr ? m->Win32 : ERROR_GEN_FAILURE;
-}
-
-bool SaidAlike(int error) {
-  const ErrnoMapping* m = Find(error);
-  return m != nullptr && m->Alike;
-}
-
 DWORD ProbeError(Probe probe, int error) {
   for (const ProbeMapping& m : kProbeMappings)
     if (m.Part == probe && m.Errno == error) return m.Win32;
   // Any other failure of a probe is the network's, or the server's.
-  const DWORD mapped = Win32FromErrno(error);
+  const DWORD mapped = Win32FromErrno(error, ErrnoFrom::Library);
   return mapped == ERROR_BAD_NETPATH || mapped == ERROR_UNEXP_NET_ERR ? mapped : 0;
 }
 

@@ -1,23 +1,26 @@
-// Reading and saving a link on a share through the library.
+// Reading and saving a link on a share through the library: the share's
+// way of LinkFileWay (internal.h).
 //
 // A read opens the file denying others write access, so that it never reads
 // a link a client is halfway through writing: it waits, within the bound,
 // for such a writer to finish, and after the bound reads what is there,
-// sharing the file with everyone.  It reads the file whole and closes it.  A save opens the file on the server for writing and denies others
-// write access while it holds it (as Windows' own saves do), so that nobody
-// writes into it meanwhile and a client that holds it so itself refuses the
-// save; checks that it still holds what was read; writes the new contents
-// over the old, from the start, and cuts the file to their size.  The file
-// stays the server's own: its ID, owner, ACL, streams and create time, and
-// the server marks it changed (the archive bit) its own way.
+// sharing the file with everyone.  It reads the file whole, closes it, and
+// keeps what it read in the caller's HeldFile.  A save opens the file on
+// the server for writing and denies others write access while it holds it
+// (as Windows' own saves do), so that nobody writes into it meanwhile and a
+// client that holds it so itself refuses the save; checks that it still
+// holds what the HeldFile kept, where it keeps anything; writes the new
+// contents over the old, from the start, and cuts the file to their size.
+// The file stays the server's own: its ID, owner, ACL, streams and create
+// time, and the server marks it changed (the archive bit) its own way.
 #include <fcntl.h>
 #include <strings.h>
-#include <time.h>
 
 #include <cerrno>
 #include <cstring>
 
-#include "files/files.h"
+#include "internal.h"
+#include "patience.h"
 #include "smb_internal.h"
 
 namespace portable::smb {
@@ -36,15 +39,12 @@ Credentials credentials;
 constexpr char kEmptyPasswordHash[] = "31D6CFE0D16AE931B73C59D7E0C089C0";
 SMBCCTX* context = nullptr;
 const Library* lib = nullptr;
+const Library* scripted = nullptr;  // a test's, in place of Samba's
 
-// What the last read gave, under its name, for a save over it; and the
-// file's contents as the save finds them.
-char readName[kMaxUrl];
-uint8_t readData[kMaxLinkFileSize];
-std::size_t readSize = 0;
+// What the file holds as a save finds it, which goes back if its write
+// fails: as large as a link may be (1 MiB), more than a frame of the stack
+// should take.
 uint8_t foundData[kMaxLinkFileSize];
-// The path at hand, taken apart (too large for the stack of every caller).
-SharePath sharePath;
 
 // While a read or a save talks to the server, what the library writes to
 // standard output goes to standard error (output.cpp).
@@ -73,22 +73,31 @@ void GiveCredentials(SMBCCTX*, const char*, const char*, char* workgroup, int wo
   }
 }
 
+// A context of the library that logs nothing, whatever the user's smb.conf
+// asks for, and puts what is left of that on standard error; waits
+// kTimeoutMs for an answer; and asks give for credentials.  Not yet
+// initialised; nullptr where none is made.
+SMBCCTX* NewContext(AuthFn give) {
+  SMBCCTX* c = lib->smbc_new_context();
+  if (c == nullptr) return nullptr;
+  lib->smbc_setOptionDebugToStderr(c, 1);
+  lib->smbc_setDebug(c, 0);
+  lib->smbc_setTimeout(c, kTimeoutMs);
+  lib->smbc_setFunctionAuthDataWithContext(c, give);
+  return c;
+}
+
 // The library and one context for the run: its connection serves the read
 // and the save of an Edit alike, and the targets of DFS referrals, with the
 // same credentials, as Windows follows them.
 DWORD Connect(const SharePath& path) {
   if (context != nullptr) return ERROR_SUCCESS;
-  lib = OpenLibrary();
+  lib = scripted != nullptr ? scripted : OpenLibrary();
   if (lib == nullptr) return ERROR_MOD_NOT_FOUND;
   DWORD error = FindCredentials(path.Server, &credentials);
   if (error != ERROR_SUCCESS) return error;
-  SMBCCTX* c = lib->smbc_new_context();
+  SMBCCTX* c = NewContext(GiveCredentials);
   if (c == nullptr) return ERROR_NOT_ENOUGH_MEMORY;
-  // No debug log, whatever the user's smb.conf asks for, and what is left
-  // of it on standard error.
-  lib->smbc_setOptionDebugToStderr(c, 1);
-  lib->smbc_setDebug(c, 0);
-  lib->smbc_setTimeout(c, kTimeoutMs);
   // The order of credentials is decided above: a ticket alone, or the
   // file's user and password alone, never one after the other; nor
   // winbind's cache of NTLM logons, which is none of them.
@@ -99,7 +108,6 @@ DWORD Connect(const SharePath& path) {
   // With a user named, a refused password is the answer, not a guest's
   // session in its place.
   lib->smbc_setOptionNoAutoAnonymousLogin(c, credentials.FromFile || credentials.Kerberos);
-  lib->smbc_setFunctionAuthDataWithContext(c, GiveCredentials);
   if (lib->smbc_init_context(c) == nullptr) {
     (void)lib->smbc_free_context(c, 0);
     return ERROR_GEN_FAILURE;
@@ -111,13 +119,14 @@ DWORD Connect(const SharePath& path) {
   return ERROR_SUCCESS;
 }
 
-bool Probed(const char* url, int* error) {
-  SMBCFILE* dir = lib->smbc_getFunctionOpendir(context)(context, url);
+// Whether the folder url names opens through the context c; else *error.
+bool Probed(SMBCCTX* c, const char* url, int* error) {
+  SMBCFILE* dir = lib->smbc_getFunctionOpendir(c)(c, url);
   if (dir == nullptr) {
     *error = errno;
     return false;
   }
-  (void)lib->smbc_getFunctionClosedir(context)(context, dir);
+  (void)lib->smbc_getFunctionClosedir(c)(c, dir);
   return true;
 }
 
@@ -135,21 +144,15 @@ void NoCredentials(SMBCCTX*, const char*, const char*, char*, int, char* user, i
 bool SpeaksOnlySmb1(const SharePath& path) {
   char url[kMaxUrl];
   if (!MakeUrl(path, UrlPart::Server, url)) return false;
-  SMBCCTX* c = lib->smbc_new_context();
+  SMBCCTX* c = NewContext(NoCredentials);
   if (c == nullptr) return false;
-  lib->smbc_setOptionDebugToStderr(c, 1);
-  lib->smbc_setDebug(c, 0);
-  lib->smbc_setTimeout(c, kTimeoutMs);
   lib->smbc_setOptionUseKerberos(c, 0);
   lib->smbc_setOptionUseCCache(c, 0);
-  lib->smbc_setFunctionAuthDataWithContext(c, NoCredentials);
   bool smb1 = false;
-  if (lib->smbc_init_context(c) != nullptr &&
-      lib->smbc_setOptionProtocols(c, "NT1", "NT1")) {
-    SMBCFILE* dir = lib->smbc_getFunctionOpendir(c)(c, url);
-    const int probeError = dir != nullptr ? 0 : errno;
-    if (dir != nullptr) (void)lib->smbc_getFunctionClosedir(c)(c, dir);
-    const DWORD meaning = Win32FromErrno(probeError);
+  if (lib->smbc_init_context(c) != nullptr && lib->smbc_setOptionProtocols(c, "NT1", "NT1")) {
+    int probeError = 0;
+    const DWORD meaning =
+        Probed(c, url, &probeError) ? 0 : Win32FromErrno(probeError, ErrnoFrom::Library);
     smb1 = meaning != ERROR_BAD_NETPATH && meaning != ERROR_UNEXP_NET_ERR;
   }
   (void)lib->smbc_free_context(c, 1);
@@ -166,7 +169,7 @@ DWORD ExplainReferral(const char* server) {
   std::strcpy(target.Server, server);
   char url[kMaxUrl];
   int probeError = 0;
-  if (!MakeUrl(target, UrlPart::Server, url) || Probed(url, &probeError)) return 0;
+  if (!MakeUrl(target, UrlPart::Server, url) || Probed(context, url, &probeError)) return 0;
   return ProbeError(Probe::Logon, probeError);
 }
 
@@ -178,7 +181,7 @@ DWORD ExplainReferral(const char* server) {
 // causes is told apart by asking for less: the logon alone (the server's
 // list of shares), then the share, then the folder.
 DWORD Explain(const SharePath& path, int error) {
-  const DWORD first = Win32FromErrno(error);
+  const DWORD first = Win32FromErrno(error, ErrnoFrom::Library);
   LibraryWords words;
   DivertedWords(&words);
   if (SaidAlike(error) && words.Referral[0] != '\0') {
@@ -198,18 +201,13 @@ DWORD Explain(const SharePath& path, int error) {
     if (step.Part == Probe::Folder && path.Folder[0] == '\0') break;
     char url[kMaxUrl];
     int probeError = 0;
-    if (!MakeUrl(path, step.Url, url) || Probed(url, &probeError)) continue;
+    if (!MakeUrl(path, step.Url, url) || Probed(context, url, &probeError)) continue;
     const DWORD meaning = ProbeError(step.Part, probeError);
     if (meaning == ERROR_UNEXP_NET_ERR && step.Part == Probe::Logon && SpeaksOnlySmb1(path))
       return ERROR_SMB1_NOT_AVAILABLE;
     if (meaning != 0) return meaning;
   }
   return first;
-}
-
-void Pause() {
-  const struct timespec pause = {0, kRetryMs * 1000 * 1000};
-  (void)nanosleep(&pause, nullptr);
 }
 
 // Opens the file with the share mode, trying again while someone holds it
@@ -219,11 +217,10 @@ SMBCFILE* OpenFile(const char* url, int flags, smbc_share_mode mode) {
   for (;;) {
     SMBCFILE* file = lib->smbc_getFunctionOpen(context)(context, url, flags, 0666);
     if (file != nullptr || errno != EBUSY) return file;
-    if (!Patient()) {
+    if (!WaitAMoment(kRetryMs)) {
       errno = EBUSY;
       return nullptr;
     }
-    Pause();
   }
 }
 
@@ -250,16 +247,14 @@ int ReadAll(SMBCFILE* file, uint8_t* buffer, std::size_t capacity, std::size_t* 
 
 // Puts data in the open file from its start and cuts it to their size.
 // 0 or an errno.
-int WriteAll(SMBCFILE* file, const uint8_t* data, std::size_t size) {
+int WriteOver(SMBCFILE* file, const uint8_t* data, std::size_t size) {
   if (lib->smbc_getFunctionLseek(context)(context, file, 0, SEEK_SET) != 0)
     return errno != 0 ? errno : EIO;
   const WriteFn write = lib->smbc_getFunctionWrite(context);
-  std::size_t done = 0;
-  while (done < size) {
-    const ssize_t put = write(context, file, data + done, size - done);
-    if (put <= 0) return put < 0 && errno != 0 ? errno : EIO;
-    done += static_cast<std::size_t>(put);
-  }
+  const auto put = [write, file](const uint8_t* at, std::size_t n) {
+    return write(context, file, at, n);
+  };
+  if (!WriteWhole(put, data, size)) return errno;
   if (lib->smbc_getFunctionFtruncate(context)(context, file, static_cast<off_t>(size)) != 0)
     return errno != 0 ? errno : EIO;
   return 0;
@@ -287,11 +282,17 @@ void RemoveCreated(const char* url, const struct stat& made) {
 
 }  // namespace
 
-DWORD ReadLink(const char* name, uint8_t* buffer, std::size_t capacity, std::size_t* size) {
+void UseLibrary(const Library* library) {
+  scripted = library;
+  context = nullptr;
+  lib = nullptr;
+}
+
+DWORD ReadLink(const char* name, uint8_t* buffer, std::size_t capacity, std::size_t* size,
+               HeldFile* held) {
   const Diverted diverted;
-  SharePath& path = sharePath;
+  SharePath path;
   char url[kMaxUrl];
-  readName[0] = '\0';
   DWORD error = Begin(name, &path, url);
   if (error != ERROR_SUCCESS) return error;
   SMBCFILE* file = OpenFile(url, O_RDONLY, SMBC_SHAREMODE_DENY_WRITE);
@@ -303,22 +304,25 @@ DWORD ReadLink(const char* name, uint8_t* buffer, std::size_t capacity, std::siz
   if (file == nullptr) return Explain(path, errno);
   const int readError = ReadAll(file, buffer, capacity, size);
   const int closed = lib->smbc_getFunctionClose(context)(context, file);
-  if (readError != 0) return Win32FromErrno(readError);
-  if (closed != 0) return Win32FromErrno(errno);
-  if (*size > sizeof readData) return ERROR_FILE_TOO_LARGE;
-  std::memcpy(readData, buffer, *size);
-  readSize = *size;
-  std::strcpy(readName, url);
+  if (readError != 0) return Win32FromErrno(readError, ErrnoFrom::Library);
+  if (closed != 0) return Win32FromErrno(errno, ErrnoFrom::Library);
+  // A save compares these bytes with the file's: without them it could
+  // not tell another client's change.
+  if (held != nullptr && !held->Remember(buffer, *size)) return ERROR_NOT_ENOUGH_MEMORY;
   return ERROR_SUCCESS;
 }
 
-DWORD SaveLink(const char* name, const uint8_t* data, std::size_t size, bool overRead) {
+DWORD SaveLink(const char* name, const uint8_t* data, std::size_t size, HeldFile* held) {
   const Diverted diverted;
-  SharePath& path = sharePath;
+  SharePath path;
   char url[kMaxUrl];
   DWORD error = Begin(name, &path, url);
   if (error != ERROR_SUCCESS) return error;
-  overRead = overRead && std::strcmp(url, readName) == 0;
+  const bool overRead = held != nullptr && held->Holds();
+  // What the next save over this one compares with, kept before anything
+  // is written: a save that could not keep it writes nothing.
+  HeldFile saved;
+  if (held != nullptr && !saved.Remember(data, size)) return ERROR_NOT_ENOUGH_MEMORY;
   // Over what was read, the file must still be there; a new link may be
   // made, and the save then knows it made it.  Either way an existing file
   // is written over, never replaced.
@@ -345,7 +349,7 @@ DWORD SaveLink(const char* name, const uint8_t* data, std::size_t size, bool ove
   if (overRead) {
     if (readFailure == EFBIG ||
         (readFailure == 0 &&
-         (found != readSize || std::memcmp(foundData, readData, found) != 0))) {
+         (found != held->Size || std::memcmp(foundData, held->Bytes, found) != 0))) {
       // Another client saved it since it was read: its change stays.
       (void)close(context, file);
       return ERROR_SHARING_VIOLATION;
@@ -353,20 +357,16 @@ DWORD SaveLink(const char* name, const uint8_t* data, std::size_t size, bool ove
     failure = readFailure;
   }
   if (failure == 0) {
-    failure = WriteAll(file, data, size);
+    failure = WriteOver(file, data, size);
     // Put back what was there, as far as the server lets us.
-    if (failure != 0 && readFailure == 0) (void)WriteAll(file, foundData, found);
+    if (failure != 0 && readFailure == 0) (void)WriteOver(file, foundData, found);
   }
   const int closeFailure = close(context, file) != 0 ? errno : 0;
   // A new link that could not be written is not left behind, empty.
   if (created && (failure != 0 || closeFailure != 0)) RemoveCreated(url, made);
-  if (failure != 0) return Win32FromErrno(failure);
-  if (closeFailure != 0) return Win32FromErrno(closeFailure);
-  if (size <= sizeof readData) {
-    std::memcpy(readData, data, size);
-    readSize = size;
-    std::strcpy(readName, url);
-  }
+  if (failure != 0) return Win32FromErrno(failure, ErrnoFrom::Library);
+  if (closeFailure != 0) return Win32FromErrno(closeFailure, ErrnoFrom::Library);
+  if (held != nullptr) held->Take(saved);
   return ERROR_SUCCESS;
 }
 

@@ -87,15 +87,6 @@ void Scan(const char* text, std::size_t size) {
   }
 }
 
-void WriteAllTo(int fd, const char* data, std::size_t size) {
-  while (size > 0) {
-    const ssize_t put = write(fd, data, size);
-    if (put <= 0) return;  // standard error gone: the text goes nowhere
-    data += put;
-    size -= static_cast<std::size_t>(put);
-  }
-}
-
 // Passes what the library wrote since the last time on to standard error,
 // reading it for NT status names on the way.
 void Forward() {
@@ -107,7 +98,11 @@ void Forward() {
     if (got <= 0) break;
     diversion.Forwarded += got;
     Scan(chunk, static_cast<std::size_t>(got));
-    WriteAllTo(STDERR_FILENO, chunk, static_cast<std::size_t>(got));
+    const auto put = [](const uint8_t* data, std::size_t size) {
+      return write(STDERR_FILENO, data, size);
+    };
+    // Where standard error is gone, the text goes nowhere.
+    (void)WriteWhole(put, reinterpret_cast<const uint8_t*>(chunk), static_cast<std::size_t>(got));
   }
   EndToken();
 }

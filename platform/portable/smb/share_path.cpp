@@ -9,7 +9,7 @@
 #include <iterator>
 
 #include "smb_internal.h"
-#include "unicode.h"
+#include "win32/unicode.h"
 
 namespace portable::smb {
 namespace {
@@ -63,10 +63,10 @@ bool IsServerName(const char* server) {
 namespace {
 
 // Copies count bytes of text into out as one component, decoding %XX where
-// decode is set.  False where it does not fit, is empty, is not UTF-8, or
-// would hold a separator, a control character or a wildcard, which no
-// Windows name holds (the server would refuse it too, in terms the library
-// reports like any other failure).
+// decode is set.  False where it is empty, is not UTF-8, takes more than
+// kMaxNameUnits UTF-16 units, or would hold a separator, a control
+// character or a wildcard, which no Windows name holds (the server would
+// refuse it too, in terms the library reports like any other failure).
 bool TakeComponent(const char* text, std::size_t count, bool decode, char (&out)[kMaxComponent]) {
   std::size_t used = 0;
   for (std::size_t i = 0; i < count; ++i) {
@@ -82,7 +82,9 @@ bool TakeComponent(const char* text, std::size_t count, bool decode, char (&out)
     out[used++] = c;
   }
   out[used] = '\0';
-  return used > 0 && IsValidUtf8(out);
+  char16_t units[kMaxNameUnits + 1];
+  return used > 0 && IsValidUtf8(out) &&
+         Utf8ToUtf16(out, units, std::size(units), Invalid::Replace) >= 0;
 }
 
 // Drops what Windows drops from a name of a path: from the last, every

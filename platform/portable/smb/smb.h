@@ -10,23 +10,23 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "platform.h"
+#include "internal.h"
 
 namespace portable::smb {
 
-// Whether name is a share path (share_path.cpp).
-bool IsSharePath(const char* name);
+// ---------------------------------------------------------------- share_path.cpp
+// Whether name is a share path.
+[[nodiscard]] bool IsSharePath(const char* name);
 
-// Reads the whole link into buffer, no more than its capacity, and
-// remembers what it read for a save over it (link_io.cpp).  Returns 0 or a
-// Win32 error number.
-DWORD ReadLink(const char* name, uint8_t* buffer, std::size_t capacity, std::size_t* size);
-
-// Writes data over the link on the server, or creates it, keeping the
-// server's file (its ID, owner, ACL, streams, create time and attributes).
-// overRead: the save is of the link ReadLink last read under this name,
-// and it succeeds only while the file still holds what was read (else
-// ERROR_SHARING_VIOLATION).  Returns 0 or a Win32 error number.
-DWORD SaveLink(const char* name, const uint8_t* data, std::size_t size, bool overRead);
+// ---------------------------------------------------------------- link_io.cpp
+// The share's way of reading and saving a link file (LinkFileWay,
+// internal.h).  The read holds what it read in *held.  The save writes
+// over the file on the server, or creates it, keeping the server's file
+// (its ID, owner, ACL, streams, create time and attributes); over the file
+// *held holds, only while it still holds just those bytes.
+[[nodiscard]] DWORD ReadLink(const char* name, uint8_t* buffer, std::size_t capacity,
+                             std::size_t* size, HeldFile* held);
+[[nodiscard]] DWORD SaveLink(const char* name, const uint8_t* data, std::size_t size,
+                             HeldFile* held);
 
 }  // namespace portable::smb

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 
+#include "internal.h"
 #include "smb.h"
 
 namespace portable::smb {
@@ -15,9 +16,10 @@ namespace portable::smb {
 // (share_path.cpp)
 
 inline constexpr std::size_t kMaxServer = 256;
-// A name of 255 UTF-16 units, as Windows allows, takes up to 765 bytes of
-// UTF-8.
-inline constexpr std::size_t kMaxComponent = 3 * 255 + 1;
+// A share's, a folder's or a file's name holds at most 255 UTF-16 units, as
+// Windows allows, which take up to 765 bytes of UTF-8.
+inline constexpr std::size_t kMaxNameUnits = 255;
+inline constexpr std::size_t kMaxComponent = 3 * kMaxNameUnits + 1;
 inline constexpr std::size_t kMaxFolder = 4096;
 // The longest URL: every byte of the path may take three.
 inline constexpr std::size_t kMaxUrl = 3 * (kMaxServer + kMaxComponent * 2 + kMaxFolder) + 32;
@@ -41,19 +43,21 @@ bool IsServerName(const char* server);
 // Takes a share path apart: 0, or ERROR_INVALID_NAME where it names no
 // file on a share (no share or name, a bad server name or port, user
 // details or options in a URL).
-DWORD ParseSharePath(const char* name, SharePath* path);
+[[nodiscard]] DWORD ParseSharePath(const char* name, SharePath* path);
 
 // The URL of a part of a share path for the library: the server (its list
 // of shares), the share, the folder or the file.  False where it would not
 // fit.
 enum class UrlPart { Server, Share, Folder, File };
-bool MakeUrl(const SharePath& path, UrlPart part, char (&url)[kMaxUrl]);
+[[nodiscard]] bool MakeUrl(const SharePath& path, UrlPart part, char (&url)[kMaxUrl]);
 
 // ---------------------------------------------------------------- the library
 // (library.cpp)
 
 // Samba's client library, declared here as far as it is used
-// (libsmbclient.h): the program is not linked with it.
+// (libsmbclient.h): the program is not linked with it.  The build holds
+// these declarations against the header where it is installed
+// (declarations_check.cpp).
 struct SMBCCTX;
 struct SMBCFILE;
 using smbc_bool = int;
@@ -104,6 +108,10 @@ struct Library {
 // not installed (or lacks a function used here).
 const Library* OpenLibrary();
 
+// For tests: the library a run connects through from now on, in place of
+// Samba's (nullptr: Samba's again), with a connection of its own (link_io.cpp).
+void UseLibrary(const Library* library);
+
 // ---------------------------------------------------------------- credentials
 // (credentials.cpp)
 
@@ -122,7 +130,7 @@ struct Credentials {
 // ticket gets the run in and the file that SHORTCUT_SMB_CREDENTIALS names
 // cannot be used: missing, not a regular file, not this user's, readable or
 // writable by others, or without a user name.
-DWORD FindCredentials(const char* server, Credentials* credentials);
+[[nodiscard]] DWORD FindCredentials(const char* server, Credentials* credentials);
 
 // Whether server is named by an IPv4 or IPv6 address (ticket.cpp).
 bool IsAddress(const char* server);
@@ -135,7 +143,7 @@ bool TicketGetsIn(const char* server);
 
 // The file's text in mount.cifs's credentials= format (which smbclient -A
 // reads too): false where a line is not key=value of a known key.
-bool ParseCredentials(const char* text, std::size_t size, Credentials* credentials);
+[[nodiscard]] bool ParseCredentials(const char* text, std::size_t size, Credentials* credentials);
 
 // Clears the password from memory.
 void ForgetPassword(Credentials* credentials);
@@ -166,21 +174,13 @@ void RestoreOutput();
 
 // What an NT status the library named in a message means, as Windows gives
 // it; 0 for one that says nothing the errno does not.
-DWORD Win32FromStatusName(const char* name);
-
-// What an errno of the library says, as a Win32 error number; a failure not
-// in the table is ERROR_GEN_FAILURE, never a refusal of access.
-DWORD Win32FromErrno(int error);
-
-// Whether the library gives error for failures of several parts, which a
-// second request tells apart (ProbeError).
-bool SaidAlike(int error);
+[[nodiscard]] DWORD Win32FromStatusName(const char* name);
 
 // Which part of a share path a second request reached, to tell apart
 // failures that the library reports alike.
 enum class Probe { Logon, Share, Folder };
 // What the failure of a probe with errno error means, or 0 where the probe's
 // failure says nothing more than the first.
-DWORD ProbeError(Probe probe, int error);
+[[nodiscard]] DWORD ProbeError(Probe probe, int error);
 
 }  // namespace portable::smb

@@ -42,7 +42,7 @@ unsigned long osError = 0;
 }  // namespace
 
 unsigned long* __doserrno() {
-  osError = errno == 0 ? 0 : portable::Win32ErrorFromErrno(errno);
+  osError = errno == 0 ? 0 : portable::Win32FromErrno(errno, portable::ErrnoFrom::LocalFile);
   return &osError;
 }
 
