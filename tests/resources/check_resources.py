@@ -190,17 +190,13 @@ def main():
             check((ms_file, ls_file) == (want_ms, want_ls), "file version " + opts.fixed_version)
             check((ms_product, ls_product) == (want_ms, want_ls),
                   "product version " + opts.fixed_version)
-            strings, tables, translation = {}, [], None
-            for k, v, kids in children:
-                if k == "StringFileInfo":
-                    for table, _, entries in kids:
-                        tables.append(table)
-                        for name, text, _ in entries:
-                            strings[name] = text.decode("utf-16-le").rstrip("\0")
-                elif k == "VarFileInfo":
-                    for name, v2, _ in kids:
-                        if name == "Translation":
-                            translation = struct.unpack_from("<HH", v2)
+            string_tables = [t for k, _, kids in children if k == "StringFileInfo" for t in kids]
+            tables = [table for table, _, _ in string_tables]
+            strings = {name: text.decode("utf-16-le").rstrip("\0")
+                       for _, _, entries in string_tables for name, text, _ in entries}
+            translation = ([struct.unpack_from("<HH", v) for k, _, kids in children
+                            if k == "VarFileInfo" for name, v, _ in kids if name == "Translation"]
+                           or [None])[-1]
             check(tables == ["040904B0"] or tables == ["040904b0"],
                   "one string table, US English, Unicode (040904B0)")
             check(translation == (0x0409, 1200), "translation 0x0409, 1200")
