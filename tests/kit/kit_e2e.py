@@ -112,7 +112,6 @@ SCENARIOS = [
     Scenario("French", lang="fr_FR.UTF-8", link="Bureau"),
     Scenario("English", wow64=True),
     Scenario("German", lang="de_DE.UTF-8"),
-    # As on every French Windows since Vista.
     Scenario("French since Vista", lang="fr_FR.UTF-8", system="vista",
              folders=("Desktop", SHELL), link=SHELL),
     # All Users is ProgramData since Vista, where any user may make folders:
@@ -165,7 +164,6 @@ SCENARIOS = [
     Scenario("the shell's desktop in system32, as the build sees it", folders=(),
              shell_desktop=SYSTEM32_DESKTOP, link=SYSTEM32_DESKTOP, traced=True,
              tool_copy_stays=ANY, seconds=(2.0, 60.0), settle=3, wow64=True),
-    # A folder name that code page 1252 lacks.
     Scenario("a kit folder outside the ANSI code page", kit_folder="Łódź kit"),
     # A link path the tool's ANSI command line cannot carry: no link, and the
     # kit's tool (here the planted program) is not started.
@@ -181,7 +179,6 @@ class Row:
         self.opts = opts
         self.name = name
         self.label = ""  # the scenario's name, in each check while it runs
-        # A 32-bit program on a 64-bit system: system32 is SysWOW64 to it.
         self.wow64 = opts.bits == 32 and arch == "win64"
         self.windowless = self.wow64 and experimental
         self.wine = shlex.split(opts.wine)
