@@ -42,8 +42,10 @@ def environment(prefix, **extra):
 def ordinary_user():
     """The command that runs a program as an ordinary user: for root, as
     nobody; for anyone else, as himself (an empty command)."""
+    if os.geteuid():
+        return []
     uid, gid = pwd.getpwnam("nobody")[2:4]
-    return [] if os.geteuid() else ["setpriv", f"--reuid={uid}", f"--regid={gid}", "--clear-groups"]
+    return ["setpriv", f"--reuid={uid}", f"--regid={gid}", "--clear-groups"]
 
 
 def make(prefix, wine, arch="win64", user=()):
