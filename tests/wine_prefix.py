@@ -30,6 +30,7 @@ QUIET = {"WINEDEBUG": "-all", "WINEDLLOVERRIDES": "winemenubuilder.exe=d"}
 # How long the server outlives its last program: long enough to bridge two
 # tests, short enough that an interrupted run leaves nothing for long.
 SERVER_LINGER = 60
+SILENT = {"stdout": subprocess.DEVNULL, "stderr": subprocess.DEVNULL}
 
 
 def environment(prefix, **extra):
@@ -41,11 +42,10 @@ def environment(prefix, **extra):
 def ordinary_user():
     """The command that runs a program as an ordinary user: for root, as
     nobody; for anyone else, as himself (an empty command)."""
-    if os.geteuid() != 0:
+    if os.geteuid():
         return []
-    nobody = pwd.getpwnam("nobody")
-    return ["setpriv", f"--reuid={nobody.pw_uid}", f"--regid={nobody.pw_gid}",
-            "--clear-groups"]
+    uid, gid = pwd.getpwnam("nobody")[2:4]
+    return ["setpriv", f"--reuid={uid}", f"--regid={gid}", "--clear-groups"]
 
 
 def make(prefix, wine, arch="win64", user=()):
@@ -56,8 +56,7 @@ def make(prefix, wine, arch="win64", user=()):
     wine = list(user) + wine
     if user:  # Wine wants the prefix its user's own, and a home there
         os.makedirs(prefix)
-        nobody = pwd.getpwnam("nobody")
-        os.chown(prefix, nobody.pw_uid, nobody.pw_gid)
+        os.chown(prefix, *pwd.getpwnam("nobody")[2:4])
         env["HOME"] = prefix
     try:
         boot = subprocess.run(wine + ["wineboot", "-i"], env=env, stdout=subprocess.DEVNULL,
@@ -72,17 +71,14 @@ def make(prefix, wine, arch="win64", user=()):
     # side: the first start in a new prefix still sets things up.
     server = list(user) + ["wineserver"]
     subprocess.run(server + ["-w"], env=env)
-    subprocess.run(server + [f"-p{SERVER_LINGER}"], env=env, stdout=subprocess.DEVNULL,
-                   stderr=subprocess.DEVNULL)
-    subprocess.run(wine + ["cmd", "/c", "exit"], env=env, stdout=subprocess.DEVNULL,
-                   stderr=subprocess.DEVNULL, timeout=120)
+    subprocess.run(server + [f"-p{SERVER_LINGER}"], env=env, **SILENT)
+    subprocess.run(wine + ["cmd", "/c", "exit"], env=env, timeout=120, **SILENT)
     return ""
 
 
 def remove(prefix, user=()):
     if os.path.isdir(prefix):
-        subprocess.run(list(user) + ["wineserver", "-k"], env=environment(prefix),
-                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        subprocess.run(list(user) + ["wineserver", "-k"], env=environment(prefix), **SILENT)
         shutil.rmtree(prefix, ignore_errors=True)
 
 
@@ -90,8 +86,8 @@ def run_as_user(prefix, wine, program):
     """Runs program in a prefix of an ordinary user's own; returns its exit
     code, or 1 when the prefix cannot be made."""
     user = ordinary_user()
-    problem = make(prefix, wine, "win64", user)
     try:
+        problem = make(prefix, wine, "win64", user)
         if problem:
             print(f"cannot make a Wine prefix for an ordinary user: {problem}")
             return 1
@@ -107,15 +103,14 @@ def main():
     ap.add_argument("prefix")
     ap.add_argument("--wine", default="wine", help="the command that runs a Windows program")
     ap.add_argument("--arch", default="win64", choices=("win32", "win64"))
-    args = sys.argv[1:]
-    program = args[args.index("--") + 1:] if "--" in args else []
-    opts = ap.parse_args(args[:len(args) - len(program) - bool(program)])
+    ap.add_argument("program", nargs="*", help="as-user: the program and its arguments, after --")
+    opts = ap.parse_intermixed_args()
     prefix = os.path.abspath(opts.prefix)
     if opts.action == "cleanup":
         remove(prefix)
         return 0
     if opts.action == "as-user":
-        return run_as_user(prefix, shlex.split(opts.wine), program)
+        return run_as_user(prefix, shlex.split(opts.wine), opts.program)
     problem = make(prefix, shlex.split(opts.wine), opts.arch)
     if problem:
         print(f"cannot make a {opts.arch} Wine prefix with {opts.wine!r}: {problem}")

@@ -1,16 +1,13 @@
 #!/usr/bin/env python3
 """Links written by one build of shortcut, read by the other.
 
-Then every well-formed link of the corpus in tests/corpus (a missing
-corpus fails) is edited by the Windows build under Wine with only a new
-description, and read back by the Linux build: every other field must be
-as it was, except where Wine's object loses it, listed below by file.
-
 The Linux build writes with the project's own link writer and the Windows
 build, under Wine, reads with Wine's shell link object; then the other way
-round.  Each field must agree, except where Wine's object is known to
-differ; those differences are listed below, each with its reason.  Prints
-'N passed, N failed'.
+round.  Then every well-formed link of the corpus in tests/corpus (a missing
+corpus fails) is edited by the Windows build with only a new description,
+and read back by the Linux build.  Each field must agree, or be as it was,
+except where Wine's object is known to differ; those differences are listed
+below, each with its reason.  Prints 'N passed, N failed'.
 """
 
 import argparse
@@ -58,19 +55,14 @@ ANSI_WRITTEN = ("Wine writes the LocalBasePath only in the ANSI code page ({}) a
 # (writer, link, field): why Wine's side disagrees.  writer is the build
 # that wrote the file.
 KNOWN = {
-    ("linux", "local", "RunStyle"): SHOW_AS_1,
-    ("linux", "env", "RunStyle"): SHOW_AS_1,
-    ("windows", "local", "RunStyle"): SHOW_AS_1,
-    ("windows", "env", "RunStyle"): SHOW_AS_1,
-    ("linux", "kit", "TargetPath"): ENV_BLOCK,
-    ("linux", "env", "TargetPath"): ENV_BLOCK,
+    **{(writer, name, "RunStyle"): SHOW_AS_1
+       for writer in ("linux", "windows") for name in ("local", "env")},
+    **{("linux", name, "TargetPath"): ENV_BLOCK for name in ("kit", "env")},
     ("linux", "unc", "TargetPath"): "Wine's reader takes no target from a network LinkInfo",
-    ("linux", "cafe", "IconLocation"): ICON_SET,
-    ("linux", "chinese", "IconLocation"): ICON_SET,
-    ("linux", "japanese", "TargetPath"): ANSI_READ,
-    ("linux", "chinese", "TargetPath"): ANSI_READ,
-    ("windows", "japanese", "TargetPath"): ANSI_WRITTEN.format("932 here"),
-    ("windows", "chinese", "TargetPath"): ANSI_WRITTEN.format("936 here"),
+    **{("linux", name, "IconLocation"): ICON_SET for name in ("cafe", "chinese")},
+    **{("linux", name, "TargetPath"): ANSI_READ for name in ("japanese", "chinese")},
+    **{("windows", name, "TargetPath"): ANSI_WRITTEN.format(f"{page} here")
+       for name, page in (("japanese", 932), ("chinese", 936))},
 }
 
 # Wine's losses when it saves a link it loaded, by corpus file.
@@ -105,16 +97,34 @@ MALFORMED = ("ez_bad_recyclebin_I_file_not_lnk", "lp3_malformed_padded_args",
              "lp3_malformed_block_overrun")
 
 
+class Tally:
+    """Passes and failures; a difference listed in known passes, with its
+    reason, and is noted as seen."""
+
+    def __init__(self):
+        self.passed, self.failed, self.seen = 0, 0, set()
+
+    def check(self, label, differs, known, key):
+        """differs: what differs, '' where nothing does."""
+        why = known.get(key)
+        if differs:
+            self.seen.add(key)
+            print(f"known {label}: {differs}: {why}" if why else f"FAIL {label}: {differs}")
+        self.passed += not differs or bool(why)
+        self.failed += bool(differs) and not why
+
+
 def report(output):
     return read_report(output, FIELDS)
 
 
-def edit_corpus(work, linux, windows, passed, failed, seen):
+def edit_corpus(work, linux, windows, tally):
     """The corpus edited by the Windows build with /D:x, read by the Linux one."""
     corpus = os.path.join(os.path.dirname(__file__), "..", "corpus")
     if not os.path.isdir(corpus):
         print(f"FAIL no corpus at {corpus}")
-        return passed, failed + 1
+        tally.failed += 1
+        return
     for file in sorted(os.listdir(corpus)):
         name, ext = os.path.splitext(file)
         if ext != ".lnk" or name in MALFORMED:
@@ -124,18 +134,9 @@ def edit_corpus(work, linux, windows, passed, failed, seen):
         windows(["/F:edit.lnk", "/A:E", "/D:x"], ENGLISH)
         after = report(linux(["/F:edit.lnk", "/A:Q"], ENGLISH))
         before["Description"] = "x"
-        lost = [f for f in FIELDS if before.get(f) != after.get(f)]
-        why = EDIT_LOSSES.get(name)
-        if not lost or why:
-            passed += 1
-            if lost:
-                seen.add(name)
-                print(f"known edit of {name}: {', '.join(lost)} changed: {why}")
-        else:
-            failed += 1
-            print(f"FAIL edit of {name}: " +
-                  ", ".join(f"{f} {before.get(f)!r} -> {after.get(f)!r}" for f in lost))
-    return passed, failed
+        tally.check(f"edit of {name}", ", ".join(f"{f} {before.get(f)!r} -> {after.get(f)!r}"
+                                                 for f in FIELDS if before.get(f) != after.get(f)),
+                    EDIT_LOSSES, name)
 
 
 def main():
@@ -146,8 +147,7 @@ def main():
     opts = ap.parse_args()
     prefix = shlex.split(opts.prefix)
     env = dict(os.environ, ZELVO_ROOT="C:\\Zelvo")
-    passed = failed = 0
-    seen = set()
+    tally = Tally()
     with tempfile.TemporaryDirectory(prefix="interop-") as work:
         shutil.copy(opts.windows_exe, os.path.join(work, "shortcut.exe"))
 
@@ -165,31 +165,24 @@ def main():
                                  stdout=subprocess.PIPE, stderr=subprocess.DEVNULL).stdout
             return out.decode(codec, "replace")
 
+        run = {"linux": linux, "windows": windows}
         for writer, reader in (("linux", "windows"), ("windows", "linux")):
-            run = {"linux": linux, "windows": windows}
             for name, switches, locale in LINKS:
                 link = f"{writer}-{name}.lnk"
                 run[writer](["/F:" + link, "/A:C"] + switches, locale)
                 written = report(run[writer](["/F:" + link, "/A:Q"], locale))
                 read = report(run[reader](["/F:" + link, "/A:Q"], locale))
                 for field in FIELDS:
-                    why = KNOWN.get((writer, name, field))
-                    same = written.get(field) == read.get(field)
-                    label = f"{writer} -> {reader}, {name}, {field}"
-                    if same or why:
-                        passed += 1
-                        if not same:
-                            seen.add((writer, name, field))
-                            print(f"known {label}: {written.get(field)!r} vs {read.get(field)!r}: {why}")
-                    else:
-                        failed += 1
-                        print(f"FAIL {label}: written {written.get(field)!r}, read {read.get(field)!r}")
-        passed, failed = edit_corpus(work, linux, windows, passed, failed, seen)
+                    w, r = written.get(field), read.get(field)
+                    tally.check(f"{writer} -> {reader}, {name}, {field}",
+                                f"written {w!r}, read {r!r}" if w != r else "", KNOWN,
+                                (writer, name, field))
+        edit_corpus(work, linux, windows, tally)
     for key, why in list(KNOWN.items()) + list(EDIT_LOSSES.items()):
-        if key not in seen:
+        if key not in tally.seen:
             print(f"note: known difference {key} did not show ({why})")
-    print(f"{passed} passed, {failed} failed")
-    return 1 if failed else 0
+    print(f"{tally.passed} passed, {tally.failed} failed")
+    return 1 if tally.failed else 0
 
 
 if __name__ == "__main__":

@@ -10,16 +10,16 @@ program or DLL someone else planted ran, that it never wrote through
 another name of a file, and how long it ran.  The link is read back with
 the Windows build of shortcut and, when given, the Linux one.  A 32-bit row
 that the Wine here cannot run (no 32-bit programs, or in WoW64 mode no
-32-bit system) is skipped with a message.
-Where a 32-bit program runs on a 64-bit system (WoW64), the scenarios
-marked so also show what only that shows: what dialprep started, and which
-files it named while the redirection of system32 was off (strace).
+32-bit system) is skipped with a message.  For a 32-bit program on a 64-bit
+system (WoW64) the scenarios marked so also show what dialprep started, and
+which files it named while the redirection of system32 was off (strace).
 Prints 'N passed, N failed'; exits 77 when every row was skipped.
 """
 
 import argparse
 import filecmp
 import os
+import pathlib
 import re
 import shlex
 import shutil
@@ -42,7 +42,7 @@ ROWS = [
     (64, "win64", "64-bit build on a 64-bit system"),
 ]
 
-PROFILE = "Documents and Settings/All Users"
+ALL_USERS = "C:\\Documents and Settings\\All Users"  # where XP keeps the all users' desktop
 SHELL = "the shell's desktop"  # the all users' desktop folder the shell reports
 FOLDERS = ("Bureau", "Desktop", SHELL)
 KIT_FILES = ("dialprep.exe", "shortcut.exe", "rasphone.pbk", "zelvo.ico")
@@ -52,9 +52,8 @@ ICON = "c:\\windows\\system32\\zelvo.ico"
 # A 32-bit program on a 64-bit system reads the registry's 32-bit view of
 # HKLM\Software, a 64-bit one the 64-bit view: both are written.
 VIEWS = ("/reg:32", "/reg:64")
-SHELL_FOLDERS = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders"
-USER_SHELL_FOLDERS = ("HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\"
-                      "User Shell Folders")
+EXPLORER = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\"
+SHELL_FOLDERS, USER_SHELL_FOLDERS = EXPLORER + "Shell Folders", EXPLORER + "User Shell Folders"
 TOOL_COPY = "windows/temp/shortcut.exe"
 PHONEBOOK = "windows/system32/ras/rasphone.pbk"
 ICON_COPY = "windows/system32/zelvo.ico"
@@ -71,8 +70,6 @@ DESKTOP_COMMAND = ("c:\\windows\\temp\\shortcut.exe /F:\"c:\\Documents and Setti
 # loaded"), as it says on its error channel: dialprep runs and ends as
 # without a display, and there is no window to close.
 NO_WINDOW = "Wine's experimental WoW64 mode makes no window for a 32-bit program"
-# A folder in system32, which a 32-bit program on a 64-bit system finds in
-# SysWOW64 while the redirection is on.
 SYSTEM32_DESKTOP = "C:\\windows\\system32\\Zelvo desktop"
 
 
@@ -98,17 +95,12 @@ class Scenario:
     in_temp: str = ""               # the planted program at the tool copy's path:
                                     # "left" there, "read-only", or "running"
     start: str = "display"          # "display", "no display", or "closed" by the closer
-    traced: bool = False            # under WoW64, the files dialprep names are
-                                    # followed (strace): only the kit's copies
-                                    # while the redirection is off
-    wow64: bool = False             # one of the scenarios that show what only
-                                    # WoW64 shows (--wow64-scenarios)
+    traced: bool = False            # under WoW64, what dialprep names is followed
+    wow64: bool = False             # shows what only WoW64 shows (--wow64-scenarios)
     # What must follow:
     code: object = 0                # dialprep's exit code
-    started: str = ""               # the one command line the kit's tool (the
-                                    # planted program) was started with, from
-                                    # c:\windows\temp, as a process of the
-                                    # build's own bits
+    started: str = ""               # the one command the kit's tool was started with,
+                                    # from c:\windows\temp, with the build's bits
     installed: object = True        # phonebook and icon installed (False: neither)
     link: object = "Desktop"        # the one folder with the link (None: none)
     tool_copy_stays: object = False
@@ -120,7 +112,6 @@ SCENARIOS = [
     Scenario("French", lang="fr_FR.UTF-8", link="Bureau"),
     Scenario("English", wow64=True),
     Scenario("German", lang="de_DE.UTF-8"),
-    # As on every French Windows since Vista.
     Scenario("French since Vista", lang="fr_FR.UTF-8", system="vista",
              folders=("Desktop", SHELL), link=SHELL),
     # All Users is ProgramData since Vista, where any user may make folders:
@@ -173,7 +164,6 @@ SCENARIOS = [
     Scenario("the shell's desktop in system32, as the build sees it", folders=(),
              shell_desktop=SYSTEM32_DESKTOP, link=SYSTEM32_DESKTOP, traced=True,
              tool_copy_stays=ANY, seconds=(2.0, 60.0), settle=3, wow64=True),
-    # A folder name that code page 1252 lacks.
     Scenario("a kit folder outside the ANSI code page", kit_folder="Łódź kit"),
     # A link path the tool's ANSI command line cannot carry: no link, and the
     # kit's tool (here the planted program) is not started.
@@ -185,13 +175,12 @@ SCENARIOS = [
 class Row:
     """One system: a Wine prefix and the checks made in it."""
 
-    def __init__(self, opts, prefix, arch, name):
+    def __init__(self, opts, prefix, arch, name, experimental):
         self.opts = opts
         self.name = name
-        # A 32-bit program on a 64-bit system: system32 is SysWOW64 to it.
+        self.label = ""  # the scenario's name, in each check while it runs
         self.wow64 = opts.bits == 32 and arch == "win64"
-        self.view = VIEWS[0] if opts.bits == 32 else VIEWS[1]
-        self.windowless = self.wow64 and experimental_wow64(opts, wine_prefix.environment(prefix))
+        self.windowless = self.wow64 and experimental
         self.wine = shlex.split(opts.wine)
         self.prefix = prefix
         self.drive = os.path.join(prefix, "drive_c")
@@ -201,11 +190,9 @@ class Row:
         self.shell_set = None  # what set_shell_desktop last wrote
 
     def check(self, ok, what):
-        print(("ok   " if ok else "FAIL ") + f"{self.name}: {what}")
-        if ok:
-            self.passed += 1
-        else:
-            self.failed += 1
+        print(("ok   " if ok else "FAIL ") + f"{self.name}: {self.label}{what}")
+        self.passed += bool(ok)
+        self.failed += not ok
 
     def c(self, *parts):
         return os.path.join(self.drive, *parts)
@@ -218,9 +205,10 @@ class Row:
         return self.c(*parts)
 
     def ask_shell_desktop(self):
-        """The all users' desktop folder as the shell records it."""
+        """The all users' desktop folder as the shell records it, in the view
+        of the build's bits."""
         out = subprocess.run(self.wine + ["reg", "query", SHELL_FOLDERS, "/v", "Common Desktop",
-                                          self.view],
+                                          f"/reg:{self.opts.bits}"],
                              env=self.env, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
                              timeout=120).stdout.decode("utf-8", "replace")
         m = re.search(r"Common Desktop\s+REG_\w+\s+([A-Za-z]:\\.*?)\s*$", out, re.M)
@@ -229,11 +217,10 @@ class Row:
     def folder(self, name):
         """(host path, Windows path) of a desktop folder."""
         if name == SHELL:
-            windows = self.shell_desktop or "C:\\shell reports none"
-            return self.seen(windows), windows
-        if name[1:3] == ":\\":
-            return self.seen(name), name
-        return self.c(PROFILE, name), "c:\\" + PROFILE.replace("/", "\\") + "\\" + name
+            name = self.shell_desktop or "C:\\shell reports none"
+        elif name[1:3] != ":\\":
+            name = ALL_USERS + "\\" + name
+        return self.seen(name), name
 
     def reset(self, scenario):
         """The system as the scenario wants it: no kit files, the named
@@ -262,17 +249,13 @@ class Row:
                 os.symlink(self.c("windows", "system32"), path)
         if scenario.linked:
             path, kind = scenario.linked
-            with open(self.c(VICTIM), "w") as f:
-                f.write("victim")
+            pathlib.Path(self.c(VICTIM)).write_text("victim")
             (os.symlink if kind == "symbolic" else os.link)(self.c(VICTIM), self.c(path))
             if kind == "read-only hard":
                 os.chmod(self.c(VICTIM), 0o444)  # the DOS read-only attribute
-        if scenario.planted_dll:
-            shutil.copy(self.opts.planted_dll, self.c(f"windows/temp/{PLANTED_DLL}.dll"))
         if scenario.old_files:
             for path in (PHONEBOOK, ICON_COPY, TOOL_COPY):
-                with open(self.c(path), "w") as f:
-                    f.write("old")
+                pathlib.Path(self.c(path)).write_text("old")
                 if scenario.old_files == "read-only":
                     os.chmod(self.c(path), 0o444)  # the DOS read-only attribute
         if scenario.in_temp:
@@ -285,8 +268,7 @@ class Row:
         elif scenario.system == "xp":
             # As XP's registry names it: the All Users folder of the
             # language's name.
-            name = "Bureau" if scenario.lang.startswith("fr") else "Desktop"
-            folder = "C:\\" + PROFILE.replace("/", "\\") + "\\" + name
+            folder = ALL_USERS + ("\\Bureau" if scenario.lang.startswith("fr") else "\\Desktop")
             self.set_shell_desktop(folder, folder)
         else:
             self.set_shell_desktop("%PUBLIC%\\Desktop", self.shell_desktop)
@@ -302,16 +284,14 @@ class Row:
             for view in VIEWS:
                 subprocess.run(self.wine + ["reg", "add", key, "/v", "Common Desktop", "/t", kind,
                                             "/d", value, "/f", view],
-                               env=self.env, stdout=subprocess.DEVNULL,
-                               stderr=subprocess.DEVNULL, timeout=120)
+                               env=self.env, timeout=120, **wine_prefix.SILENT)
         self.shell_set = (user_folder, folder)
 
     def start_planted(self):
         """Starts the planted program at the tool copy's path, to run 30 s;
         returns it once it runs."""
         planted = subprocess.Popen(self.wine + ["c:\\windows\\temp\\shortcut.exe", "30"],
-                                   env=self.env, stdout=subprocess.DEVNULL,
-                                   stderr=subprocess.DEVNULL)
+                                   env=self.env, **wine_prefix.SILENT)
         for _ in range(600):
             if os.path.exists(self.c(PLANTED_LOG)):
                 break
@@ -346,47 +326,44 @@ class Row:
         else:
             command = ["xvfb-run", "-a"] + program
         start = time.monotonic()
-        done = subprocess.run(command, cwd=kit, env=env, stdout=subprocess.DEVNULL,
-                              stderr=subprocess.DEVNULL, timeout=120)
+        done = subprocess.run(command, cwd=kit, env=env, timeout=120, **wine_prefix.SILENT)
         seconds = time.monotonic() - start
         return seconds, done.returncode
 
-    def read_link(self, name, label):
-        host, windows = self.folder(name)
-        link = os.path.join(host, "Zelvo ADSL.lnk")
+    def read_link(self, host, windows):
         readers = [("Windows build", self.wine + [self.opts.windows_shortcut,
                                                   "/F:" + windows + "\\Zelvo ADSL.lnk", "/A:Q"])]
         if self.opts.linux_shortcut:
-            readers.append(("Linux build", [self.opts.linux_shortcut, "/F:" + link, "/A:Q"]))
+            readers.append(("Linux build", [self.opts.linux_shortcut,
+                                            "/F:" + os.path.join(host, "Zelvo ADSL.lnk"), "/A:Q"]))
         for reader, command in readers:
             out = subprocess.run(command, env=self.env, stdout=subprocess.PIPE,
                                  stderr=subprocess.DEVNULL, timeout=120).stdout
             fields = read_report(out.decode("utf-8", "replace"))
-            self.check(fields.get("Arguments") == LINK_ARGS, f"{label}: {reader} reads the arguments")
-            self.check(fields.get("IconLocation") == ICON + ",0",
-                       f"{label}: {reader} reads the icon and index 0")
-            self.check(fields.get("RunStyle") == "1", f"{label}: {reader} reads run style 1")
+            for key, want, what in (("Arguments", LINK_ARGS, "the arguments"),
+                                    ("IconLocation", ICON + ",0", "the icon and index 0"),
+                                    ("RunStyle", "1", "run style 1")):
+                self.check(fields.get(key) == want, f"{reader} reads {what}")
             # Wine's SetPath keeps no bare name: it stores rasphone.exe as a
             # full path, wherever it found (or supposed) it.
             target = fields.get("TargetPath", "")
-            self.check(target.lower().endswith("rasphone.exe"),
-                       f"{label}: {reader} reads a target ending in rasphone.exe "
-                       f"({target!r}; Wine keeps no bare name)")
+            self.check(target.lower().endswith("rasphone.exe"), f"{reader} reads a target ending "
+                       f"in rasphone.exe ({target!r}; Wine keeps no bare name)")
 
     def run(self, scenario, work):
-        label = scenario.name
         if scenario.start == "closed" and self.windowless:
-            print(f"SKIP {self.name}: {label} ({NO_WINDOW})")
+            print(f"SKIP {self.name}: {scenario.name} ({NO_WINDOW})")
             return
+        self.label = scenario.name + ": "
         kit = os.path.join(work, scenario.kit_folder or re.sub(r"\W+", "-", scenario.name))
         os.makedirs(kit)
         for f in scenario.kit:
             shutil.copy(os.path.join(self.opts.kit, f), kit)
         if scenario.tool != "shortcut" and "shortcut.exe" in scenario.kit:
             shutil.copy(getattr(self.opts, scenario.tool), os.path.join(kit, "shortcut.exe"))
-        if scenario.planted_dll:
-            shutil.copy(self.opts.planted_dll, os.path.join(kit, PLANTED_DLL + ".dll"))
         self.reset(scenario)
+        for folder in (kit, self.c("windows/temp")) if scenario.planted_dll else ():
+            shutil.copy(self.opts.planted_dll, os.path.join(folder, PLANTED_DLL + ".dll"))
         planted = self.start_planted() if scenario.in_temp == "running" else None
         starts_before = len(self.planted_starts())
         trace = os.path.join(work, "trace.txt") if scenario.traced and self.wow64 else ""
@@ -398,82 +375,81 @@ class Row:
                 planted.wait()
 
         if scenario.start == "closed":
-            self.check(code == 0, f"{label}: the program ended at once (closer said {code})")
+            self.check(code == 0, f"the program ended at once (closer said {code})")
         elif scenario.code != ANY:
-            self.check(code == scenario.code, f"{label}: exit code {code}, expected {scenario.code}")
+            self.check(code == scenario.code, f"exit code {code}, expected {scenario.code}")
         starts = self.planted_starts()[starts_before:]
         if scenario.started:
             # The command exactly; the file as Wine spells it.
             want = [(scenario.started, "c:\\windows\\temp\\shortcut.exe\t" +
                      ("wow64" if self.wow64 else "native"))]
-            found = [(line.split("\t", 1)[0], line.split("\t", 1)[-1].lower()) for line in starts]
-            self.check(found == want, f"{label}: started once: {want} (found {starts})")
+            found = [(command, rest.lower()) for command, _, rest in
+                     (line.partition("\t") for line in starts)]
+            self.check(found == want, f"started once: {want} (found {starts})")
         elif scenario.in_temp or scenario.tool == "planted" or scenario.planted_dll:
-            self.check(not starts, f"{label}: no planted program or DLL ran ({starts})")
+            self.check(not starts, f"no planted program or DLL ran ({starts})")
         if trace:
-            self.check_trace(trace, kit, label)
+            self.check_trace(trace, kit)
         if scenario.linked:
             kept = open(self.c(VICTIM), "rb").read()
-            self.check(kept == b"victim", f"{label}: the system file keeps its bytes ({kept[:8]!r})")
+            self.check(kept == b"victim", f"the system file keeps its bytes ({kept[:8]!r})")
             read_only = os.stat(self.c(VICTIM)).st_mode & 0o222 == 0
             self.check(read_only == (scenario.linked[1] == "read-only hard"),
-                       f"{label}: and its read-only attribute ({read_only})")
+                       f"and its read-only attribute ({read_only})")
         for what, host in [("the system folder", self.c("windows/system32")),
                            *(("a user's folder", self.folder(n)[0]) for n in scenario.attacker[:1])]:
             self.check(not os.path.exists(os.path.join(host, "Zelvo ADSL.lnk")),
-                       f"{label}: no link in {what}")
+                       f"no link in {what}")
         for what, path in (("phonebook", PHONEBOOK), ("icon", ICON_COPY)):
             installed = os.path.exists(self.c(path)) and filecmp.cmp(
                 self.c(path), os.path.join(self.opts.kit, os.path.basename(path)), False)
             if scenario.installed:
-                self.check(installed, f"{label}: the {what} is installed in the real system32")
+                self.check(installed, f"the {what} is installed in the real system32")
             else:
-                self.check(not os.path.exists(self.c(path)), f"{label}: no {what}")
+                self.check(not os.path.exists(self.c(path)), f"no {what}")
             if os.path.isdir(self.c("windows/syswow64")):
-                self.check(not os.path.exists(self.c(wow64_path(path))),
-                           f"{label}: no {what} in SysWOW64")
+                self.check(not os.path.exists(self.c(wow64_path(path))), f"no {what} in SysWOW64")
         if scenario.link != ANY:
-            for name in FOLDERS + tuple(p for p in (scenario.shell_desktop,) if p):
-                there = os.path.exists(os.path.join(self.folder(name)[0], "Zelvo ADSL.lnk"))
+            for name in FOLDERS + ((scenario.shell_desktop,) if scenario.shell_desktop else ()):
+                host, windows = self.folder(name)
+                there = os.path.exists(os.path.join(host, "Zelvo ADSL.lnk"))
                 if name == scenario.link:
-                    self.check(there, f"{label}: the link is in {name} ({self.folder(name)[1]})")
+                    self.check(there, f"the link is in {name} ({windows})")
                     if there:
-                        self.read_link(name, label)
+                        self.read_link(host, windows)
                 else:
-                    self.check(not there, f"{label}: no link in {name}")
+                    self.check(not there, f"no link in {name}")
         if scenario.tool_copy_stays != ANY:
             stays = os.path.exists(self.c(TOOL_COPY))
             self.check(stays == scenario.tool_copy_stays,
-                       f"{label}: the tool copy {'stays' if scenario.tool_copy_stays else 'is gone'}")
+                       f"the tool copy {'stays' if scenario.tool_copy_stays else 'is gone'}")
         if scenario.seconds != ANY:
             low, high = scenario.seconds
-            self.check(low <= seconds < high,
-                       f"{label}: ended about 2 s after it started ({seconds:.1f} s)")
+            self.check(low <= seconds < high, f"ended about 2 s after it started ({seconds:.1f} s)")
         time.sleep(scenario.settle)
 
-
-    def check_trace(self, trace, kit, label):
+    def check_trace(self, trace, kit):
         """From strace's log: while the redirection was off, from dialprep's
         first look at a copy's destination in the real system32 to its last,
         it named only the kit's copies; after them, nothing in the real
         system32."""
+        call = re.compile(r'(\d+) +\w+\((?:\w+, )?"([^"]*)"')
         with open(trace, errors="replace") as f:
-            lines = [re.match(r'(\d+) +\w+\((?:\w+, )?"([^"]*)"', line) for line in f]
+            calls = [m.groups() for m in map(call.match, f) if m]
         # Its process: the one that reads the kit's phonebook.
         source = os.path.join(kit, "rasphone.pbk")
-        pid = next((m.group(1) for m in lines if m and m.group(2).endswith(source)), None)
-        names = [self.name_of(m.group(2), kit) for m in lines if m and m.group(1) == pid]
+        pid = next((p for p, path in calls if path.endswith(source)), None)
+        names = [self.name_of(path, kit) for p, path in calls if p == pid]
         copies = {"c:/" + p for p in (PHONEBOOK, ICON_COPY)}
         at = [i for i, n in enumerate(names) if n in copies] or [len(names)]
-        self.check(at[0] < len(names), f"{label}: dialprep looked at its copies in system32")
-        allowed = copies | {"c:/" + p for p in (TOOL_COPY, "windows", "windows/system32",
-                                                "windows/system32/ras", "windows/temp")}
-        allowed |= {"", "kit"} | {"kit/" + f for f in KIT_FILES}
+        self.check(at[0] < len(names), "dialprep looked at its copies in system32")
+        allowed = copies | {"", "kit"} | {"kit/" + f for f in KIT_FILES} | {"c:/" + p for p in (
+            TOOL_COPY, "windows", "windows/system32", "windows/system32/ras", "windows/temp")}
         others = sorted({n for n in names[at[0]:at[-1] + 1] if n not in allowed})
-        self.check(not others, f"{label}: while the redirection was off it named only the kit's "
-                               f"copies (others: {others})")
+        self.check(not others, f"while the redirection was off it named only the kit's copies "
+                               f"(others: {others})")
         later = sorted({n for n in names[at[-1] + 1:] if n.startswith("c:/windows/system32/")})
-        self.check(not later, f"{label}: after the copies, nothing in the real system32 ({later})")
+        self.check(not later, f"after the copies, nothing in the real system32 ({later})")
 
     def name_of(self, path, kit):
         """A path from the trace: "kit/..." in the kit folder, "c:/..." on
@@ -490,51 +466,39 @@ def wow64_path(path):
     return path.replace("windows/system32/", "windows/syswow64/", 1)
 
 
-def experimental_wow64(opts, env):
-    """Whether Wine says it runs the build's programs in its experimental
-    WoW64 mode."""
-    probe = subprocess.run(shlex.split(opts.wine) + [opts.windows_shortcut, "/?"],
-                           env=dict(env, WINEDEBUG="err+environ"), stdout=subprocess.DEVNULL,
-                           stderr=subprocess.PIPE, timeout=120)
-    return b"experimental wow64 mode" in probe.stderr
-
-
-def runs_here(opts, env):
-    """Whether the build's programs run in the prefix: the usage screen
-    ends with 1."""
+def probe(opts, prefix):
+    """Whether the build's programs run in the prefix (the usage screen ends
+    with 1), and whether Wine says it runs them in its experimental WoW64
+    mode."""
     try:
-        probe = subprocess.run(shlex.split(opts.wine) + [opts.windows_shortcut, "/?"], env=env,
-                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=120)
+        p = subprocess.run(shlex.split(opts.wine) + [opts.windows_shortcut, "/?"],
+                           env=dict(wine_prefix.environment(prefix), WINEDEBUG="err+environ"),
+                           stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, timeout=120)
     except (OSError, subprocess.TimeoutExpired):
-        return False
-    return probe.returncode == 1
+        return False, False
+    return p.returncode == 1, b"experimental wow64 mode" in p.stderr
 
 
 def main():
     ap = argparse.ArgumentParser()
-    ap.add_argument("--kit", required=True, help="the assembled kit folder")
     ap.add_argument("--bits", type=int, required=True, choices=(32, 64),
                     help="the build's: the rows of ROWS that it runs")
     ap.add_argument("--wine", default="wine")
-    ap.add_argument("--linux-shortcut", help="the Linux build, to read the links with too")
-    ap.add_argument("--windows-shortcut", required=True)
-    ap.add_argument("--sleeper", required=True, help="a program that runs for 10 s")
-    ap.add_argument("--closer", required=True, help="a program that closes dialprep's window")
-    ap.add_argument("--planted", required=True,
-                    help="someone else's program, which notes each start in c:\\planted.txt")
-    ap.add_argument("--planted-dll", required=True,
-                    help="someone else's DLL, which notes each load in c:\\planted.txt")
+    # The programs run with a kit folder as their current directory: full paths.
+    for name, required, what in (
+            ("kit", True, "the assembled kit folder"),
+            ("linux-shortcut", False, "the Linux build, to read the links with too"),
+            ("windows-shortcut", True, None), ("sleeper", True, "a program that runs for 10 s"),
+            ("closer", True, "a program that closes dialprep's window"),
+            ("planted", True, "someone else's program, which notes each start in c:\\planted.txt"),
+            ("planted-dll", True, "someone else's DLL, which notes each load in c:\\planted.txt")):
+        ap.add_argument("--" + name, required=required, type=os.path.abspath, help=what)
     ap.add_argument("--arch", choices=("win32", "win64"),
                     help="only the rows of systems of this kind")
     ap.add_argument("--wow64-scenarios", action="store_true",
                     help="only the scenarios that show what only WoW64 shows")
     opts = ap.parse_args()
     scenarios = [s for s in SCENARIOS if s.wow64 or not opts.wow64_scenarios]
-    # The programs run with a kit folder as their current directory.
-    for name in ("kit", "linux_shortcut", "windows_shortcut", "sleeper", "closer", "planted",
-                 "planted_dll"):
-        if getattr(opts, name):
-            setattr(opts, name, os.path.abspath(getattr(opts, name)))
 
     passed = failed = ran = 0
     for bits, arch, name in ROWS:
@@ -542,21 +506,19 @@ def main():
             continue
         with tempfile.TemporaryDirectory(prefix="kit-e2e-") as work:
             prefix = os.path.join(work, "prefix")
-            problem = wine_prefix.make(prefix, shlex.split(opts.wine), arch)
-            if not problem and not runs_here(opts, wine_prefix.environment(prefix)):
-                problem = "the build's shortcut.exe does not run there"
-            if problem and bits == 32:
-                print(f"SKIP {name}: the Wine here cannot run it so ({problem})")
-                wine_prefix.remove(prefix)
-                continue
-            if problem:
-                print(f"FAIL {name}: {problem}")
-                failed += 1
-                wine_prefix.remove(prefix)
-                continue
-            ran += 1
             try:
-                row = Row(opts, prefix, arch, name)
+                problem = wine_prefix.make(prefix, shlex.split(opts.wine), arch)
+                runs, experimental = (False, False) if problem else probe(opts, prefix)
+                if problem or not runs:
+                    problem = problem or "the build's shortcut.exe does not run there"
+                    if bits == 32:
+                        print(f"SKIP {name}: the Wine here cannot run it so ({problem})")
+                    else:
+                        print(f"FAIL {name}: {problem}")
+                        failed += 1
+                    continue
+                ran += 1
+                row = Row(opts, prefix, arch, name, experimental)
                 row.check(row.shell_desktop is not None,
                           f"the shell reports an all users' desktop ({row.shell_desktop})")
                 for scenario in scenarios:
@@ -567,9 +529,7 @@ def main():
                 wine_prefix.remove(prefix)
 
     print(f"{passed} passed, {failed} failed")
-    if failed:
-        return 1
-    return 0 if ran else 77
+    return 1 if failed else 0 if ran else 77
 
 
 if __name__ == "__main__":

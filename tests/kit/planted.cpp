@@ -9,7 +9,6 @@
 #include <windows.h>
 
 #include <cstdlib>
-#include <cwchar>
 
 namespace {
 
@@ -25,8 +24,7 @@ void NoteRun() {
     const wchar_t* parts[] = {GetCommandLineW(), L"\t", file,
                               wow64 ? L"\twow64\n" : L"\tnative\n"};
     for (const wchar_t* part : parts)
-      WriteFile(log, part, static_cast<DWORD>(std::wcslen(part) * sizeof(wchar_t)), &written,
-                nullptr);
+      WriteFile(log, part, lstrlenW(part) * sizeof(wchar_t), &written, nullptr);
     CloseHandle(log);
   }
 }

@@ -18,6 +18,7 @@ configuration directory of 64 bytes in the data directory.  Prints
 
 import argparse
 import os
+import pathlib
 import re
 import struct
 import subprocess
@@ -42,52 +43,38 @@ SYSTEM32 = 0x800  # LOAD_LIBRARY_SEARCH_SYSTEM32
 # The offset of DependentLoadFlags in IMAGE_LOAD_CONFIG_DIRECTORY32 and 64.
 DEPENDENT_LOAD_FLAGS = {0x10B: 0x36, 0x20B: 0x4E}
 
-# What Windows XP SP3 has that the 32-bit programs may import, by DLL, each
-# function with the oldest Windows that Microsoft's documentation names for
-# it ("2000": Windows 2000 Professional).  A DLL missing here is none of the
+# What Windows XP SP3 has that the 32-bit programs may import: by DLL, the
+# functions of each oldest Windows that Microsoft's documentation names for
+# them ("2000": Windows 2000 Professional).  A DLL missing here is none of the
 # system's own (a C++ runtime DLL of MinGW's, for one).  What came with
 # Vista or later is looked up at run time, never imported:
 # SetDefaultDllDirectories, Wow64DisableWow64FsRedirection,
 # Wow64RevertWow64FsRedirection, GetFinalPathNameByHandleW.
-W2000, XP = "2000", "XP"
-XP_SP3 = {
-    "kernel32.dll": {
-        "CloseHandle": W2000, "CreateFileW": XP, "CreateProcessW": XP,
-        "DeleteCriticalSection": XP, "EnterCriticalSection": XP, "ExitProcess": XP,
-        "ExpandEnvironmentStringsW": W2000, "FormatMessageA": XP, "FreeLibrary": XP,
-        "GetACP": W2000, "GetCommandLineA": W2000, "GetCommandLineW": W2000,
-        "GetCurrentDirectoryW": XP, "GetFileAttributesW": XP,
-        "GetFileInformationByHandle": XP, "GetFullPathNameW": XP, "GetLastError": XP,
-        "GetLocaleInfoA": W2000, "GetLongPathNameW": XP, "GetModuleHandleA": XP,
-        "GetModuleHandleW": XP, "GetProcAddress": XP, "GetStartupInfoA": XP,
-        "GetSystemDirectoryW": W2000, "GetUserDefaultLCID": W2000,
-        "InitializeCriticalSection": XP, "IsDBCSLeadByteEx": W2000,
-        "LeaveCriticalSection": XP, "LoadLibraryA": XP, "LoadLibraryExW": XP,
-        "LocalFree": XP, "MultiByteToWideChar": W2000, "ReadFile": XP, "SetLastError": XP,
-        "SetUnhandledExceptionFilter": XP, "Sleep": XP, "TlsGetValue": XP,
-        "VirtualProtect": XP, "VirtualQuery": XP, "WideCharToMultiByte": W2000,
-        "WriteFile": XP, "lstrcmpiW": W2000,
-    },
-    "user32.dll": {
-        name: W2000 for name in (
-            "AdjustWindowRect", "CharNextA", "CreateWindowExA", "DefWindowProcA",
-            "DispatchMessageA", "GetKeyNameTextA", "GetMessageA", "KillTimer", "LoadCursorA",
-            "LoadIconA", "MapVirtualKeyA", "RegisterClassA", "SetTimer", "ShowWindow",
-            "TranslateMessage")},
-    "ole32.dll": {"CoCreateInstance": W2000, "CoInitialize": W2000, "CoUninitialize": W2000},
-    "shell32.dll": {"SHGetFolderPathW": W2000},
+XP_SP3 = [
+    ("kernel32.dll", "2000", """CloseHandle ExpandEnvironmentStringsW GetACP GetCommandLineA
+        GetCommandLineW GetLocaleInfoA GetSystemDirectoryW GetUserDefaultLCID IsDBCSLeadByteEx
+        MultiByteToWideChar WideCharToMultiByte lstrcmpiW"""),
+    ("kernel32.dll", "XP", """CreateFileW CreateProcessW DeleteCriticalSection
+        EnterCriticalSection ExitProcess FormatMessageA FreeLibrary GetCurrentDirectoryW
+        GetFileAttributesW GetFileInformationByHandle GetFullPathNameW GetLastError
+        GetLongPathNameW GetModuleHandleA GetModuleHandleW GetProcAddress GetStartupInfoA
+        InitializeCriticalSection LeaveCriticalSection LoadLibraryA LoadLibraryExW LocalFree
+        ReadFile SetLastError SetUnhandledExceptionFilter Sleep TlsGetValue VirtualProtect
+        VirtualQuery WriteFile"""),
+    ("user32.dll", "2000", """AdjustWindowRect CharNextA CreateWindowExA DefWindowProcA
+        DispatchMessageA GetKeyNameTextA GetMessageA KillTimer LoadCursorA LoadIconA
+        MapVirtualKeyA RegisterClassA SetTimer ShowWindow TranslateMessage"""),
+    ("ole32.dll", "2000", "CoCreateInstance CoInitialize CoUninitialize"),
+    ("shell32.dll", "2000", "SHGetFolderPathW"),
     # The C runtime of the system, for which Microsoft names no Windows
     # version: what XP SP3's msvcrt.dll exports.
-    "msvcrt.dll": {
-        name: XP for name in (
-            "__doserrno", "__getmainargs", "__initenv", "__mb_cur_max", "__p__acmdln",
-            "__p__commode", "__p__fmode", "__set_app_type", "__setusermatherr", "_amsg_exit",
-            "_cexit", "_errno", "_initterm", "_iob", "_lock", "_onexit", "_unlock", "abort",
-            "atoi", "calloc", "exit", "ferror", "fflush", "fprintf", "fputc", "free", "fwrite",
-            "localeconv", "malloc", "memcpy", "memset", "setlocale", "signal", "strchr",
-            "strcmp", "strcpy", "strerror", "strlen", "strncmp", "vfprintf", "wcslen",
-            "wcsncmp")},
-}
+    ("msvcrt.dll", "XP", """__doserrno __getmainargs __initenv __mb_cur_max __p__acmdln
+        __p__commode __p__fmode __set_app_type __setusermatherr _amsg_exit _cexit _errno
+        _initterm _iob _lock _onexit _unlock abort atoi calloc exit ferror fflush fprintf fputc
+        free fwrite localeconv malloc memcpy memset setlocale signal strchr strcmp strcpy
+        strerror strlen strncmp vfprintf wcslen wcsncmp"""),
+]
+XP_SP3_IMPORTS = {(dll, name) for dll, _, names in XP_SP3 for name in names.split()}
 # The highest subsystem and OS version XP takes (5.1), and the size of the
 # load configuration that XP's x86 loader checks in the data directory.
 XP_VERSION = (5, 1)
@@ -122,16 +109,17 @@ def version_blocks(data, offset=0, end=None):
         offset = (offset + length + 3) & ~3
 
 
-def dependent_load_flags(image):
-    """The DependentLoadFlags of a PE image's load configuration, or None
-    when it has none (or one too short to hold them)."""
+def load_config(image):
+    """The DependentLoadFlags of a PE image's load configuration (None when
+    it has none, or one too short to hold them), and the configuration's
+    size in the data directory."""
     magic, _, directories, sections = pe_load_config.headers(image)
     rva, size = struct.unpack_from("<II", image, directories + 8 * pe_load_config.LOAD_CONFIG)
     field = DEPENDENT_LOAD_FLAGS[magic]
     at = pe_load_config.file_offset(sections, rva, field + 2) if rva else None
     if at is None or min(size, struct.unpack_from("<I", image, at)[0]) < field + 2:
-        return None
-    return struct.unpack_from("<H", image, at + field)[0]
+        return None, size
+    return struct.unpack_from("<H", image, at + field)[0], size
 
 
 def imports(objdump_headers):
@@ -150,10 +138,10 @@ def imports(objdump_headers):
     return found
 
 
-def xp_checks(objdump_headers, image):
+def xp_checks(objdump_headers, config_size):
     """(ok, what) of each thing Windows XP SP3's loader needs of the image."""
     missing = sorted(f"{dll}!{name}" for dll, name in imports(objdump_headers)
-                     if name not in XP_SP3.get(dll, {}))
+                     if (dll, name) not in XP_SP3_IMPORTS)
     yield not missing, f"imports only what Windows XP SP3 has (not: {missing})"
     for what, field in (("OS", "OSystem"), ("subsystem", "Subsystem")):
         m = re.search(rf"Major{field}Version\s+(\d+)\s+Minor{field}Version\s+(\d+)",
@@ -161,11 +149,13 @@ def xp_checks(objdump_headers, image):
         version = (int(m.group(1)), int(m.group(2))) if m else None
         yield (version is not None and version <= XP_VERSION,
                f"{what} version 5.01 at most (found {version})")
-    _, _, directories, _ = pe_load_config.headers(image)
-    _, size = struct.unpack_from("<II", image, directories + 8 * pe_load_config.LOAD_CONFIG)
-    yield (size == XP_LOAD_CONFIG_SIZE,
+    yield (config_size == XP_LOAD_CONFIG_SIZE,
            f"load configuration of {XP_LOAD_CONFIG_SIZE} bytes in the data directory "
-           f"(found {size})")
+           f"(found {config_size})")
+
+
+def output(*command):
+    return subprocess.run(command, stdout=subprocess.PIPE).stdout
 
 
 def main():
@@ -182,19 +172,14 @@ def main():
     ap.add_argument("--xp", action="store_true",
                     help="the image must load on Windows XP SP3 (a 32-bit one)")
     opts = ap.parse_args()
-    passed = failed = 0
+    results = []
 
     def check(ok, what):
-        nonlocal passed, failed
         print(("ok   " if ok else "FAIL ") + what)
-        if ok:
-            passed += 1
-        else:
-            failed += 1
+        results.append(bool(ok))
 
     with tempfile.TemporaryDirectory() as work:
-        raw = subprocess.run(["wrestool", "-x", "--raw", "-t", "16", opts.exe],
-                             stdout=subprocess.PIPE).stdout
+        raw = output("wrestool", "-x", "--raw", "-t", "16", opts.exe)
         check(len(raw) > 0, "a version resource")
         if raw:
             (key, value, children), = list(version_blocks(raw))[:1]
@@ -205,19 +190,13 @@ def main():
             check((ms_file, ls_file) == (want_ms, want_ls), "file version " + opts.fixed_version)
             check((ms_product, ls_product) == (want_ms, want_ls),
                   "product version " + opts.fixed_version)
-            strings = {}
-            tables = []
-            translation = None
-            for k, v, kids in children:
-                if k == "StringFileInfo":
-                    for table, _, entries in kids:
-                        tables.append(table)
-                        for name, text, _ in entries:
-                            strings[name] = text.decode("utf-16-le").rstrip("\0")
-                elif k == "VarFileInfo":
-                    for name, v2, _ in kids:
-                        if name == "Translation":
-                            translation = struct.unpack_from("<HH", v2)
+            string_tables = [t for k, _, kids in children if k == "StringFileInfo" for t in kids]
+            tables = [table for table, _, _ in string_tables]
+            strings = {name: text.decode("utf-16-le").rstrip("\0")
+                       for _, _, entries in string_tables for name, text, _ in entries}
+            translation = ([struct.unpack_from("<HH", v) for k, _, kids in children
+                            if k == "VarFileInfo" for name, v, _ in kids if name == "Translation"]
+                           or [None])[-1]
             check(tables == ["040904B0"] or tables == ["040904b0"],
                   "one string table, US English, Unicode (040904B0)")
             check(translation == (0x0409, 1200), "translation 0x0409, 1200")
@@ -226,8 +205,7 @@ def main():
                 check(strings.get(name) == text, f"{name} = {text!r} (found {strings.get(name)!r})")
 
         if opts.objdump:
-            headers = subprocess.run([opts.objdump, "-p", opts.exe],
-                                     stdout=subprocess.PIPE).stdout.decode("latin-1")
+            headers = output(opts.objdump, "-p", opts.exe).decode("latin-1")
             if opts.machine:
                 check(f"file format pei-{opts.machine}" in headers, f"machine {opts.machine}")
             if opts.subsystem:
@@ -237,24 +215,18 @@ def main():
             dlls = sorted(set(d.lower() for d in re.findall(r"DLL Name: (\S+)", headers)))
             check(dlls and set(dlls) <= KNOWN_DLLS,
                   f"imports only KnownDLLs (found {dlls}, others {sorted(set(dlls) - KNOWN_DLLS)})")
-            with open(opts.exe, "rb") as f:
-                flags = dependent_load_flags(f.read())
+            flags, config_size = load_config(pathlib.Path(opts.exe).read_bytes())
             check(flags == SYSTEM32,
                   f"dependent load flags: the system folder only ({SYSTEM32:#x}; found {flags})")
-            sections = subprocess.run([opts.objdump, "-h", opts.exe],
-                                      stdout=subprocess.PIPE).stdout.decode("latin-1")
+            sections = output(opts.objdump, "-h", opts.exe).decode("latin-1")
             debug = sorted(set(re.findall(r"^\s*\d+\s+(\.debug\S*)", sections, re.M)))
             check(not debug, f"no debug sections (found {debug})")
-            if opts.xp:
-                with open(opts.exe, "rb") as f:
-                    for ok, what in xp_checks(headers, f.read()):
-                        check(ok, what)
+            for ok, what in xp_checks(headers, config_size) if opts.xp else ():
+                check(ok, what)
 
-        listing = subprocess.run(["wrestool", "-l", "-t", "24", opts.exe],
-                                 stdout=subprocess.PIPE).stdout.decode()
+        listing = output("wrestool", "-l", "-t", "24", opts.exe).decode()
         check(re.findall(r"--name=(\S+)", listing) == ["1"], "one manifest, id 1")
-        raw = subprocess.run(["wrestool", "-x", "--raw", "-t", "24", opts.exe],
-                             stdout=subprocess.PIPE).stdout
+        raw = output("wrestool", "-x", "--raw", "-t", "24", opts.exe)
         try:
             root = ET.fromstring(raw)
         except ET.ParseError as error:
@@ -272,15 +244,13 @@ def main():
 
         ico = os.path.join(work, "icon.ico")
         subprocess.run(["wrestool", "-x", "-t", "14", "-o", ico, opts.exe], check=False)
-        listing = ""
-        if os.path.exists(ico):
-            listing = subprocess.run(["icotool", "-l", ico], stdout=subprocess.PIPE).stdout.decode()
+        listing = output("icotool", "-l", ico).decode() if os.path.exists(ico) else ""
         found = sorted((int(w), int(d)) for w, d in
                        re.findall(r"--width=(\d+) --height=\d+ --bit-depth=(\d+)", listing))
         want = sorted(tuple(int(x) for x in item.split("x")) for item in opts.icons.split(","))
         check(found == want, f"icon images {want} (found {found})")
-    print(f"{passed} passed, {failed} failed")
-    return 1 if failed else 0
+    print(f"{results.count(True)} passed, {results.count(False)} failed")
+    return 0 if all(results) else 1
 
 
 if __name__ == "__main__":

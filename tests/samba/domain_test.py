@@ -9,6 +9,7 @@ an smbd of SMB1 alone.  Without root, samba, krb5-user: 77 (skipped)."""
 
 import argparse
 import os
+import pathlib
 import shutil
 import subprocess
 import sys
@@ -40,15 +41,14 @@ class Network:
         run("ip", "link", "set", "lo", "up")
         for address in HOSTS.values():
             run("ip", "addr", "add", f"{address}/32", "dev", "lo")
-        with open(at("hosts"), "w") as f:
-            f.write("127.0.0.1 localhost\n" + "".join(
-                f"{a} {n}.zelvo.test {n}\n" for n, a in HOSTS.items()))
-        with open(at("krb5.conf"), "w") as f:
-            f.write(f"[libdefaults]\n default_realm = {REALM}\n dns_lookup_kdc = false\n"
-                    f" dns_lookup_realm = false\n[realms]\n {REALM} = {{\n"
-                    f"  kdc = {HOSTS['dc']}\n }}\n[domain_realm]\n .zelvo.test = {REALM}\n")
-        with open(at("client.conf"), "w") as f:
-            f.write(f"[global]\nworkgroup = {DOMAIN}\nrealm = {REALM}\n")
+        pathlib.Path(at("hosts")).write_text("127.0.0.1 localhost\n" + "".join(
+            f"{a} {n}.zelvo.test {n}\n" for n, a in HOSTS.items()))
+        pathlib.Path(at("krb5.conf")).write_text(
+            f"[libdefaults]\n default_realm = {REALM}\n dns_lookup_kdc = false\n"
+            f" dns_lookup_realm = false\n[realms]\n {REALM} = {{\n  kdc = {HOSTS['dc']}\n }}\n"
+            f"[domain_realm]\n .zelvo.test = {REALM}\n")
+        pathlib.Path(at("client.conf")).write_text(
+            f"[global]\nworkgroup = {DOMAIN}\nrealm = {REALM}\n")
         # /run of its own: the DC's winbindd socket, and no KCM service.
         run("mount", "--bind", at("hosts"), "/etc/hosts")
         run("mount", "-t", "tmpfs", "-o", "mode=0755", "domain-test-run", "/run")
@@ -137,8 +137,7 @@ def falls_through(net):
     """A cache that gives no ticket, or a server named by its address, falls
     through to the credentials file's user, and without the file to a guest."""
     junk, theirs = os.path.join(net.top, "junk.cc"), os.path.join(net.top, "theirs.cc")
-    with open(junk, "w") as f:
-        f.write("\x05\x04 not a ticket cache")
+    pathlib.Path(junk).write_text("\x05\x04 not a ticket cache")
     good = net.ticket("ann", "ann.cc")
     expired = net.ticket("ann", "expired.cc", lifetime="2s")
     shutil.copy(good[len("FILE:"):], theirs)
@@ -201,10 +200,9 @@ def main():
     ap.add_argument("--exe", required=True)
     samba_test.EXE = os.path.abspath(ap.parse_args().exe)
     if os.environ.get(INSIDE) != "1":
-        skip = samba_test.skipped("the domain test", (
-            "samba", "samba-tool", "smbd", "winbindd", "smbcacls", "smbpasswd", "kinit", "unshare",
-            "ip"))
-        if skip:
+        if skip := samba_test.skipped("the domain test", (
+                "samba", "samba-tool", "smbd", "winbindd", "smbcacls", "smbpasswd", "kinit",
+                "unshare", "ip")):
             return skip
         sys.stdout.flush()
         return subprocess.run(["unshare", "--net", "--mount", "--propagation", "private",

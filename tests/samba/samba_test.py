@@ -20,6 +20,7 @@ import contextlib
 import ctypes
 import ctypes.util
 import os
+import pathlib
 import shutil
 import signal
 import socket
@@ -183,7 +184,8 @@ def stop_all():
     """Every process this one started or was left, by PID: ended, and reaped."""
     for sig in (signal.SIGTERM, signal.SIGKILL):
         for pid in descendants(os.getpid()):
-            kill(pid, sig)
+            with contextlib.suppress(ProcessLookupError):
+                os.kill(pid, sig)
         deadline = time.monotonic() + 10
         while time.monotonic() < deadline:
             try:
@@ -211,11 +213,8 @@ def descendants(pid):
     parents = {}
     for entry in os.listdir("/proc"):
         if entry.isdigit():
-            try:
-                with open(f"/proc/{entry}/stat") as f:
-                    parents[int(entry)] = int(f.read().rsplit(")", 1)[1].split()[1])
-            except OSError:
-                pass
+            with contextlib.suppress(OSError), open(f"/proc/{entry}/stat") as f:
+                parents[int(entry)] = int(f.read().rsplit(")", 1)[1].split()[1])
     found, todo = [], [pid]
     while todo:
         parent = todo.pop()
@@ -223,13 +222,6 @@ def descendants(pid):
         found += children
         todo += children
     return found
-
-
-def kill(pid, sig):
-    try:
-        os.kill(pid, sig)
-    except ProcessLookupError:
-        pass
 
 
 def tool(args, uid=0, gid=0, groups=(), cwd=None):
@@ -241,19 +233,14 @@ def tool(args, uid=0, gid=0, groups=(), cwd=None):
 def local_query(data):
     """What the tool's Query prints of a link's bytes, named x.lnk."""
     with tempfile.TemporaryDirectory() as d:
-        with open(os.path.join(d, "x.lnk"), "wb") as f:
-            f.write(data)
+        pathlib.Path(d, "x.lnk").write_bytes(data)
         code, out = tool(["/F:x.lnk", "/A:Q"], cwd=d)
         assert code == 0, out
         return out
 
 
-def local_report(data):
-    return read_report(local_query(data))
-
-
 def description(data):
-    return local_report(data)["Description"]
+    return read_report(local_query(data))["Description"]
 
 
 def windows_link(server, name):
@@ -262,8 +249,7 @@ def windows_link(server, name):
     GROUP, with an ACL that lets CHANGER change it and everyone read it."""
     with tempfile.TemporaryDirectory() as d:
         assert tool([f"/F:{d}/x.lnk", "/A:C", "/T:C:\\Zelvo\\dial.exe", "/D:old"])[0] == 0
-        with open(os.path.join(d, "zone"), "w") as f:
-            f.write("[ZoneTransfer]\r\nZoneId=3\r\n")
+        pathlib.Path(d, "zone").write_text("[ZoneTransfer]\r\nZoneId=3\r\n")
         server.client("acl", f'put {d}/x.lnk "{name}"; put {d}/zone "{name}:Zone.Identifier"; '
                              f'setmode "{name}" +h-a')
     server.acl("acl", name, "-C", f"S-1-22-1-{OWNER}")
@@ -563,7 +549,7 @@ def writer_at_the_same_moment(server):
             if outcome == "theirs":
                 assert put_ok
             else:
-                report = local_report(now)
+                report = read_report(local_query(now))
                 assert edit.returncode == 0 and report["Description"] == f"tool {n}", report
                 # Over the client's link where its put came first.
                 assert report["TargetPath"] == ("C:\\theirs.exe" if put_ok else "C:\\base.exe")
@@ -584,8 +570,7 @@ def disk_full_mid_save(server):
                                                      "bench", "make_big_link.py"),
                         f"{d}/k.lnk", "4080", f"{d}/big.lnk"], check=True,
                        stdout=subprocess.DEVNULL)
-        with open(f"{d}/fill", "wb") as f:
-            f.write(b"x" * 12288)
+        pathlib.Path(d, "fill").write_bytes(b"x" * 12288)
         server.client("tiny", f"put {d}/big.lnk big.lnk; put {d}/fill fill")
     before = server.get("tiny", "big.lnk")
     code, out, _ = smb_tool(server, [f"/F:{server.url}/tiny/big.lnk", "/A:E", "/D:" + "d" * 200])
@@ -676,8 +661,8 @@ def report_alone_on_stdout(server):
     assert smb_tool(server, [f"/F:{url}", "/A:C", "/T:C:\\Zelvo\\dial.exe", "/D:logged"])[0] == 0
     home = os.path.join(server.top, "home")
     os.makedirs(os.path.join(home, ".smb"))
-    with open(os.path.join(home, ".smb", "smb.conf"), "w") as f:
-        f.write("[global]\nclient min protocol = SMB2\nlog level = 10\n")
+    pathlib.Path(home, ".smb", "smb.conf").write_text(
+        "[global]\nclient min protocol = SMB2\nlog level = 10\n")
     code, out, _ = smb_tool(server, [f"/F:{url}", "/A:Q"], home=home)
     local = local_query(server.get("acl", "logged.lnk"))
     assert code == 0 and out == local.replace("\n[x.lnk]\n", f"\n[{url}]\n", 1), out
@@ -713,8 +698,7 @@ def skipped(what, programs):
 
 def with_server(what, programs, body):
     """body(server) with smbd running, or 77 (skipped) where it cannot run."""
-    skip = skipped(what, ("smbd", "smbclient", "smbpasswd", "unshare", *programs))
-    if skip:
+    if skip := skipped(what, ("smbd", "smbclient", "smbpasswd", "unshare", *programs)):
         return skip
     with tempfile.TemporaryDirectory(prefix="samba-") as top:
         os.chmod(top, 0o755)
