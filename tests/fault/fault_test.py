@@ -1045,8 +1045,9 @@ def held_saves(d):
     folder = tempfile.mkdtemp(dir=d)
     os.chmod(folder, 0o755)
     make(folder, "app.lnk", "old")
-    # A stranger's lock on the folder holds up no save; a read lock on the link does, as a
-    # Windows client's open that denies writers.
+    # A stranger's lock on the folder holds up no save, which tries it 20 times at most; a read
+    # lock on the link does, as a Windows client's open that denies writers.
+    trace = os.path.join(d, "trace")
     for lock, path, code in (("flock(fd, fcntl.LOCK_EX)", folder, 0),
                              ("lockf(fd, fcntl.LOCK_SH)", os.path.join(folder, "app.lnk"), 32)):
         p = subprocess.Popen(["/usr/bin/python3", "-c", f"import fcntl, os, sys, time; fd = "
@@ -1054,7 +1055,12 @@ def held_saves(d):
                               "sys.stdout.flush(); time.sleep(60)", path],
                              stdout=subprocess.PIPE, **as_user(NOBODY))
         p.stdout.readline()
-        expect(folder, "app.lnk", code, "/A:E", "/D:saved", description="saved")
+        got = subprocess.run(["strace", "-qq", "-o", trace, "-e", "trace=flock", EXE,
+                              "/F:app.lnk", "/A:E", "/D:saved"], cwd=folder,
+                             stdout=subprocess.DEVNULL).returncode
+        tries = sum(line.startswith("flock(") for line in open(trace))
+        assert (got, entries(folder)) == (code, ["app.lnk"]) and tries <= 20, (lock, got, tries)
+        assert fields(folder, "app.lnk")["Description"] == "saved"
         p.kill()
         p.wait()
     return f"{len(rows)} held saves"

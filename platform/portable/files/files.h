@@ -75,13 +75,14 @@ int OpenWaiting(int folder, const char* name, int flags);
 // where saves of this tool must not cross although each holds its own
 // link: the exchange of a new file with the old one and its undoing
 // (replace.cpp), where two saves of different files that another program
-// put under one name in turn could each give the other's entry back.  It
-// is held for an instant, so a lock not had at once is tried again a
-// millisecond later, while the run may still wait: a lock held longer is
-// another program's, perhaps another user's (anyone who may read a folder
-// may lock it), and the save goes on without it, as where the file system
-// has no locks or this user may not read the folder.  The link's guard
-// (guard.cpp) still keeps every other save of that link out.
+// put under one name in turn could each give the other's entry back.  A
+// save holds it for microseconds, so a lock not had at once is tried again
+// a millisecond later, kFolderTurnTries times in all at most: a lock held
+// longer is another program's, perhaps another user's (anyone who may read
+// a folder may lock it), and the save goes on without it, as where the
+// file system has no locks or this user may not read the folder.  The
+// link's guard (guard.cpp) still keeps every other save of that link out.
+inline constexpr int kFolderTurnTries = 20;
 class FolderTurn {
  public:
   explicit FolderTurn(int folder);
