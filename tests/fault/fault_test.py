@@ -1070,27 +1070,32 @@ CAPABILITY = ("security.capability", struct.pack("<5I", 0x02000001, 1 << 13, 0, 
 
 
 def set_id_bits(d):
-    """A save in place by a user who is not root keeps what the kernel
-    takes from a file it writes (set-user-ID, set-group-ID, capabilities)
-    where he may set it again, and is otherwise refused with 5, the link
-    as it was: the owner sets his mode again (set-group-ID only while in
-    the file's group); a group member keeps a set-group-ID bit the kernel
-    leaves him; only root gives back capabilities."""
+    """A save in place whose write would clear what the kernel takes from a
+    file on a write (set-user-ID, set-group-ID, capabilities) is refused
+    with 5 before anything is written, the link as it was, with no copy:
+    by anyone without CAP_FSETID (the owner, a group member, root whose
+    bounding set lacks it) for set-ID bits but a set-group-ID bit the
+    kernel leaves him (no group execute bit, a member), by anyone at all
+    for capabilities."""
     if not ROOT:
         raise Skip("other users need root")
     member, stranger_group = 1234, 4321
-    roles = {  # who saves: uid, extra groups; the file's group
-        "owner": (NOBODY, (), NOBODY), "owner not in group": (NOBODY, (), stranger_group),
-        "member": (member, (NOBODY,), NOBODY), "root": (0, (), NOBODY)}
+    roles = {  # who saves: uid, extra groups; the file's group; a capability he lacks
+        "owner": (NOBODY, (), NOBODY, None),
+        "owner not in group": (NOBODY, (), stranger_group, None),
+        "member": (member, (NOBODY,), NOBODY, None), "root": (0, (), NOBODY, None),
+        "root without CAP_FSETID": (0, (), NOBODY, "fsetid"),
+        "root without CAP_SETFCAP": (0, (), NOBODY, "setfcap")}
     rows = [  # the mode, file capabilities, who saves, the code
-        (0o4664, False, "owner", 0), (0o2664, False, "owner", 0), (0o2674, False, "owner", 0),
-        (0o6674, False, "owner", 0), (0o4664, False, "owner not in group", 0),
+        (0o4664, False, "owner", 5), (0o2664, False, "owner", 0), (0o2674, False, "owner", 5),
+        (0o6674, False, "owner", 5), (0o4664, False, "owner not in group", 5),
         (0o2664, False, "owner not in group", 5), (0o2674, False, "owner not in group", 5),
         (0o6674, False, "owner not in group", 5), (0o4664, False, "member", 5),
         (0o2664, False, "member", 0), (0o2674, False, "member", 5), (0o6674, False, "member", 5),
-        (0o664, True, "owner", 5), (0o6674, True, "root", 0)]
+        (0o664, True, "owner", 5), (0o6674, False, "root", 0), (0o6674, True, "root", 5),
+        (0o2664, False, "root without CAP_FSETID", 5), (0o664, True, "root without CAP_SETFCAP", 5)]
     for mode, capabilities, role, code in rows:
-        uid, groups, gid = roles[role]
+        uid, groups, gid, other = roles[role]
         folder = tempfile.mkdtemp(dir=d)
         make(folder, "app.lnk", "old")
         path = os.path.join(folder, "app.lnk")
@@ -1102,7 +1107,9 @@ def set_id_bits(d):
         if capabilities:
             os.setxattr(path, *CAPABILITY)
         before = (xattrs(path), open(path, "rb").read())
-        got = subprocess.run([EXE, "/F:app.lnk", "/A:E", "/D:new"], cwd=folder,
+        drop = [] if other is None else [
+            "setpriv", f"--bounding-set=-{other}", f"--inh-caps=-{other}"]
+        got = subprocess.run(drop + [EXE, "/F:app.lnk", "/A:E", "/D:new"], cwd=folder,
                              stdout=subprocess.DEVNULL, user=uid, group=uid,
                              extra_groups=list(groups)).returncode
         assert got == code, (oct(mode), role, got)

@@ -294,28 +294,11 @@ struct Filler {
 
 // ---------------------------------------------------------------- privileges.cpp
 
-// The largest security.capability value (version 3: 24 bytes).
-inline constexpr std::size_t kMaxCapability = 64;
-
-// What a write into a file takes from it, by the kernel's rule, and what a
-// save gives back afterwards: the set-user-ID and set-group-ID bits, which
-// a write by a user without CAP_FSETID clears, and the file capabilities
-// (security.capability), which every write clears.
-struct Privileges {
-  mode_t Mode = 0;    // the file's mode, to give back where a write takes bits of it
-  mode_t Taken = 0;   // the bits a write takes
-  uint8_t Capability[kMaxCapability];
-  std::size_t CapabilitySize = 0;  // 0: none to give back
-};
-
-// What a write into fd, whose file is as file says, takes, and whether
-// this user can give it all back: ERROR_ACCESS_DENIED where not (a bit of
-// a mode only the owner may set, set-group-ID where the owner is not in
-// the file's group, capabilities for anyone but root), with a note.
-[[nodiscard]] DWORD PlanPrivileges(int fd, const struct stat& file, Privileges* kept);
-
-// Gives back what the write took, where it is still missing and nothing
-// else changed meanwhile.
-[[nodiscard]] DWORD GiveBackPrivileges(int fd, const Privileges& kept);
+// Why a write into the existing file of target, which is as file says,
+// would take from it what the kernel clears on a write by this process (a
+// set-user-ID or set-group-ID bit, file capabilities), or 0: such a save
+// in place is refused before anything is written, ERROR_ACCESS_DENIED with
+// a note.
+[[nodiscard]] DWORD PrivilegesError(const Target& target, const struct stat& file);
 
 }  // namespace portable

@@ -10,9 +10,9 @@
 // folder; then the link is written and flushed; then the copy is removed.
 // A save killed in between leaves the copy, whole, and the link old, or
 // new, perhaps followed by zeros (Overwrite); a write that fails puts the
-// old contents back from it.  What a write takes from the file
-// (set-ID bits, capabilities) is given back, or the save refused before it
-// writes (privileges.cpp).  The copy is readable by its owner alone:
+// old contents back from it.  A save whose write would take something
+// from the file (set-ID bits, capabilities) is refused before it writes
+// (privileges.cpp).  The copy is readable by its owner alone:
 // the link's owner where root saves, so that he can put it back; else this
 // user, whom the system lets give it to nobody else, with an ACL entry
 // that lets the link's owner read it where the file system keeps ACLs.
@@ -181,15 +181,14 @@ DWORD Overwrite(int fd, const uint8_t* data, std::size_t size, off_t oldSize) {
   return ftruncate(fd, static_cast<off_t>(size)) == 0 ? ERROR_SUCCESS : LastError();
 }
 
-// Puts the copy's contents back, with what the writes took from the file;
-// true when they are back and on disk.
-bool PutBack(const Target& target, const Copy& copy, const Privileges& kept) {
+// Puts the copy's contents back; true when they are back and on disk.
+bool PutBack(const Target& target, const Copy& copy) {
   const int fd = openat(copy.Folder, copy.Name, O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
   if (fd < 0) return false;
   const off_t size = target.Status.st_size;
   const int writable = target.Writable;
-  const bool back = CopyContents(fd, writable, size) && ftruncate(writable, size) == 0 &&
-                    GiveBackPrivileges(writable, kept) == ERROR_SUCCESS && fsync(writable) == 0;
+  const bool back =
+      CopyContents(fd, writable, size) && ftruncate(writable, size) == 0 && fsync(writable) == 0;
   close(fd);
   return back;
 }
@@ -228,9 +227,8 @@ DWORD RewriteInPlace(const Target& target, const uint8_t* data, std::size_t size
   // would take.
   if (DWORD error = StillAsRead(target)) return error;
   struct stat planned;
-  Privileges kept;
   if (fstat(target.Writable, &planned) != 0) return LastError();
-  if (DWORD error = PlanPrivileges(target.Writable, planned, &kept)) return error;
+  if (DWORD error = PrivilegesError(target, planned)) return error;
   Copy copy;
   if (DWORD error = MakeCopy(target, &copy)) return error;
   DWORD error = ERROR_SUCCESS;
@@ -246,11 +244,10 @@ DWORD RewriteInPlace(const Target& target, const uint8_t* data, std::size_t size
     if (error == ERROR_SUCCESS && lease.WriterCame()) error = ERROR_SHARING_VIOLATION;
     wrote = error == ERROR_SUCCESS;
     if (wrote) error = Overwrite(target.Writable, data, size, planned.st_size);
-    if (error == ERROR_SUCCESS) error = GiveBackPrivileges(target.Writable, kept);
   }
   if (error == ERROR_SUCCESS && fsync(target.Writable) != 0) error = LastError();
   // A write that failed leaves the copy only where it could not be put back.
-  const bool copyNeeded = wrote && error != ERROR_SUCCESS && !PutBack(target, copy, kept);
+  const bool copyNeeded = wrote && error != ERROR_SUCCESS && !PutBack(target, copy);
   if (!copyNeeded) (void)unlinkat(copy.Folder, copy.Name, 0);
   const DWORD synced = copyNeeded ? ERROR_SUCCESS : SyncFolder(copy.Folder);
   if (copy.Folder != target.Folder) close(copy.Folder);
