@@ -1076,16 +1076,19 @@ def set_id_bits(d):
     by anyone without CAP_FSETID (the owner, a group member, root whose
     bounding set lacks it) for set-ID bits but a set-group-ID bit the
     kernel leaves him (no group execute bit, a member), by anyone at all
-    for capabilities."""
+    for capabilities; with 32 where another program has the link open
+    for writing."""
     if not ROOT:
         raise Skip("other users need root")
     member, stranger_group = 1234, 4321
-    roles = {  # who saves: uid, extra groups; the file's group; a capability he lacks
+    roles = {  # who saves: uid, extra groups; the file's group; a capability he lacks, or a
+        # writer that has the link open
         "owner": (NOBODY, (), NOBODY, None),
         "owner not in group": (NOBODY, (), stranger_group, None),
         "member": (member, (NOBODY,), NOBODY, None), "root": (0, (), NOBODY, None),
         "root without CAP_FSETID": (0, (), NOBODY, "fsetid"),
-        "root without CAP_SETFCAP": (0, (), NOBODY, "setfcap")}
+        "root without CAP_SETFCAP": (0, (), NOBODY, "setfcap"),
+        "owner, the link open for writing": (NOBODY, (), NOBODY, "writer")}
     rows = [  # the mode, file capabilities, who saves, the code
         (0o4664, False, "owner", 5), (0o2664, False, "owner", 0), (0o2674, False, "owner", 5),
         (0o6674, False, "owner", 5), (0o4664, False, "owner not in group", 5),
@@ -1093,7 +1096,8 @@ def set_id_bits(d):
         (0o6674, False, "owner not in group", 5), (0o4664, False, "member", 5),
         (0o2664, False, "member", 0), (0o2674, False, "member", 5), (0o6674, False, "member", 5),
         (0o664, True, "owner", 5), (0o6674, False, "root", 0), (0o6674, True, "root", 5),
-        (0o2664, False, "root without CAP_FSETID", 5), (0o664, True, "root without CAP_SETFCAP", 5)]
+        (0o2664, False, "root without CAP_FSETID", 5), (0o664, True, "root without CAP_SETFCAP", 5),
+        (0o4664, False, "owner, the link open for writing", 32)]
     for mode, capabilities, role, code in rows:
         uid, groups, gid, other = roles[role]
         folder = tempfile.mkdtemp(dir=d)
@@ -1107,11 +1111,14 @@ def set_id_bits(d):
         if capabilities:
             os.setxattr(path, *CAPABILITY)
         before = (xattrs(path), open(path, "rb").read())
-        drop = [] if other is None else [
+        writer = os.open(path, os.O_WRONLY) if other == "writer" else None
+        drop = [] if other in (None, "writer") else [
             "setpriv", f"--bounding-set=-{other}", f"--inh-caps=-{other}"]
         got = subprocess.run(drop + [EXE, "/F:app.lnk", "/A:E", "/D:new"], cwd=folder,
                              stdout=subprocess.DEVNULL, user=uid, group=uid,
                              extra_groups=list(groups)).returncode
+        if writer is not None:
+            os.close(writer)
         assert got == code, (oct(mode), role, got)
         assert stat.S_IMODE(os.stat(path).st_mode) == mode, (oct(mode), role)
         assert xattrs(path) == before[0], (oct(mode), role, xattrs(path))

@@ -157,19 +157,25 @@ TEST_P(FileIo, ASaveKeepsOwnerGroupAndModeOrIsRefused) {
     mode_t Mode;
     bool Foreign;   // owned by nobody (only where the test runs as root)
     bool HardLink;  // with a second name
+    bool Writer;    // another program has it open for writing, and writes after the save
     DWORD Error;
   };
   const bool root = geteuid() == 0;
   const Case cases[] = {
-      {"private.lnk", 0600, false, false, 0},
-      {"shared.lnk", 02664, false, false, 0},
-      {"foreign.lnk", 0600, root, false, 0},
-      {"write-only.lnk", 0200, false, false, root ? 0u : ERROR_ACCESS_DENIED},  // no copy to keep
-      {"read-only.lnk", 0444, false, false, ERROR_ACCESS_DENIED},
-      {"owner-read-only.lnk", 0464, false, false, root ? 0u : ERROR_ACCESS_DENIED},
-      {"two-names.lnk", 0644, false, true, 0},  // rewritten, so both names see it
-      {"theirs-two-names.lnk", 0644, root, true, 0},  // in a folder only its owner writes
+      {"private.lnk", 0600, false, false, false, 0},
+      {"shared.lnk", 02664, false, false, false, 0},
+      {"foreign.lnk", 0600, root, false, false, 0},
+      {"write-only.lnk", 0200, false, false, false, root ? 0u : ERROR_ACCESS_DENIED},  // no copy
+      {"read-only.lnk", 0444, false, false, false, ERROR_ACCESS_DENIED},
+      {"owner-read-only.lnk", 0464, false, false, false, root ? 0u : ERROR_ACCESS_DENIED},
+      {"two-names.lnk", 0644, false, true, false, 0},  // rewritten, so both names see it
+      {"theirs-two-names.lnk", 0644, root, true, false, 0},  // in a folder only its owner writes
+      // Written in place, so that the program's write lands in the link; where a write would
+      // clear a bit, refused as in use.
+      {"open.lnk", 0644, false, false, true, 0},
+      {"set-uid-open.lnk", 04644, false, false, true, root ? 0u : ERROR_SHARING_VIOLATION},
   };
+  int writers[std::size(cases)];
   for (const Case& c : cases) {
     ASSERT_EQ(Save(c.Name, "old"), 0u);
     if (c.Foreign) {
@@ -179,6 +185,7 @@ TEST_P(FileIo, ASaveKeepsOwnerGroupAndModeOrIsRefused) {
     if (c.HardLink) {
       ASSERT_EQ(link(At(c.Name).c_str(), At(std::string(c.Name) + ".other").c_str()), 0);
     }
+    writers[&c - cases] = c.Writer ? open(At(c.Name).c_str(), O_WRONLY) : -1;
   }
   const Names before = Entries();
   for (const Case& c : cases) {
@@ -193,6 +200,11 @@ TEST_P(FileIo, ASaveKeepsOwnerGroupAndModeOrIsRefused) {
     EXPECT_EQ(now.st_nlink, old.st_nlink);
     if ((now.st_mode & S_IRUSR) != 0 || root) {
       EXPECT_EQ(Content(c.Name), c.Error == 0 ? "new" : "old");
+    }
+    if (const int fd = writers[&c - cases]; fd >= 0) {
+      ASSERT_EQ(pwrite(fd, "theirs", 6, 0), 6);
+      close(fd);
+      EXPECT_EQ(Content(c.Name), "theirs");
     }
   }
   EXPECT_EQ(Entries(), before);

@@ -143,6 +143,10 @@ struct Target {
   // of its own breaks.
   int Writable = -1;
   bool WritableReads = false;
+  // Whether another program had the file open for writing when the save
+  // began (WriterHasIt): its later writes must land in the link, so the
+  // file is written in place.
+  bool OthersWrite = false;
 };
 
 // Why the existing file of target may not be replaced, or 0.  folder is
@@ -197,6 +201,13 @@ inline constexpr std::size_t kMaxDosRecord = 256;
 // while the run may still wait, then ERROR_SHARING_VIOLATION: the save
 // never goes on without it.  *waited where it was not had at once.
 [[nodiscard]] DWORD TakeGuard(int writable, bool* waited);
+
+// Whether another program has the file open for writing now, as the
+// kernel tells its owner and root: a read lease cannot be had then.  Asked
+// before the save opens the file for writing itself; false where it cannot
+// be told (another user's file, a file system without leases, a file this
+// user may not read).
+[[nodiscard]] bool WriterHasIt(int file);
 
 // A write lease (F_SETLEASE) on the existing file while it lives: the
 // kernel then tells of anyone who opens the file or truncates it, and
@@ -280,7 +291,8 @@ struct Filler {
                              int* made);
 
 // Whether a save must keep the file itself without trying a new one: a new
-// file cannot take the old one's other hard links (or a test asks for it,
+// file cannot take the old one's other hard links, nor the later writes of
+// a program that has it open for writing (or a test asks for it,
 // UseSaveWay).  Where it tries, KeepIdentity's probe decides.
 [[nodiscard]] bool KeepsFile(const Target& target);
 
@@ -298,7 +310,8 @@ struct Filler {
 // would take from it what the kernel clears on a write by this process (a
 // set-user-ID or set-group-ID bit, file capabilities), or 0: such a save
 // in place is refused before anything is written, ERROR_ACCESS_DENIED with
-// a note.
+// a note, or ERROR_SHARING_VIOLATION where it is in place because another
+// program has the file open for writing (target.OthersWrite).
 [[nodiscard]] DWORD PrivilegesError(const Target& target, const struct stat& file);
 
 }  // namespace portable

@@ -65,10 +65,10 @@ DWORD PrivilegesError(const Target& target, const struct stat& file) {
   if (size < 0 && errno != ENODATA && errno != ENOTSUP) return LastError();
   if (lost == nullptr && size > 0) lost = "file capabilities (security.capability; any write)";
   if (lost == nullptr) return ERROR_SUCCESS;
-  Note("a write into the link would clear its %s, and this save writes into the link itself; "
+  Note("a write into the link would clear its %s, and this save writes into the link itself%s; "
        "nothing is written, so that what the link has stays",
-       lost);
-  return ERROR_ACCESS_DENIED;
+       lost, target.OthersWrite ? ", as another program has it open for writing" : "");
+  return target.OthersWrite ? ERROR_SHARING_VIOLATION : ERROR_ACCESS_DENIED;
 }
 
 }  // namespace portable

@@ -280,7 +280,9 @@ DWORD WriteNew(const Target& target, const uint8_t* data, std::size_t size, int*
 // Set by tests alone.
 bool keepAll = false;
 
-bool KeepsFile(const Target& target) { return keepAll || target.Status.st_nlink > 1; }
+bool KeepsFile(const Target& target) {
+  return keepAll || target.Status.st_nlink > 1 || target.OthersWrite;
+}
 
 SaveWay UseSaveWay(SaveWay way) {
   const SaveWay previous = keepAll ? SaveWay::InPlace : unnamedFiles ? SaveWay::Unnamed : SaveWay::Named;
