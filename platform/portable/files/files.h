@@ -233,24 +233,25 @@ class Lease {
 // ---------------------------------------------------------------- identity.cpp
 
 // What KeepIdentity answers where this user cannot give the new file all
-// the old one has (its owner, group, mode, every attribute it can see, set
-// and then compared, as vim's backupcopy=auto probes): the save keeps the
-// file instead.
+// the old one has (its owner, group, mode, every attribute it can see, its
+// inode flags, set and then compared, as vim's backupcopy=auto probes):
+// the save keeps the file instead.
 inline constexpr DWORD kKeepFileInstead = 0xFFFFFFFF;
 
-// The new file fd takes the old one's owner, group, extended attributes
-// and mode.  Returns 0, kKeepFileInstead, or another error.
+// The new file fd takes the old one's owner, group, extended attributes,
+// mode and inode flags.  Returns 0, kKeepFileInstead, or another error.
 [[nodiscard]] DWORD KeepIdentity(int fd, const Target& target);
 
 // Whether the new file fd still has what the existing one has now, as this
-// user sees it: owner, group, mode and every extended attribute, with the
-// DOS record as MarkArchive gives it.  Called right before the new file
+// user sees it: owner, group, mode, inode flags and every extended
+// attribute, with the DOS record as MarkArchive gives it.  Called right before the new file
 // takes the old one's place: ERROR_SHARING_VIOLATION where a right of the
 // old one changed since it was copied, which then stays as it was made.
 [[nodiscard]] DWORD StillSameRights(int fd, const Target& target);
 
-// A digest of the existing file's owner, group, mode and extended
-// attributes, as this user sees them: another one after any change of them.
+// A digest of the existing file's owner, group, mode, inode flags and
+// extended attributes, as this user sees them: another one after any
+// change of them.
 [[nodiscard]] uint64_t RightsPrint(const Target& target);
 
 // fgetxattr, also for a descriptor that only refers to its file (O_PATH).
