@@ -982,7 +982,9 @@ def held_saves(d):
       - a program that opens the link to write it while a save is held
         after its last look keeps its write: the lease holds that open until
         the save lets the link go; an exchange is then undone (32), a write
-        in place lands before the program's."""
+        in place lands before the program's;
+      - a second name made for the link while an atomic save is held fails
+        it (32), both names on the old link."""
     if not ROOT:
         raise Skip("other users need root")
     traceable()
@@ -1008,7 +1010,8 @@ def held_saves(d):
          0, "new", {}),
         (0o311, False, NOBODY, "linkat", [(0, ["/A:E", "/P:x"], 32)], 0, "new", {}),
         (0o755, False, 0, "renameat2", [(0, writer, 0)], 32, "theirs", {}),
-        (0o755, True, 0, "pwritev", [(0, writer, 0)], 0, "theirs", {})]
+        (0o755, True, 0, "pwritev", [(0, writer, 0)], 0, "theirs", {}),
+        (0o755, False, 0, "flock", [(0, [CHANGE + "os.link(p, p + '2')"], 0)], 32, "old", {})]
     started = []
     for mode, second, saver, call, _, _, _, _ in rows:
         folder = tempfile.mkdtemp(dir=d)

@@ -244,13 +244,15 @@ inline constexpr DWORD kKeepFileInstead = 0xFFFFFFFF;
 
 // Whether the new file fd still has what the existing one has now, as this
 // user sees it: owner, group, mode, inode flags and every extended
-// attribute, with the DOS record as MarkArchive gives it.  Called right before the new file
-// takes the old one's place: ERROR_SHARING_VIOLATION where a right of the
-// old one changed since it was copied, which then stays as it was made.
+// attribute, with the DOS record as MarkArchive gives it, and whether the
+// existing one still has the one name the save decided on.  Called right
+// before the new file takes the old one's place: ERROR_SHARING_VIOLATION
+// where a right of the old one changed since it was copied, which then
+// stays as it was made, or it got another name.
 [[nodiscard]] DWORD StillSameRights(int fd, const Target& target);
 
-// A digest of the existing file's owner, group, mode, inode flags and
-// extended attributes, as this user sees them: another one after any
+// A digest of the existing file's owner, group, mode, names, inode flags
+// and extended attributes, as this user sees them: another one after any
 // change of them.
 [[nodiscard]] uint64_t RightsPrint(const Target& target);
 

@@ -192,6 +192,7 @@ uint64_t RightsPrint(const Target& target) {
   add(&st.st_uid, sizeof st.st_uid);
   add(&st.st_gid, sizeof st.st_gid);
   add(&st.st_mode, sizeof st.st_mode);
+  add(&st.st_nlink, sizeof st.st_nlink);
   add(&flags, sizeof flags);
   const ssize_t listed = ListAttributes(from, attributeNames, sizeof attributeNames);
   for (const char* name = attributeNames; listed > 0 && name < attributeNames + listed;
@@ -206,6 +207,11 @@ uint64_t RightsPrint(const Target& target) {
 DWORD StillSameRights(int fd, const Target& target) {
   struct stat now;
   if (fstat(OldFile(target), &now) != 0) return LastError();
+  if (now.st_nlink != target.Status.st_nlink) {
+    Note("the link got another name (a hard link) while it was saved, from which a new file "
+         "would part it; the save is not made");
+    return ERROR_SHARING_VIOLATION;
+  }
   if (SameIdentity(fd, target, now, true)) return ERROR_SUCCESS;
   Note("the link's owner, group, mode, ACL or another extended attribute changed while it "
        "was saved; the change stays, and the save is not made");
