@@ -949,6 +949,9 @@ SYSCALLS = {"x86_64": {"flock": 73, "linkat": 265, "renameat2": 316, "pwritev": 
 CHANGE = "import os, sys; p = sys.argv[1]; "
 WRITER = (CHANGE + "d = open(sys.argv[2], 'rb').read(); fd = os.open(p, os.O_WRONLY); "
           "os.write(fd, d); os.ftruncate(fd, len(d))")
+# Another file put under the name of a save's copy, the copy moved out of the folder.
+SWAP = (CHANGE + "import glob, shutil; b = glob.glob(os.path.dirname(p) + '/.lnk-*.bak')[0]; "
+        "os.rename(b, os.path.dirname(p) + '.moved'); shutil.copy(sys.argv[2], b)")
 ACL_NOBODY_NONE = ACL.replace(struct.pack("<HHI", 2, 6, NOBODY), struct.pack("<HHI", 2, 0, NOBODY))
 
 
@@ -984,7 +987,9 @@ def held_saves(d):
         the save lets the link go; an exchange is then undone (32), a write
         in place lands before the program's;
       - a second name made for the link while an atomic save is held fails
-        it (32), both names on the old link."""
+        it (32), both names on the old link;
+      - a write in place that fails puts back the copy the save made, not
+        a file someone put under the copy's name (left as it is)."""
     if not ROOT:
         raise Skip("other users need root")
     traceable()
@@ -1011,7 +1016,9 @@ def held_saves(d):
         (0o311, False, NOBODY, "linkat", [(0, ["/A:E", "/P:x"], 32)], 0, "new", {}),
         (0o755, False, 0, "renameat2", [(0, writer, 0)], 32, "theirs", {}),
         (0o755, True, 0, "pwritev", [(0, writer, 0)], 0, "theirs", {}),
-        (0o755, False, 0, "flock", [(0, [CHANGE + "os.link(p, p + '2')"], 0)], 32, "old", {})]
+        (0o755, False, 0, "flock", [(0, [CHANGE + "os.link(p, p + '2')"], 0)], 32, "old", {}),
+        (0o755, True, 0, "pwritev:error=ENOSPC", [(0, [SWAP, os.path.join(d, "theirs.lnk")], 0)],
+         112, "old", {"beside": 1})]
     started = []
     for mode, second, saver, call, _, _, _, _ in rows:
         folder = tempfile.mkdtemp(dir=d)
@@ -1023,12 +1030,13 @@ def held_saves(d):
             os.link(path, os.path.join(folder, "second"))
         os.chmod(folder, mode)
         started.append((path, subprocess.Popen(
-            ["strace", "-qq", "-o", "/dev/null", "-e", f"trace={call}", "-e",
+            ["strace", "-qq", "-o", "/dev/null", "-e", f"trace={call.split(':')[0]}", "-e",
              f"inject={call}:delay_enter=4000000:when=1", EXE, f"/F:{path}", "/A:E", "/D:new"],
             cwd="/", stdout=subprocess.DEVNULL, **as_user(saver or None))))
     actors = []
     for (_, _, _, call, acts, *_), (path, save) in zip(rows, started):
-        wait_held(save, SYSCALLS[machine][call])
+        # A call held to fail (error=) is shown as none (-1) while it is held.
+        wait_held(save, SYSCALLS[machine][call] if ":" not in call else -1)
         for user, args, code in acts:
             command = [EXE, f"/F:{path}", *args] if args[0][0] == "/" else [
                 "/usr/bin/python3", "-c", args[0], path, *args[1:]]
@@ -1041,10 +1049,11 @@ def held_saves(d):
         assert save.wait() == code, (where, save.returncode)
         os.chmod(os.path.dirname(path), 0o755)
         st = os.stat(path)
-        now = dict(xattrs(path), mode=stat.S_IMODE(st.st_mode), owner=st.st_uid)
+        now = dict(xattrs(path), mode=stat.S_IMODE(st.st_mode), owner=st.st_uid,
+                   beside=len(entries(os.path.dirname(path))) - st.st_nlink)
         assert {k: now.get(k) for k in rights} == rights, (where, now)
         assert fields("/", path)["Description"] == description, where
-        assert len(entries(os.path.dirname(path))) == st.st_nlink, where
+        assert now["beside"] == rights.get("beside", 0), where
     folder = tempfile.mkdtemp(dir=d)
     os.chmod(folder, 0o755)
     make(folder, "app.lnk", "old")

@@ -283,7 +283,7 @@ struct Filler {
 // random hidden name with the suffix (RandomName) only once it is whole:
 // it is written unnamed (O_TMPFILE) and named then, or, on a file system
 // without unnamed files, written under a .tmp name and renamed.  *made is
-// the file, open for writing, and name its name.
+// the file, open for reading and writing, and name its name.
 [[nodiscard]] DWORD MakeWholeFile(int folder, mode_t mode, const Filler& fill, const char* suffix,
                                   char (&name)[32], int* made);
 
