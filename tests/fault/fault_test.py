@@ -949,6 +949,9 @@ SYSCALLS = {"x86_64": {"flock": 73, "linkat": 265, "renameat2": 316, "pwritev": 
 CHANGE = "import os, sys; p = sys.argv[1]; "
 WRITER = (CHANGE + "d = open(sys.argv[2], 'rb').read(); fd = os.open(p, os.O_WRONLY); "
           "os.write(fd, d); os.ftruncate(fd, len(d))")
+# Another file put under the name of a save's copy, the copy moved out of the folder.
+SWAP = (CHANGE + "import glob, shutil; b = glob.glob(os.path.dirname(p) + '/.lnk-*.bak')[0]; "
+        "os.rename(b, os.path.dirname(p) + '.moved'); shutil.copy(sys.argv[2], b)")
 ACL_NOBODY_NONE = ACL.replace(struct.pack("<HHI", 2, 6, NOBODY), struct.pack("<HHI", 2, 0, NOBODY))
 
 
@@ -982,7 +985,11 @@ def held_saves(d):
       - a program that opens the link to write it while a save is held
         after its last look keeps its write: the lease holds that open until
         the save lets the link go; an exchange is then undone (32), a write
-        in place lands before the program's."""
+        in place lands before the program's;
+      - a second name made for the link while an atomic save is held fails
+        it (32), both names on the old link;
+      - a write in place that fails puts back the copy the save made, not
+        a file someone put under the copy's name (left as it is)."""
     if not ROOT:
         raise Skip("other users need root")
     traceable()
@@ -1008,7 +1015,10 @@ def held_saves(d):
          0, "new", {}),
         (0o311, False, NOBODY, "linkat", [(0, ["/A:E", "/P:x"], 32)], 0, "new", {}),
         (0o755, False, 0, "renameat2", [(0, writer, 0)], 32, "theirs", {}),
-        (0o755, True, 0, "pwritev", [(0, writer, 0)], 0, "theirs", {})]
+        (0o755, True, 0, "pwritev", [(0, writer, 0)], 0, "theirs", {}),
+        (0o755, False, 0, "flock", [(0, [CHANGE + "os.link(p, p + '2')"], 0)], 32, "old", {}),
+        (0o755, True, 0, "pwritev:error=ENOSPC", [(0, [SWAP, os.path.join(d, "theirs.lnk")], 0)],
+         112, "old", {"beside": 1})]
     started = []
     for mode, second, saver, call, _, _, _, _ in rows:
         folder = tempfile.mkdtemp(dir=d)
@@ -1020,12 +1030,13 @@ def held_saves(d):
             os.link(path, os.path.join(folder, "second"))
         os.chmod(folder, mode)
         started.append((path, subprocess.Popen(
-            ["strace", "-qq", "-o", "/dev/null", "-e", f"trace={call}", "-e",
+            ["strace", "-qq", "-o", "/dev/null", "-e", f"trace={call.split(':')[0]}", "-e",
              f"inject={call}:delay_enter=4000000:when=1", EXE, f"/F:{path}", "/A:E", "/D:new"],
             cwd="/", stdout=subprocess.DEVNULL, **as_user(saver or None))))
     actors = []
     for (_, _, _, call, acts, *_), (path, save) in zip(rows, started):
-        wait_held(save, SYSCALLS[machine][call])
+        # A call held to fail (error=) is shown as none (-1) while it is held.
+        wait_held(save, SYSCALLS[machine][call] if ":" not in call else -1)
         for user, args, code in acts:
             command = [EXE, f"/F:{path}", *args] if args[0][0] == "/" else [
                 "/usr/bin/python3", "-c", args[0], path, *args[1:]]
@@ -1038,15 +1049,17 @@ def held_saves(d):
         assert save.wait() == code, (where, save.returncode)
         os.chmod(os.path.dirname(path), 0o755)
         st = os.stat(path)
-        now = dict(xattrs(path), mode=stat.S_IMODE(st.st_mode), owner=st.st_uid)
+        now = dict(xattrs(path), mode=stat.S_IMODE(st.st_mode), owner=st.st_uid,
+                   beside=len(entries(os.path.dirname(path))) - st.st_nlink)
         assert {k: now.get(k) for k in rights} == rights, (where, now)
         assert fields("/", path)["Description"] == description, where
-        assert len(entries(os.path.dirname(path))) == st.st_nlink, where
+        assert now["beside"] == rights.get("beside", 0), where
     folder = tempfile.mkdtemp(dir=d)
     os.chmod(folder, 0o755)
     make(folder, "app.lnk", "old")
-    # A stranger's lock on the folder holds up no save; a read lock on the link does, as a
-    # Windows client's open that denies writers.
+    # A stranger's lock on the folder holds up no save, which tries it 20 times at most; a read
+    # lock on the link does, as a Windows client's open that denies writers.
+    trace = os.path.join(d, "trace")
     for lock, path, code in (("flock(fd, fcntl.LOCK_EX)", folder, 0),
                              ("lockf(fd, fcntl.LOCK_SH)", os.path.join(folder, "app.lnk"), 32)):
         p = subprocess.Popen(["/usr/bin/python3", "-c", f"import fcntl, os, sys, time; fd = "
@@ -1054,7 +1067,12 @@ def held_saves(d):
                               "sys.stdout.flush(); time.sleep(60)", path],
                              stdout=subprocess.PIPE, **as_user(NOBODY))
         p.stdout.readline()
-        expect(folder, "app.lnk", code, "/A:E", "/D:saved", description="saved")
+        got = subprocess.run(["strace", "-qq", "-o", trace, "-e", "trace=flock", EXE,
+                              "/F:app.lnk", "/A:E", "/D:saved"], cwd=folder,
+                             stdout=subprocess.DEVNULL).returncode
+        tries = sum(line.startswith("flock(") for line in open(trace))
+        assert (got, entries(folder)) == (code, ["app.lnk"]) and tries <= 20, (lock, got, tries)
+        assert fields(folder, "app.lnk")["Description"] == "saved"
         p.kill()
         p.wait()
     return f"{len(rows)} held saves"
@@ -1064,27 +1082,36 @@ CAPABILITY = ("security.capability", struct.pack("<5I", 0x02000001, 1 << 13, 0, 
 
 
 def set_id_bits(d):
-    """A save in place by a user who is not root keeps what the kernel
-    takes from a file it writes (set-user-ID, set-group-ID, capabilities)
-    where he may set it again, and is otherwise refused with 5, the link
-    as it was: the owner sets his mode again (set-group-ID only while in
-    the file's group); a group member keeps a set-group-ID bit the kernel
-    leaves him; only root gives back capabilities."""
+    """A save in place whose write would clear what the kernel takes from a
+    file on a write (set-user-ID, set-group-ID, capabilities) is refused
+    with 5 before anything is written, the link as it was, with no copy:
+    by anyone without CAP_FSETID (the owner, a group member, root whose
+    bounding set lacks it) for set-ID bits but a set-group-ID bit the
+    kernel leaves him (no group execute bit, a member), by anyone at all
+    for capabilities; with 32 where another program has the link open
+    for writing."""
     if not ROOT:
         raise Skip("other users need root")
     member, stranger_group = 1234, 4321
-    roles = {  # who saves: uid, extra groups; the file's group
-        "owner": (NOBODY, (), NOBODY), "owner not in group": (NOBODY, (), stranger_group),
-        "member": (member, (NOBODY,), NOBODY), "root": (0, (), NOBODY)}
+    roles = {  # who saves: uid, extra groups; the file's group; a capability he lacks, or a
+        # writer that has the link open
+        "owner": (NOBODY, (), NOBODY, None),
+        "owner not in group": (NOBODY, (), stranger_group, None),
+        "member": (member, (NOBODY,), NOBODY, None), "root": (0, (), NOBODY, None),
+        "root without CAP_FSETID": (0, (), NOBODY, "fsetid"),
+        "root without CAP_SETFCAP": (0, (), NOBODY, "setfcap"),
+        "owner, the link open for writing": (NOBODY, (), NOBODY, "writer")}
     rows = [  # the mode, file capabilities, who saves, the code
-        (0o4664, False, "owner", 0), (0o2664, False, "owner", 0), (0o2674, False, "owner", 0),
-        (0o6674, False, "owner", 0), (0o4664, False, "owner not in group", 0),
+        (0o4664, False, "owner", 5), (0o2664, False, "owner", 0), (0o2674, False, "owner", 5),
+        (0o6674, False, "owner", 5), (0o4664, False, "owner not in group", 5),
         (0o2664, False, "owner not in group", 5), (0o2674, False, "owner not in group", 5),
         (0o6674, False, "owner not in group", 5), (0o4664, False, "member", 5),
         (0o2664, False, "member", 0), (0o2674, False, "member", 5), (0o6674, False, "member", 5),
-        (0o664, True, "owner", 5), (0o6674, True, "root", 0)]
+        (0o664, True, "owner", 5), (0o6674, False, "root", 0), (0o6674, True, "root", 5),
+        (0o2664, False, "root without CAP_FSETID", 5), (0o664, True, "root without CAP_SETFCAP", 5),
+        (0o4664, False, "owner, the link open for writing", 32)]
     for mode, capabilities, role, code in rows:
-        uid, groups, gid = roles[role]
+        uid, groups, gid, other = roles[role]
         folder = tempfile.mkdtemp(dir=d)
         make(folder, "app.lnk", "old")
         path = os.path.join(folder, "app.lnk")
@@ -1096,9 +1123,14 @@ def set_id_bits(d):
         if capabilities:
             os.setxattr(path, *CAPABILITY)
         before = (xattrs(path), open(path, "rb").read())
-        got = subprocess.run([EXE, "/F:app.lnk", "/A:E", "/D:new"], cwd=folder,
+        writer = os.open(path, os.O_WRONLY) if other == "writer" else None
+        drop = [] if other in (None, "writer") else [
+            "setpriv", f"--bounding-set=-{other}", f"--inh-caps=-{other}"]
+        got = subprocess.run(drop + [EXE, "/F:app.lnk", "/A:E", "/D:new"], cwd=folder,
                              stdout=subprocess.DEVNULL, user=uid, group=uid,
                              extra_groups=list(groups)).returncode
+        if writer is not None:
+            os.close(writer)
         assert got == code, (oct(mode), role, got)
         assert stat.S_IMODE(os.stat(path).st_mode) == mode, (oct(mode), role)
         assert xattrs(path) == before[0], (oct(mode), role, xattrs(path))

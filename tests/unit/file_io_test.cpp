@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 #include <dirent.h>
 #include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -75,6 +77,15 @@ class FileIo : public testing::TestWithParam<portable::SaveWay> {
   std::string dir_;
   portable::SaveWay previous_ = portable::SaveWay::Unnamed;
 };
+
+// The inode flags of the file at path (chattr), 0 where there are none.
+int FlagsAt(const std::string& path) {
+  int flags = 0;
+  const int fd = open(path.c_str(), O_RDONLY);
+  if (ioctl(fd, FS_IOC_GETFLAGS, &flags) != 0) flags = 0;
+  close(fd);
+  return flags;
+}
 
 void MakeSocket(const std::string& path) {
   int fd = socket(AF_UNIX, SOCK_STREAM, 0);
@@ -157,19 +168,27 @@ TEST_P(FileIo, ASaveKeepsOwnerGroupAndModeOrIsRefused) {
     mode_t Mode;
     bool Foreign;   // owned by nobody (only where the test runs as root)
     bool HardLink;  // with a second name
+    int Flags;      // inode flags (chattr), where the file system keeps them
+    bool Writer;    // another program has it open for writing, and writes after the save
     DWORD Error;
   };
   const bool root = geteuid() == 0;
   const Case cases[] = {
-      {"private.lnk", 0600, false, false, 0},
-      {"shared.lnk", 02664, false, false, 0},
-      {"foreign.lnk", 0600, root, false, 0},
-      {"write-only.lnk", 0200, false, false, root ? 0u : ERROR_ACCESS_DENIED},  // no copy to keep
-      {"read-only.lnk", 0444, false, false, ERROR_ACCESS_DENIED},
-      {"owner-read-only.lnk", 0464, false, false, root ? 0u : ERROR_ACCESS_DENIED},
-      {"two-names.lnk", 0644, false, true, 0},  // rewritten, so both names see it
-      {"theirs-two-names.lnk", 0644, root, true, 0},  // in a folder only its owner writes
+      {"private.lnk", 0600, false, false, 0, false, 0},
+      {"shared.lnk", 02664, false, false, 0, false, 0},
+      {"foreign.lnk", 0600, root, false, 0, false, 0},
+      {"write-only.lnk", 0200, false, false, 0, false, root ? 0u : ERROR_ACCESS_DENIED},  // no copy
+      {"read-only.lnk", 0444, false, false, 0, false, ERROR_ACCESS_DENIED},
+      {"owner-read-only.lnk", 0464, false, false, 0, false, root ? 0u : ERROR_ACCESS_DENIED},
+      {"two-names.lnk", 0644, false, true, 0, false, 0},  // rewritten, so both names see it
+      {"theirs-two-names.lnk", 0644, root, true, 0, false, 0},  // in a folder only its owner writes
+      {"flagged.lnk", 0644, false, false, FS_NODUMP_FL | FS_NOATIME_FL, false, 0},
+      // Written in place, so that the program's write lands in the link; where a write would
+      // clear a bit, refused as in use.
+      {"open.lnk", 0644, false, false, 0, true, 0},
+      {"set-uid-open.lnk", 04644, false, false, 0, true, root ? 0u : ERROR_SHARING_VIOLATION},
   };
+  int writers[std::size(cases)];
   for (const Case& c : cases) {
     ASSERT_EQ(Save(c.Name, "old"), 0u);
     if (c.Foreign) {
@@ -179,13 +198,19 @@ TEST_P(FileIo, ASaveKeepsOwnerGroupAndModeOrIsRefused) {
     if (c.HardLink) {
       ASSERT_EQ(link(At(c.Name).c_str(), At(std::string(c.Name) + ".other").c_str()), 0);
     }
+    int flags = FlagsAt(At(c.Name)) | c.Flags, fd = open(At(c.Name).c_str(), O_RDONLY);
+    (void)ioctl(fd, FS_IOC_SETFLAGS, &flags);
+    close(fd);
+    writers[&c - cases] = c.Writer ? open(At(c.Name).c_str(), O_WRONLY) : -1;
   }
   const Names before = Entries();
   for (const Case& c : cases) {
     SCOPED_TRACE(c.Name);
     struct stat old, now;
     ASSERT_EQ(stat(At(c.Name).c_str(), &old), 0);
+    const int flags = FlagsAt(At(c.Name));
     EXPECT_EQ(Save(c.Name, "new"), c.Error);
+    EXPECT_EQ(FlagsAt(At(c.Name)), flags);
     ASSERT_EQ(stat(At(c.Name).c_str(), &now), 0);
     EXPECT_EQ(now.st_mode, old.st_mode);
     EXPECT_EQ(now.st_uid, old.st_uid);
@@ -193,6 +218,11 @@ TEST_P(FileIo, ASaveKeepsOwnerGroupAndModeOrIsRefused) {
     EXPECT_EQ(now.st_nlink, old.st_nlink);
     if ((now.st_mode & S_IRUSR) != 0 || root) {
       EXPECT_EQ(Content(c.Name), c.Error == 0 ? "new" : "old");
+    }
+    if (const int fd = writers[&c - cases]; fd >= 0) {
+      ASSERT_EQ(pwrite(fd, "theirs", 6, 0), 6);
+      close(fd);
+      EXPECT_EQ(Content(c.Name), "theirs");
     }
   }
   EXPECT_EQ(Entries(), before);

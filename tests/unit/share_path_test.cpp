@@ -233,8 +233,9 @@ const WordsCase kWordsCases[] = {
     {"NT_STATUS_ACCESS_DENIED then NT_STATUS_BAD_NETWORK_NAME", ERROR_BAD_NET_NAME, ""},
     {"xNT_STATUS_LOGON_FAILURE NT_STATUS_NO_MEMORY NT_STATUS_", 0, ""},
     {"Unable to follow dfs referral [\\no-share]\n", 0, ""},
-    // Named by the referring server: no user, port or options for the probe.
-    {"Unable to follow dfs referral [\\x@evil.example:4450\\share]\n", 0, ""},
+    // Named by the referring server: no user, port or options for the probe,
+    // and a target that cannot be reached.
+    {"Unable to follow dfs referral [\\x@evil.example:4450\\share]\n", ERROR_BAD_NETPATH, ""},
 };
 
 TEST(SharePath, LibraryWordsRead) {

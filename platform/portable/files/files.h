@@ -75,13 +75,14 @@ int OpenWaiting(int folder, const char* name, int flags);
 // where saves of this tool must not cross although each holds its own
 // link: the exchange of a new file with the old one and its undoing
 // (replace.cpp), where two saves of different files that another program
-// put under one name in turn could each give the other's entry back.  It
-// is held for an instant, so a lock not had at once is tried again a
-// millisecond later, while the run may still wait: a lock held longer is
-// another program's, perhaps another user's (anyone who may read a folder
-// may lock it), and the save goes on without it, as where the file system
-// has no locks or this user may not read the folder.  The link's guard
-// (guard.cpp) still keeps every other save of that link out.
+// put under one name in turn could each give the other's entry back.  A
+// save holds it for microseconds, so a lock not had at once is tried again
+// a millisecond later, kFolderTurnTries times in all at most: a lock held
+// longer is another program's, perhaps another user's (anyone who may read
+// a folder may lock it), and the save goes on without it, as where the
+// file system has no locks or this user may not read the folder.  The
+// link's guard (guard.cpp) still keeps every other save of that link out.
+inline constexpr int kFolderTurnTries = 20;
 class FolderTurn {
  public:
   explicit FolderTurn(int folder);
@@ -142,6 +143,10 @@ struct Target {
   // of its own breaks.
   int Writable = -1;
   bool WritableReads = false;
+  // Whether another program had the file open for writing when the save
+  // began (WriterHasIt): its later writes must land in the link, so the
+  // file is written in place.
+  bool OthersWrite = false;
 };
 
 // Why the existing file of target may not be replaced, or 0.  folder is
@@ -197,6 +202,13 @@ inline constexpr std::size_t kMaxDosRecord = 256;
 // never goes on without it.  *waited where it was not had at once.
 [[nodiscard]] DWORD TakeGuard(int writable, bool* waited);
 
+// Whether another program has the file open for writing now, as the
+// kernel tells its owner and root: a read lease cannot be had then.  Asked
+// before the save opens the file for writing itself; false where it cannot
+// be told (another user's file, a file system without leases, a file this
+// user may not read).
+[[nodiscard]] bool WriterHasIt(int file);
+
 // A write lease (F_SETLEASE) on the existing file while it lives: the
 // kernel then tells of anyone who opens the file or truncates it, and
 // holds such an open until the lease goes.  Taken where it may be: by the
@@ -221,24 +233,27 @@ class Lease {
 // ---------------------------------------------------------------- identity.cpp
 
 // What KeepIdentity answers where this user cannot give the new file all
-// the old one has (its owner, group, mode, every attribute it can see, set
-// and then compared, as vim's backupcopy=auto probes): the save keeps the
-// file instead.
+// the old one has (its owner, group, mode, every attribute it can see, its
+// inode flags, set and then compared, as vim's backupcopy=auto probes):
+// the save keeps the file instead.
 inline constexpr DWORD kKeepFileInstead = 0xFFFFFFFF;
 
-// The new file fd takes the old one's owner, group, extended attributes
-// and mode.  Returns 0, kKeepFileInstead, or another error.
+// The new file fd takes the old one's owner, group, extended attributes,
+// mode and inode flags.  Returns 0, kKeepFileInstead, or another error.
 [[nodiscard]] DWORD KeepIdentity(int fd, const Target& target);
 
 // Whether the new file fd still has what the existing one has now, as this
-// user sees it: owner, group, mode and every extended attribute, with the
-// DOS record as MarkArchive gives it.  Called right before the new file
-// takes the old one's place: ERROR_SHARING_VIOLATION where a right of the
-// old one changed since it was copied, which then stays as it was made.
+// user sees it: owner, group, mode, inode flags and every extended
+// attribute, with the DOS record as MarkArchive gives it, and whether the
+// existing one still has the one name the save decided on.  Called right
+// before the new file takes the old one's place: ERROR_SHARING_VIOLATION
+// where a right of the old one changed since it was copied, which then
+// stays as it was made, or it got another name.
 [[nodiscard]] DWORD StillSameRights(int fd, const Target& target);
 
-// A digest of the existing file's owner, group, mode and extended
-// attributes, as this user sees them: another one after any change of them.
+// A digest of the existing file's owner, group, mode, names, inode flags
+// and extended attributes, as this user sees them: another one after any
+// change of them.
 [[nodiscard]] uint64_t RightsPrint(const Target& target);
 
 // fgetxattr, also for a descriptor that only refers to its file (O_PATH).
@@ -268,7 +283,7 @@ struct Filler {
 // random hidden name with the suffix (RandomName) only once it is whole:
 // it is written unnamed (O_TMPFILE) and named then, or, on a file system
 // without unnamed files, written under a .tmp name and renamed.  *made is
-// the file, open for writing, and name its name.
+// the file, open for reading and writing, and name its name.
 [[nodiscard]] DWORD MakeWholeFile(int folder, mode_t mode, const Filler& fill, const char* suffix,
                                   char (&name)[32], int* made);
 
@@ -279,7 +294,8 @@ struct Filler {
                              int* made);
 
 // Whether a save must keep the file itself without trying a new one: a new
-// file cannot take the old one's other hard links (or a test asks for it,
+// file cannot take the old one's other hard links, nor the later writes of
+// a program that has it open for writing (or a test asks for it,
 // UseSaveWay).  Where it tries, KeepIdentity's probe decides.
 [[nodiscard]] bool KeepsFile(const Target& target);
 
@@ -293,28 +309,12 @@ struct Filler {
 
 // ---------------------------------------------------------------- privileges.cpp
 
-// The largest security.capability value (version 3: 24 bytes).
-inline constexpr std::size_t kMaxCapability = 64;
-
-// What a write into a file takes from it, by the kernel's rule, and what a
-// save gives back afterwards: the set-user-ID and set-group-ID bits, which
-// a write by a user without CAP_FSETID clears, and the file capabilities
-// (security.capability), which every write clears.
-struct Privileges {
-  mode_t Mode = 0;    // the file's mode, to give back where a write takes bits of it
-  mode_t Taken = 0;   // the bits a write takes
-  uint8_t Capability[kMaxCapability];
-  std::size_t CapabilitySize = 0;  // 0: none to give back
-};
-
-// What a write into fd, whose file is as file says, takes, and whether
-// this user can give it all back: ERROR_ACCESS_DENIED where not (a bit of
-// a mode only the owner may set, set-group-ID where the owner is not in
-// the file's group, capabilities for anyone but root), with a note.
-[[nodiscard]] DWORD PlanPrivileges(int fd, const struct stat& file, Privileges* kept);
-
-// Gives back what the write took, where it is still missing and nothing
-// else changed meanwhile.
-[[nodiscard]] DWORD GiveBackPrivileges(int fd, const Privileges& kept);
+// Why a write into the existing file of target, which is as file says,
+// would take from it what the kernel clears on a write by this process (a
+// set-user-ID or set-group-ID bit, file capabilities), or 0: such a save
+// in place is refused before anything is written, ERROR_ACCESS_DENIED with
+// a note, or ERROR_SHARING_VIOLATION where it is in place because another
+// program has the file open for writing (target.OthersWrite).
+[[nodiscard]] DWORD PrivilegesError(const Target& target, const struct stat& file);
 
 }  // namespace portable

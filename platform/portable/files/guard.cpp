@@ -19,6 +19,14 @@
 // about to write.  The break is told by a signal, SIGIO, which would end
 // the process: it is ignored, and the save asks for the lease's state
 // instead (F_GETLEASE).
+//
+// A program that had the link open for writing before the save began
+// keeps the write lease from being had, and would write into the old file
+// after an exchange.  Whether there is one the kernel tells the link's
+// owner and root: a read lease (F_RDLCK) cannot be had while anyone has
+// the file open for writing.  So a save asks that before it opens the link
+// for writing itself, and then writes into the file itself, as Windows'
+// own save of a link does.
 #include <fcntl.h>
 #include <sched.h>
 #include <signal.h>
@@ -46,7 +54,41 @@ long long NowNs() {
 // Whether a broken lease's signal (SIGIO) is ignored yet.
 bool quiet = false;
 
+// Ignores a broken lease's signal, once: the tool has one thread.  False
+// where it cannot, and no lease may be taken.
+bool Quiet() {
+  if (!quiet) {
+    struct sigaction ignore = {};
+    ignore.sa_handler = SIG_IGN;
+    quiet = sigaction(SIGIO, &ignore, nullptr) == 0;
+  }
+  return quiet;
+}
+
+// Whether a read lease on fd, a descriptor open for reading only, cannot
+// be had because the file is open for writing; the lease, where had, is
+// let go at once.  Where it is not refused, errno says why it was not had
+// (0: it was).
+bool ReadLeaseRefused(int fd) {
+  if (fcntl(fd, F_SETLEASE, F_RDLCK) != 0) return errno == EAGAIN;
+  (void)fcntl(fd, F_SETLEASE, F_UNLCK);
+  errno = 0;
+  return false;
+}
+
 }  // namespace
+
+bool WriterHasIt(int file) {
+  if (!Quiet()) return false;
+  if (ReadLeaseRefused(file)) return true;
+  if (errno != EBADF) return false;  // another's file, or no leases: not known
+  // Held only to refer to it (O_PATH): asked through a descriptor of its own.
+  const int readable = OpenAnew(file, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (readable < 0) return false;
+  const bool writer = ReadLeaseRefused(readable);
+  close(readable);
+  return writer;
+}
 
 DWORD TakeGuard(int writable, bool* waited) {
   *waited = false;
@@ -67,14 +109,9 @@ DWORD TakeGuard(int writable, bool* waited) {
 
 Lease::Lease(const Target& target) {
   if (!target.WritableReads) return;
-  if (!quiet) {  // once: the tool has one thread
-    struct sigaction ignore = {};
-    ignore.sa_handler = SIG_IGN;
-    quiet = sigaction(SIGIO, &ignore, nullptr) == 0;
-  }
   // Someone who has the link open (a reader, a writer under way) keeps the
   // lease from being had: such an open is given a moment to end.
-  for (const long long start = NowNs(); quiet; sched_yield()) {
+  for (const long long start = NowNs(); Quiet(); sched_yield()) {
     if (fcntl(target.Writable, F_SETLEASE, F_WRLCK) == 0) {
       fd_ = target.Writable;
       return;

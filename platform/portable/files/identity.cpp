@@ -1,8 +1,11 @@
-// What a new file takes from the one it replaces: owner, group, mode and
-// extended attributes.  Where this user cannot give the new file one of
-// them, the save keeps the old file instead (kKeepFileInstead): a new file
-// would drop it.  And the DOS attributes Samba keeps: a save sets the
-// archive attribute, as a write through SMB does.
+// What a new file takes from the one it replaces: owner, group, mode,
+// extended attributes and the inode flags chattr sets.  Where this user
+// cannot give the new file one of them, the save keeps the old file
+// instead (kKeepFileInstead): a new file would drop it.  And the DOS
+// attributes Samba keeps: a save sets the archive attribute, as a write
+// through SMB does.
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
@@ -22,6 +25,31 @@ uint8_t attributeValue[kAttributeSize];
 uint8_t presentValue[kAttributeSize];
 
 constexpr char kAccessAcl[] = "system.posix_acl_access";
+
+// The inode flags (FS_IOC_GETFLAGS) that chattr sets and a file keeps as
+// its own (no dump, no atime, secure deletion, undeletable, ...), not
+// those the file system gives each file itself (extents, inline data).
+constexpr int kKeptFlags = FS_FL_USER_MODIFIABLE | FS_JOURNAL_DATA_FL | FS_NOCOW_FL;
+
+// fd's kept flags; none where the file system has no flags.
+int KeptFlags(int fd) {
+  int flags = 0;
+  return ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0 ? flags & kKeptFlags : 0;
+}
+
+// Sets the kept flags of to to those of from, and leaves its others as they
+// are; false where the system refuses.  No new file is made immutable or
+// append-only: a file that became so meanwhile cannot be written, and keeps
+// that flag.
+bool GiveFlags(int from, int to) {
+  const int wanted = KeptFlags(from);
+  int flags = 0;
+  if (wanted == KeptFlags(to)) return true;
+  if (wanted & (FS_IMMUTABLE_FL | FS_APPEND_FL)) return false;
+  if (ioctl(to, FS_IOC_GETFLAGS, &flags) != 0) return false;
+  flags = (flags & ~kKeptFlags) | wanted;
+  return ioctl(to, FS_IOC_SETFLAGS, &flags) == 0;
+}
 
 // An attribute call on a descriptor (onFd), or, for one that only refers
 // to its file (O_PATH), the same call on its name under /proc (onName).
@@ -115,15 +143,15 @@ bool HasAllOf(int one, bool oneMarked, int other, bool otherMarked, char* list,
   return true;
 }
 
-// Whether the new file fd has the owner, group, mode and every attribute
-// this user can see of the old file, which is as old says, and no other;
-// the old one's DOS record as a save marks it where marked.
+// Whether the new file fd has the owner, group, mode, kept flags and every
+// attribute this user can see of the old file, which is as old says, and
+// no other; the old one's DOS record as a save marks it where marked.
 bool SameIdentity(int fd, const Target& target, const struct stat& old, bool marked) {
   struct stat now;
-  if (fstat(fd, &now) != 0 || now.st_uid != old.st_uid || now.st_gid != old.st_gid ||
-      (now.st_mode & 07777) != (old.st_mode & 07777))
-    return false;
   const int from = OldFile(target);
+  if (fstat(fd, &now) != 0 || now.st_uid != old.st_uid || now.st_gid != old.st_gid ||
+      (now.st_mode & 07777) != (old.st_mode & 07777) || KeptFlags(fd) != KeptFlags(from))
+    return false;
   return HasAllOf(from, marked, fd, false, attributeNames, sizeof attributeNames) &&
          HasAllOf(fd, false, from, marked, attributeNames, sizeof attributeNames);
 }
@@ -135,7 +163,8 @@ ssize_t GetAttribute(int fd, const char* name, void* value, std::size_t size) {
 }
 
 // The new file takes the old one's owner and group, its extended attributes
-// and its mode, the mode last, as an ACL sets it too.  Then it is looked at,
+// and its mode, the mode after them, as an ACL sets it too, and last its
+// flags.  Then it is looked at,
 // as vim's backupcopy=auto does: what the system quietly refused (a
 // set-group-ID bit of a group this user is not in, an attribute it keeps
 // to itself) leaves it unlike the old one, and the old one is kept.
@@ -146,6 +175,7 @@ DWORD KeepIdentity(int fd, const Target& target) {
   if (DWORD error = CarryAttributes(OldFile(target), fd)) return error;
   if (fchmod(fd, old.st_mode & 07777) != 0)
     return CannotGive(errno) ? kKeepFileInstead : LastError();
+  if (!GiveFlags(OldFile(target), fd)) return kKeepFileInstead;
   return SameIdentity(fd, target, old, false) ? ERROR_SUCCESS : kKeepFileInstead;
 }
 
@@ -158,9 +188,12 @@ uint64_t RightsPrint(const Target& target) {
       print = (print ^ static_cast<const uint8_t*>(data)[i]) * 0x100000001b3;
   };
   if (fstat(from, &st) != 0) return 0;
+  const int flags = KeptFlags(from);
   add(&st.st_uid, sizeof st.st_uid);
   add(&st.st_gid, sizeof st.st_gid);
   add(&st.st_mode, sizeof st.st_mode);
+  add(&st.st_nlink, sizeof st.st_nlink);
+  add(&flags, sizeof flags);
   const ssize_t listed = ListAttributes(from, attributeNames, sizeof attributeNames);
   for (const char* name = attributeNames; listed > 0 && name < attributeNames + listed;
        name += std::strlen(name) + 1) {
@@ -174,6 +207,11 @@ uint64_t RightsPrint(const Target& target) {
 DWORD StillSameRights(int fd, const Target& target) {
   struct stat now;
   if (fstat(OldFile(target), &now) != 0) return LastError();
+  if (now.st_nlink != target.Status.st_nlink) {
+    Note("the link got another name (a hard link) while it was saved, from which a new file "
+         "would part it; the save is not made");
+    return ERROR_SHARING_VIOLATION;
+  }
   if (SameIdentity(fd, target, now, true)) return ERROR_SUCCESS;
   Note("the link's owner, group, mode, ACL or another extended attribute changed while it "
        "was saved; the change stays, and the save is not made");

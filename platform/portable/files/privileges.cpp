@@ -1,19 +1,21 @@
-// What a write into a file takes from it, and who can give it back: for the
-// saves that write a link in place.
+// What a write into a file takes from it: for the saves that write a link
+// in place.
 //
 // The kernel clears, on a write or a truncation (file_remove_privs):
-//   - the set-user-ID bit, unless the writer has CAP_FSETID (root);
+//   - the set-user-ID bit, unless the writer has CAP_FSETID;
 //   - the set-group-ID bit where the group may execute the file, or where
 //     the writer is not in the file's group, unless he has CAP_FSETID;
 //   - the file capabilities (security.capability), whoever writes.
-// A save puts back what it took, where this user may: the owner may set
-// his file's mode (the set-group-ID bit only while he is in its group),
-// root any mode, and only root (CAP_SETFCAP) capabilities.  Where the
-// write would take what this user could not put back (a group member's
-// save of a set-user-ID link, anyone but root's save of a link with
-// capabilities), the save is refused before anything is written: a save
-// keeps everything the link has, or does not happen.
-#include <sys/xattr.h>
+// CAP_FSETID counts as the kernel counts it (capable()): in the process's
+// effective capabilities, whatever its uid (root in a service with a
+// bounding set may lack it), and only in the system's first user
+// namespace, not in one where the process is root of its own.
+// Nothing a write took can be given back safely: an administrator's
+// chmod u-s or setcap -r made meanwhile looks just like the kernel's
+// clearing.  So a save in place whose write would take any of them is
+// refused before anything is written; a link needs none of them.
+#include <linux/capability.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -24,6 +26,9 @@ namespace portable {
 namespace {
 
 constexpr char kCapabilityName[] = "security.capability";
+// The inode of the first user namespace's entry in /proc
+// (PROC_USER_INIT_INO), the same on every system since Linux 3.8.
+constexpr ino_t kFirstUserNamespace = 0xEFFFFFFD;
 
 bool InGroup(gid_t group) {
   if (getegid() == group) return true;
@@ -34,47 +39,36 @@ bool InGroup(gid_t group) {
   return false;
 }
 
-}  // namespace
-
-DWORD PlanPrivileges(int fd, const struct stat& file, Privileges* kept) {
-  const uid_t user = geteuid();
-  kept->Mode = file.st_mode & 07777;
-  kept->Taken = 0;
-  kept->CapabilitySize = 0;
-  const bool member = user == 0 || InGroup(file.st_gid);
-  if (user != 0) {
-    if (file.st_mode & S_ISUID) kept->Taken |= S_ISUID;
-    if ((file.st_mode & S_ISGID) && ((file.st_mode & S_IXGRP) || !member))
-      kept->Taken |= S_ISGID;
-  }
-  const ssize_t size = GetAttribute(fd, kCapabilityName, kept->Capability, sizeof kept->Capability);
-  const bool tooLarge = size < 0 && errno == ERANGE;  // no version this code knows
-  if (size > 0) kept->CapabilitySize = static_cast<std::size_t>(size);
-  else if (size < 0 && !tooLarge && errno != ENODATA && errno != ENOTSUP) return LastError();
-  const bool owner = user == 0 || user == file.st_uid;
-  const char* lost = nullptr;
-  if ((kept->Taken & S_ISUID) && !owner) lost = "set-user-ID bit, which only its owner";
-  else if ((kept->Taken & S_ISGID) && !(owner && member))
-    lost = "set-group-ID bit, which only its owner while in its group";
-  else if ((size > 0 && user != 0) || tooLarge)
-    lost = "file capabilities (security.capability), which only root";
-  if (lost == nullptr) return ERROR_SUCCESS;
-  Note("a write into the link takes its %s may set again; so it is not saved", lost);
-  return ERROR_ACCESS_DENIED;
+// Whether the kernel lets this process's writes keep set-ID bits.
+bool WritesKeepSetId() {
+  __user_cap_header_struct header = {_LINUX_CAPABILITY_VERSION_3, 0};
+  __user_cap_data_struct data[_LINUX_CAPABILITY_U32S_3] = {};
+  if (syscall(SYS_capget, &header, data) != 0 ||
+      (data[CAP_TO_INDEX(CAP_FSETID)].effective & CAP_TO_MASK(CAP_FSETID)) == 0)
+    return false;
+  struct stat space;
+  return stat("/proc/self/ns/user", &space) == 0 && space.st_ino == kFirstUserNamespace;
 }
 
-DWORD GiveBackPrivileges(int fd, const Privileges& kept) {
-  struct stat now;
-  if (fstat(fd, &now) != 0) return LastError();
-  // Only what the write took: a mode someone else changed meanwhile stays.
-  if (kept.Taken != 0 && (now.st_mode & 07777) == (kept.Mode & ~kept.Taken) &&
-      fchmod(fd, kept.Mode) != 0)
-    return LastError();
-  if (kept.CapabilitySize > 0 &&
-      fgetxattr(fd, kCapabilityName, nullptr, 0) < 0 && errno == ENODATA &&
-      fsetxattr(fd, kCapabilityName, kept.Capability, kept.CapabilitySize, 0) != 0)
-    return LastError();
-  return ERROR_SUCCESS;
+}  // namespace
+
+DWORD PrivilegesError(const Target& target, const struct stat& file) {
+  const mode_t mode = file.st_mode;
+  const bool setId = (mode & (S_ISUID | S_ISGID)) != 0 && !WritesKeepSetId();
+  const char* lost = nullptr;
+  if (setId && (mode & S_ISUID))
+    lost = "set-user-ID bit (this process lacks CAP_FSETID)";
+  else if (setId && (mode & S_ISGID) && ((mode & S_IXGRP) || !InGroup(file.st_gid)))
+    lost = "set-group-ID bit (this process lacks CAP_FSETID, and the group may execute the "
+           "link or this user is not in it)";
+  const ssize_t size = GetAttribute(target.Writable, kCapabilityName, nullptr, 0);
+  if (size < 0 && errno != ENODATA && errno != ENOTSUP) return LastError();
+  if (lost == nullptr && size > 0) lost = "file capabilities (security.capability; any write)";
+  if (lost == nullptr) return ERROR_SUCCESS;
+  Note("a write into the link would clear its %s, and this save writes into the link itself%s; "
+       "nothing is written, so that what the link has stays",
+       lost, target.OthersWrite ? ", as another program has it open for writing" : "");
+  return target.OthersWrite ? ERROR_SHARING_VIOLATION : ERROR_ACCESS_DENIED;
 }
 
 }  // namespace portable

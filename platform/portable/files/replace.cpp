@@ -184,7 +184,7 @@ DWORD MakeNamed(int folder, mode_t mode, const Filler& fill, const char* suffix,
   for (int attempt = 0; attempt < kNameTries; ++attempt) {
     if (!RandomName(temporary, ".tmp")) return LastError();
     const int fd =
-        openat(folder, temporary, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+        openat(folder, temporary, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
     if (fd < 0) {
       if (errno == EEXIST) continue;
       return LastError();
@@ -237,7 +237,7 @@ DWORD MakeAtName(const Target& target, const Filler& fill, int* made, bool* unsu
 DWORD MakeWholeFile(int folder, mode_t mode, const Filler& fill, const char* suffix,
                     char (&name)[32], int* made) {
   if (!unnamedFiles) return MakeNamed(folder, mode, fill, suffix, name, made);
-  const int fd = openat(folder, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, mode);
+  const int fd = openat(folder, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, mode);
   if (fd < 0) {
     if (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL)
       return MakeNamed(folder, mode, fill, suffix, name, made);
@@ -280,7 +280,9 @@ DWORD WriteNew(const Target& target, const uint8_t* data, std::size_t size, int*
 // Set by tests alone.
 bool keepAll = false;
 
-bool KeepsFile(const Target& target) { return keepAll || target.Status.st_nlink > 1; }
+bool KeepsFile(const Target& target) {
+  return keepAll || target.Status.st_nlink > 1 || target.OthersWrite;
+}
 
 SaveWay UseSaveWay(SaveWay way) {
   const SaveWay previous = keepAll ? SaveWay::InPlace : unnamedFiles ? SaveWay::Unnamed : SaveWay::Named;

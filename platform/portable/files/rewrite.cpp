@@ -10,9 +10,11 @@
 // folder; then the link is written and flushed; then the copy is removed.
 // A save killed in between leaves the copy, whole, and the link old, or
 // new, perhaps followed by zeros (Overwrite); a write that fails puts the
-// old contents back from it.  What a write takes from the file
-// (set-ID bits, capabilities) is given back, or the save refused before it
-// writes (privileges.cpp).  The copy is readable by its owner alone:
+// old contents back from it, read through the copy's own descriptor, so
+// that nobody who may write the folder can put another file under its
+// name meanwhile.  A save whose write would take something from the file
+// (set-ID bits, capabilities) is refused before it writes
+// (privileges.cpp).  The copy is readable by its owner alone:
 // the link's owner where root saves, so that he can put it back; else this
 // user, whom the system lets give it to nobody else, with an ACL entry
 // that lets the link's owner read it where the file system keeps ACLs.
@@ -116,6 +118,7 @@ DWORD FillCopy(int fd, const void* context) {
 struct Copy {
   int Folder = -1;  // the link's folder, or the temporary one
   char Name[32];
+  int File = -1;  // the copy, open to be read back
 };
 
 // A copy of the old contents under a hidden name, which it gets only once
@@ -139,9 +142,12 @@ DWORD MakeCopy(const Target& target, Copy* copy) {
   }
   if (original.From != target.Writable) close(original.From);
   if (error == ERROR_SUCCESS) {
-    close(fd);
+    copy->File = fd;
     error = SyncFolder(copy->Folder);
-    if (error != ERROR_SUCCESS) (void)unlinkat(copy->Folder, copy->Name, 0);
+    if (error != ERROR_SUCCESS) {
+      (void)unlinkat(copy->Folder, copy->Name, 0);
+      Close(&copy->File);
+    }
   }
   if (error != ERROR_SUCCESS && copy->Folder != target.Folder) Close(&copy->Folder);
   return error;
@@ -181,17 +187,20 @@ DWORD Overwrite(int fd, const uint8_t* data, std::size_t size, off_t oldSize) {
   return ftruncate(fd, static_cast<off_t>(size)) == 0 ? ERROR_SUCCESS : LastError();
 }
 
-// Puts the copy's contents back, with what the writes took from the file;
-// true when they are back and on disk.
-bool PutBack(const Target& target, const Copy& copy, const Privileges& kept) {
-  const int fd = openat(copy.Folder, copy.Name, O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-  if (fd < 0) return false;
+// Puts the copy's contents back; true when they are back and on disk.
+bool PutBack(const Target& target, const Copy& copy) {
   const off_t size = target.Status.st_size;
   const int writable = target.Writable;
-  const bool back = CopyContents(fd, writable, size) && ftruncate(writable, size) == 0 &&
-                    GiveBackPrivileges(writable, kept) == ERROR_SUCCESS && fsync(writable) == 0;
-  close(fd);
-  return back;
+  return CopyContents(copy.File, writable, size) && ftruncate(writable, size) == 0 &&
+         fsync(writable) == 0;
+}
+
+// Removes the copy, where its name still holds it: a file someone else put
+// under that name stays.
+void RemoveCopy(const Copy& copy) {
+  struct stat st;
+  if (fstat(copy.File, &st) == 0 && Names(copy.Folder, copy.Name, st))
+    (void)unlinkat(copy.Folder, copy.Name, 0);
 }
 
 // Sets the archive bit, then looks at the rights a write in place could
@@ -228,9 +237,8 @@ DWORD RewriteInPlace(const Target& target, const uint8_t* data, std::size_t size
   // would take.
   if (DWORD error = StillAsRead(target)) return error;
   struct stat planned;
-  Privileges kept;
   if (fstat(target.Writable, &planned) != 0) return LastError();
-  if (DWORD error = PlanPrivileges(target.Writable, planned, &kept)) return error;
+  if (DWORD error = PrivilegesError(target, planned)) return error;
   Copy copy;
   if (DWORD error = MakeCopy(target, &copy)) return error;
   DWORD error = ERROR_SUCCESS;
@@ -246,12 +254,12 @@ DWORD RewriteInPlace(const Target& target, const uint8_t* data, std::size_t size
     if (error == ERROR_SUCCESS && lease.WriterCame()) error = ERROR_SHARING_VIOLATION;
     wrote = error == ERROR_SUCCESS;
     if (wrote) error = Overwrite(target.Writable, data, size, planned.st_size);
-    if (error == ERROR_SUCCESS) error = GiveBackPrivileges(target.Writable, kept);
   }
   if (error == ERROR_SUCCESS && fsync(target.Writable) != 0) error = LastError();
   // A write that failed leaves the copy only where it could not be put back.
-  const bool copyNeeded = wrote && error != ERROR_SUCCESS && !PutBack(target, copy, kept);
-  if (!copyNeeded) (void)unlinkat(copy.Folder, copy.Name, 0);
+  const bool copyNeeded = wrote && error != ERROR_SUCCESS && !PutBack(target, copy);
+  if (!copyNeeded) RemoveCopy(copy);
+  close(copy.File);
   const DWORD synced = copyNeeded ? ERROR_SUCCESS : SyncFolder(copy.Folder);
   if (copy.Folder != target.Folder) close(copy.Folder);
   return error != ERROR_SUCCESS ? error : synced;

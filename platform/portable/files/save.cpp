@@ -3,6 +3,7 @@
 // that takes the old one's place (replace.cpp) where a new file can
 // take everything the old one has, else in the old file itself
 // (rewrite.cpp).
+#include <fcntl.h>
 #include <unistd.h>
 
 #include "files.h"
@@ -14,9 +15,12 @@ namespace {
 // or -1 where the old one was kept and holds the new contents.  The file is
 // held by its guard from before it is looked at for the last time to the
 // end of the save; where the guard had to be waited for, the file is
-// looked at again as it is now, as another save left it.
+// looked at again as it is now, as another save left it.  Whether another
+// program has it open for writing is asked first, before this save's own
+// writable descriptor counts as one.
 DWORD SaveExisting(Target& target, const struct stat& folder, const uint8_t* data,
                    std::size_t size, int* made) {
+  target.OthersWrite = WriterHasIt(target.Old);
   DWORD error = OpenForWriting(&target);
   bool waited = false;
   if (error == ERROR_SUCCESS) error = TakeGuard(target.Writable, &waited);
@@ -64,9 +68,18 @@ DWORD SaveOnce(const char* path, const uint8_t* data, std::size_t size, HeldFile
     error = WriteNew(target, data, size, &made);
   }
   if (error == ERROR_SUCCESS && made >= 0) {
-    // The name now holds the new file; a later save replaces that one.
+    // The name now holds the new file; a later save replaces that one.  It
+    // is kept open for reading where it may be, so that no writer of this
+    // process's makes that save take it for another program's; open, not
+    // only referred to (O_PATH), since a FUSE file system (ntfs-3g) may
+    // not find by a mere reference a file whose first name is gone.
     Close(&file.File);
     file.File = made;
+    const int readable = OpenAnew(made, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (readable >= 0) {
+      close(made);
+      file.File = readable;
+    }
   }
   // What a later save must find: where the new bytes cannot be kept (no
   // memory for them), it compares the size and time.

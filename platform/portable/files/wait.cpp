@@ -25,13 +25,14 @@ int OpenWaiting(int folder, const char* name, int flags) {
 FolderTurn::FolderTurn(int folder) {
   const int readable = OpenFolderToRead(folder);
   if (readable < 0) return;
-  do {
+  for (int tries = 1;; ++tries) {
     if (flock(readable, LOCK_EX | LOCK_NB) == 0) {
       folder_ = readable;
       return;
     }
-    if (errno != EWOULDBLOCK && errno != EINTR) break;
-  } while (WaitAMoment());
+    if ((errno != EWOULDBLOCK && errno != EINTR) || tries == kFolderTurnTries || !WaitAMoment())
+      break;
+  }
   close(readable);
 }
 

@@ -184,7 +184,7 @@ DWORD Explain(const SharePath& path, int error) {
   const DWORD first = Win32FromErrno(error, ErrnoFrom::Library);
   LibraryWords words;
   DivertedWords(&words);
-  if (SaidAlike(error) && words.Referral[0] != '\0') {
+  if (SaidAlike(error) && words.Referred) {
     const DWORD meaning = words.Status != 0 ? words.Status : ExplainReferral(words.Referral);
     if (meaning != 0) return meaning;
   }

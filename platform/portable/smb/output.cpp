@@ -33,10 +33,11 @@ struct Diversion {
   std::size_t TokenLength = 0;
   bool TokenTooLong = false;
   char Status[64] = {};
-  // The line being read, and the target of the last DFS referral the
-  // library could not follow.
+  // The line being read, whether the library could not follow a DFS
+  // referral, and the server of the last one ("" where it is no server's).
   char Line[512] = {};
   std::size_t LineLength = 0;
+  bool Referred = false;
   char Referral[kMaxServer] = {};
 };
 
@@ -63,7 +64,10 @@ void EndLine() {
   if (at == nullptr) return;
   at += sizeof kReferral - 1;
   const std::size_t length = std::strcspn(at, "\\]");
-  if (length == 0 || length >= sizeof diversion.Referral || at[length] != '\\') return;
+  if (length == 0 || at[length] != '\\') return;
+  diversion.Referred = true;
+  diversion.Referral[0] = '\0';
+  if (length >= sizeof diversion.Referral) return;
   std::memcpy(diversion.Referral, at, length);
   diversion.Referral[length] = '\0';
   // The referring server wrote that name: one that is not a server's (a
@@ -139,10 +143,16 @@ void DivertedWords(LibraryWords* words) {
   *words = LibraryWords();
   if (!diversion.Active) return;
   diversion.Status[0] = '\0';
+  diversion.Referred = false;
   diversion.Referral[0] = '\0';
   Forward();
   words->Status = Win32FromStatusName(diversion.Status);
+  words->Referred = diversion.Referred;
   std::strcpy(words->Referral, diversion.Referral);
+  // A referral to a name that is no server's is one that cannot be
+  // reached, and nobody is asked why.
+  if (words->Status == 0 && words->Referred && words->Referral[0] == '\0')
+    words->Status = ERROR_BAD_NETPATH;
 }
 
 void RestoreOutput() {

@@ -156,11 +156,14 @@ void ForgetPassword(Credentials* credentials);
 void DivertOutput();
 
 // What the library's messages said since the last call: the Win32 number
-// of the last NT status they named (0: none, or one that says nothing), and
-// the server of the last DFS referral it could not follow ("": none, or a
-// name that is no server's, which the referring server chose).
+// of the last NT status they named (0: none, or one that says nothing),
+// whether it could not follow a DFS referral, and the server of the last
+// one ("": a name that is no server's, which the referring server chose;
+// Status is then ERROR_BAD_NETPATH where they named none, as such a target
+// cannot be reached, nor asked why).
 struct LibraryWords {
   DWORD Status = 0;
+  bool Referred = false;
   char Referral[kMaxServer] = {};
 };
 void DivertedWords(LibraryWords* words);
