@@ -52,12 +52,21 @@ inline ssize_t Write(SMBCCTX*, SMBCFILE* f, const void* buffer, std::size_t coun
   data.replace(Of(f).At, count, static_cast<const char*>(buffer), count);
   return Of(f).At += count, static_cast<ssize_t>(count);
 }
-inline int Describe(const std::string& url, struct stat* st) {
+inline off_t Seek(SMBCCTX*, SMBCFILE* f, off_t at, int) { return Of(f).At = at, at; }
+inline int Cut(SMBCCTX*, SMBCFILE* f, off_t size) { return Of(f).Data().resize(size), 0; }
+inline int Close(SMBCCTX*, SMBCFILE* f) { return delete &Of(f), 0; }
+inline SMBCFILE* Opendir(SMBCCTX*, const char*) { return errno = ENOENT, nullptr; }
+inline int Closedir(SMBCCTX*, SMBCFILE*) { return 0; }
+inline int Unlink(SMBCCTX*, const char* url) { return Files().erase(url) == 1 ? 0 : -1; }
+inline int Stat(SMBCCTX*, const char* url, struct stat* st) {
   if (Files().count(url) == 0) return errno = ENOENT, -1;
   *st = {};
   st->st_ino = Files()[url].Inode;
   st->st_size = static_cast<off_t>(Files()[url].Data.size());
   return 0;
+}
+inline int Fstat(SMBCCTX* c, SMBCFILE* f, struct stat* st) {
+  return Stat(c, Of(f).Url.c_str(), st);
 }
 
 inline const Library& TheLibrary() {
@@ -81,30 +90,14 @@ inline const Library& TheLibrary() {
       .smbc_getFunctionOpen = [](SMBCCTX*) { return &Open; },
       .smbc_getFunctionRead = [](SMBCCTX*) { return &Read; },
       .smbc_getFunctionWrite = [](SMBCCTX*) { return &Write; },
-      .smbc_getFunctionLseek = [](SMBCCTX*) -> LseekFn {
-        return [](SMBCCTX*, SMBCFILE* f, off_t at, int) { return Of(f).At = at, at; };
-      },
-      .smbc_getFunctionFtruncate = [](SMBCCTX*) -> FtruncateFn {
-        return [](SMBCCTX*, SMBCFILE* f, off_t size) { return Of(f).Data().resize(size), 0; };
-      },
-      .smbc_getFunctionClose = [](SMBCCTX*) -> CloseFn {
-        return [](SMBCCTX*, SMBCFILE* f) { return delete &Of(f), 0; };
-      },
-      .smbc_getFunctionOpendir = [](SMBCCTX*) -> OpendirFn {
-        return [](SMBCCTX*, const char*) -> SMBCFILE* { return errno = ENOENT, nullptr; };
-      },
-      .smbc_getFunctionClosedir = [](SMBCCTX*) -> CloseFn {
-        return [](SMBCCTX*, SMBCFILE*) { return 0; };
-      },
-      .smbc_getFunctionUnlink = [](SMBCCTX*) -> UnlinkFn {
-        return [](SMBCCTX*, const char* url) { return Files().erase(url) == 1 ? 0 : -1; };
-      },
-      .smbc_getFunctionStat = [](SMBCCTX*) -> StatFn {
-        return [](SMBCCTX*, const char* url, struct stat* st) { return Describe(url, st); };
-      },
-      .smbc_getFunctionFstat = [](SMBCCTX*) -> FstatFn {
-        return [](SMBCCTX*, SMBCFILE* f, struct stat* st) { return Describe(Of(f).Url, st); };
-      },
+      .smbc_getFunctionLseek = [](SMBCCTX*) { return &Seek; },
+      .smbc_getFunctionFtruncate = [](SMBCCTX*) { return &Cut; },
+      .smbc_getFunctionClose = [](SMBCCTX*) { return &Close; },
+      .smbc_getFunctionOpendir = [](SMBCCTX*) { return &Opendir; },
+      .smbc_getFunctionClosedir = [](SMBCCTX*) { return &Closedir; },
+      .smbc_getFunctionUnlink = [](SMBCCTX*) { return &Unlink; },
+      .smbc_getFunctionStat = [](SMBCCTX*) { return &Stat; },
+      .smbc_getFunctionFstat = [](SMBCCTX*) { return &Fstat; },
   };
   return library;
 }

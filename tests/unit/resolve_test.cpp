@@ -79,7 +79,10 @@ void Unprivileged() {
 }
 
 // The folder's entries: a folder, a file, a symbolic link to Text, or a
-// second name for the entry Text; each with its owner and mode.
+// second name for the entry Text; each with its owner and mode, and what
+// resolving it in the folder as a save does (kMade: only made).
+constexpr DWORD kMade = ~DWORD{0};
+
 struct Entry {
   const char* Name;
   char Kind;  // 'd', 'f', 's' or 'h'
@@ -87,50 +90,31 @@ struct Entry {
   uid_t Owner;
   mode_t Mode;
   bool Others;  // made only where root and kStranger have ids
+  DWORD Error;
 };
 
 const Entry kEntries[] = {
-    {"mine.lnk", 'f', "", kMe, 0644, false},
-    {"one.lnk", 'f', "", kMe, 0644, false},
-    {"via-mine", 's', "mine.lnk", kMe, 0, false},
-    {"shared", 'd', "", kMe, 0775, false},
-    {"shared/two.lnk", 'h', "one.lnk", kMe, 0, false},
-    {"shared/sym", 'h', "via-mine", kMe, 0, false},
-    {"theirs", 'd', "", kStranger, 0755, true},
-    {"theirs/x.lnk", 'f', "", kStranger, 0644, true},
-    {"theirs/name.lnk", 'h', "one.lnk", kMe, 0, true},
-    {"roots", 'd', "", 0, 0755, true},
-    {"roots/name.lnk", 'h', "one.lnk", kMe, 0, true},
-    {"via-stranger-to-mine", 's', "mine.lnk", kStranger, 0, true},
-    {"via-stranger-to-theirs", 's', "theirs/x.lnk", kStranger, 0, true},
-    {"via-stranger-to-new", 's', "new.lnk", kStranger, 0, true},
-    {"via-root-to-mine", 's', "mine.lnk", 0, 0, true},
-    {"sticky", 'd', "", 0, 01777, true},
-    {"sticky/mine", 's', "../mine.lnk", kMe, 0, true},
-    {"sticky/stranger", 's', "../theirs/x.lnk", kStranger, 0, true},
-    {"sticky/owner", 's', "../mine.lnk", 0, 0, true},
-};
-
-struct Row {
-  const char* Name;  // resolved in the folder, as a save resolves it
-  DWORD Error;
-  bool Others;  // needs ids for root and kStranger
-};
-
-const Row kRows[] = {
-    {"via-mine", 0, false},
-    {"one.lnk", 0, false},  // two names, in this user's folder
-    {"shared/two.lnk", ERROR_NOT_SUPPORTED, false},  // a folder a group may write
-    {"shared/sym", ERROR_NOT_SUPPORTED, false},  // a symbolic link's second name
-    {"theirs/name.lnk", ERROR_NOT_SUPPORTED, true},  // a stranger's folder
-    {"roots/name.lnk", 0, true},
-    {"via-stranger-to-mine", ERROR_ACCESS_DENIED, true},
-    {"via-stranger-to-theirs", 0, true},
-    {"via-stranger-to-new", ERROR_ACCESS_DENIED, true},  // a name made in this user's folder
-    {"via-root-to-mine", 0, true},
-    {"sticky/mine", 0, true},
-    {"sticky/stranger", ERROR_ACCESS_DENIED, true},
-    {"sticky/owner", 0, true},
+    {"mine.lnk", 'f', "", kMe, 0644, false, kMade},
+    {"one.lnk", 'f', "", kMe, 0644, false, 0},  // two names, in this user's folder
+    {"via-mine", 's', "mine.lnk", kMe, 0, false, 0},
+    {"shared", 'd', "", kMe, 0775, false, kMade},
+    // In a folder a group may write; a symbolic link's second name.
+    {"shared/two.lnk", 'h', "one.lnk", kMe, 0, false, ERROR_NOT_SUPPORTED},
+    {"shared/sym", 'h', "via-mine", kMe, 0, false, ERROR_NOT_SUPPORTED},
+    {"theirs", 'd', "", kStranger, 0755, true, kMade},
+    {"theirs/x.lnk", 'f', "", kStranger, 0644, true, kMade},
+    {"theirs/name.lnk", 'h', "one.lnk", kMe, 0, true, ERROR_NOT_SUPPORTED},  // a stranger's folder
+    {"roots", 'd', "", 0, 0755, true, kMade},
+    {"roots/name.lnk", 'h', "one.lnk", kMe, 0, true, 0},
+    {"via-stranger-to-mine", 's', "mine.lnk", kStranger, 0, true, ERROR_ACCESS_DENIED},
+    {"via-stranger-to-theirs", 's', "theirs/x.lnk", kStranger, 0, true, 0},
+    // A name that resolving would make in this user's folder.
+    {"via-stranger-to-new", 's', "new.lnk", kStranger, 0, true, ERROR_ACCESS_DENIED},
+    {"via-root-to-mine", 's', "mine.lnk", 0, 0, true, 0},
+    {"sticky", 'd', "", 0, 01777, true, kMade},
+    {"sticky/mine", 's', "../mine.lnk", kMe, 0, true, 0},
+    {"sticky/stranger", 's', "../theirs/x.lnk", kStranger, 0, true, ERROR_ACCESS_DENIED},
+    {"sticky/owner", 's', "../mine.lnk", 0, 0, true, 0},
 };
 
 TEST(Resolve, NamesOthersMayHaveMadeAsAUserWhoIsNotRoot) {
@@ -153,19 +137,16 @@ TEST(Resolve, NamesOthersMayHaveMadeAsAUserWhoIsNotRoot) {
     ASSERT_EQ(unlink((folder + "/gone.lnk").c_str()), 0);
     Unprivileged();
     ASSERT_EQ(geteuid(), kMe);
-    for (const Row& row : kRows) {
-      if (row.Others && !others) continue;
+    const auto find = [](const std::string& path) {
       portable::HeldFile found;
-      EXPECT_EQ(portable::FindPlace((folder + "/" + row.Name).c_str(), portable::kFindNonexistent,
-                                    &found),
-                row.Error)
-          << row.Name;
+      return portable::FindPlace(path.c_str(), portable::kFindNonexistent, &found);
+    };
+    for (const Entry& e : kEntries) {
+      if (e.Error == kMade || (e.Others && !others)) continue;
+      EXPECT_EQ(find(folder + "/" + e.Name), e.Error) << e.Name;
     }
     if (others) {
-      portable::HeldFile found;
-      EXPECT_EQ(portable::FindPlace(("/proc/self/fd/" + std::to_string(gone)).c_str(),
-                                    portable::kFindNonexistent, &found),
-                DWORD{ERROR_FILE_NOT_FOUND});
+      EXPECT_EQ(find("/proc/self/fd/" + std::to_string(gone)), DWORD{ERROR_FILE_NOT_FOUND});
     }
   });
 }

@@ -24,9 +24,8 @@ namespace {
 
 std::u16string Wide(const std::string& name) {
   char16_t buffer[4096];
-  int n = MultiByteToWideChar(CP_ACP, 0, name.c_str(), -1,
-                              reinterpret_cast<WCHAR*>(buffer), 4096);
-  EXPECT_GT(n, 0);
+  EXPECT_GT(
+      MultiByteToWideChar(CP_ACP, 0, name.c_str(), -1, reinterpret_cast<WCHAR*>(buffer), 4096), 0);
   return std::u16string(buffer);
 }
 
@@ -45,8 +44,7 @@ class Object : public testing::Test {
   }
   void TearDown() override {
     Release();
-    std::string command = "rm -rf '" + dir_ + "'";
-    ASSERT_EQ(std::system(command.c_str()), 0);
+    ASSERT_EQ(std::system(("rm -rf '" + dir_ + "'").c_str()), 0);
   }
   // A run of the tool takes the one object there is: a test lets go of its
   // own first.
@@ -72,6 +70,7 @@ class Object : public testing::Test {
   HRESULT SaveTo(const char* name, BOOL remember) {
     return file_->Save(name ? reinterpret_cast<LPCOLESTR>(Wide(name).c_str()) : nullptr, remember);
   }
+  // The folder's entries, sorted.
   std::vector<std::string> Entries() {
     std::vector<std::string> names;
     DIR* d = opendir(dir_.c_str());
@@ -79,12 +78,14 @@ class Object : public testing::Test {
       if (e->d_name[0] != '.' || (e->d_name[1] != '\0' && e->d_name[1] != '.'))
         names.push_back(e->d_name);
     closedir(d);
+    std::sort(names.begin(), names.end());
     return names;
   }
-  std::string Get(HRESULT (IShellLinkA::*getter)(LPSTR, int)) {
-    char buffer[261];
-    EXPECT_TRUE(SUCCEEDED((link_->*getter)(buffer, 261)));
-    return buffer;
+  // The text a getter gives, which must give S_OK.
+  std::string Get(HRESULT (IShellLinkA::*getter)(LPSTR, int), int size = 261) {
+    std::vector<char> buffer(size);
+    EXPECT_EQ((link_->*getter)(buffer.data(), size), S_OK);
+    return buffer.data();
   }
 
   std::string dir_;
@@ -105,25 +106,21 @@ TEST_F(Object, EveryFieldSurvivesSaveAndLoad) {
   // A fresh object reads it.
   Release();
   Create();
-  IShellLinkA* other = link_;
-  ASSERT_EQ(file_->Load(reinterpret_cast<LPCOLESTR>(Wide(dir_ + "/all.lnk").c_str()), 0), S_OK);
+  ASSERT_EQ(Load("all.lnk"), S_OK);
   char text[261];
   int index = 0, show = 0;
   WORD hotKey = 0;
-  EXPECT_EQ(other->GetPath(text, 261, nullptr, SLGP_RAWPATH), S_OK);
+  EXPECT_EQ(link_->GetPath(text, 261, nullptr, SLGP_RAWPATH), S_OK);
   EXPECT_STREQ(text, "C:\\Programme\\Zelvo\\wählen.exe");
-  ASSERT_EQ(other->GetArguments(text, 261), S_OK);
-  EXPECT_STREQ(text, "-d \"Zelvo ADSL\" ✓");
-  ASSERT_EQ(other->GetWorkingDirectory(text, 261), S_OK);
-  EXPECT_STREQ(text, "D:\\work");
-  ASSERT_EQ(other->GetDescription(text, 261), S_OK);
-  EXPECT_STREQ(text, "Verbindung 😀");
-  ASSERT_EQ(other->GetIconLocation(text, 261, &index), S_OK);
+  EXPECT_EQ(Get(&IShellLinkA::GetArguments), "-d \"Zelvo ADSL\" ✓");
+  EXPECT_EQ(Get(&IShellLinkA::GetWorkingDirectory), "D:\\work");
+  EXPECT_EQ(Get(&IShellLinkA::GetDescription), "Verbindung 😀");
+  ASSERT_EQ(link_->GetIconLocation(text, 261, &index), S_OK);
   EXPECT_STREQ(text, "%SystemRoot%\\zelvo.ico");
   EXPECT_EQ(index, -3);
-  ASSERT_EQ(other->GetShowCmd(&show), S_OK);
+  ASSERT_EQ(link_->GetShowCmd(&show), S_OK);
   EXPECT_EQ(show, 7);
-  ASSERT_EQ(other->GetHotkey(&hotKey), S_OK);
+  ASSERT_EQ(link_->GetHotkey(&hotKey), S_OK);
   EXPECT_EQ(hotKey, 0x0653);
 }
 
@@ -243,9 +240,7 @@ TEST_F(Object, AFailedSaveKeepsTheOldFileAndLeavesNothingBehind) {
   EXPECT_TRUE(FAILED(Save("inway.lnk")));
   EXPECT_EQ(Save("missing/x.lnk"), HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND));
   EXPECT_EQ(ReadAll(dir_ + "/keep.lnk"), before);
-  std::vector<std::string> entries = Entries();
-  std::sort(entries.begin(), entries.end());
-  EXPECT_EQ(entries, (std::vector<std::string>{"inway.lnk", "keep.lnk"}));
+  EXPECT_EQ(Entries(), (std::vector<std::string>{"inway.lnk", "keep.lnk"}));
 }
 
 // A copy saved under another name (fRemember FALSE) leaves the object
@@ -253,35 +248,26 @@ TEST_F(Object, AFailedSaveKeepsTheOldFileAndLeavesNothingBehind) {
 // over the bytes it read, and gives 32 where someone changed them
 // meanwhile, whose change stays.  On a local file and on a share alike.
 TEST_F(Object, ACopySavedElsewhereLeavesTheLoadedFileHeld) {
-  struct Way {
-    std::string A, B;  // the loaded file and the copy, as the object names them
-    std::function<std::string()> Read;                   // what A holds
-    std::function<void(const std::string&)> Overwrite;   // another program's write of A
-  };
   const std::string url = "smb://127.0.0.1/share/a.lnk";
-  const Way ways[] = {
-      {dir_ + "/a.lnk", dir_ + "/b.lnk", [&] { return ReadAll(dir_ + "/a.lnk"); },
-       [&](const std::string& bytes) { std::ofstream(dir_ + "/a.lnk") << bytes; }},
-      {"\\\\127.0.0.1\\share\\a.lnk", "\\\\127.0.0.1\\share\\b.lnk",
-       [&] { return scripted_share::Files()[url].Data; },
-       [&](const std::string& bytes) { scripted_share::Files()[url].Data = bytes; }},
-  };
   portable::smb::UseLibrary(&scripted_share::TheLibrary());
   unsetenv("SHORTCUT_SMB_CREDENTIALS");  // a guest
-  for (const Way& way : ways) {
+  for (const bool share : {false, true}) {
+    const std::string at = share ? "\\\\127.0.0.1\\share\\" : dir_ + "/", a = at + "a.lnk";
     for (const bool changed : {false, true}) {
-      SCOPED_TRACE(way.A + (changed ? ", changed" : ""));
+      SCOPED_TRACE(a + (changed ? ", changed" : ""));
       Release();
       Create();
-      ASSERT_EQ(SaveTo(way.A.c_str(), TRUE), S_OK);
-      ASSERT_EQ(file_->Load(reinterpret_cast<LPCOLESTR>(Wide(way.A).c_str()), STGM_READ), S_OK);
+      ASSERT_EQ(SaveTo(a.c_str(), TRUE), S_OK);
+      ASSERT_EQ(file_->Load(reinterpret_cast<LPCOLESTR>(Wide(a).c_str()), STGM_READ), S_OK);
       ASSERT_EQ(link_->SetDescription("mine"), S_OK);
-      ASSERT_EQ(SaveTo(way.B.c_str(), FALSE), S_OK);
-      if (changed) way.Overwrite("theirs");
+      ASSERT_EQ(SaveTo((at + "b.lnk").c_str(), FALSE), S_OK);
+      if (changed && share) scripted_share::Files()[url].Data = "theirs";  // another program
+      if (changed && !share) std::ofstream(a) << "theirs";
       const HRESULT refused = HRESULT_FROM_WIN32(ERROR_SHARING_VIOLATION);
       EXPECT_EQ(SaveTo(nullptr, TRUE), changed ? refused : S_OK);
-      if (changed) EXPECT_EQ(way.Read(), "theirs");
-      else EXPECT_NE(way.Read().find("m\0i\0n\0e\0", 0, 8), std::string::npos);
+      const std::string now = share ? scripted_share::Files()[url].Data : ReadAll(a);
+      if (changed) EXPECT_EQ(now, "theirs");
+      else EXPECT_NE(now.find("m\0i\0n\0e\0", 0, 8), std::string::npos);
     }
   }
   portable::smb::UseLibrary(nullptr);
@@ -301,10 +287,8 @@ TEST_F(Object, LoadRefusesWhatIsNoLinkOrTooLarge) {
   EXPECT_EQ(Load("text.lnk"), HRESULT_FROM_WIN32(ERROR_BAD_FORMAT));
   std::ofstream(dir_ + "/empty.lnk");
   EXPECT_EQ(Load("empty.lnk"), HRESULT_FROM_WIN32(ERROR_BAD_FORMAT));
-  {
-    std::ofstream big(dir_ + "/big.lnk", std::ios::binary);
-    big << std::string(portable::kMaxLinkFileSize + 1, '\0');
-  }
+  std::ofstream(dir_ + "/big.lnk", std::ios::binary)
+      << std::string(portable::kMaxLinkFileSize + 1, '\0');
   EXPECT_EQ(Load("big.lnk"), HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE));
   EXPECT_EQ(Load("nothing.lnk"), HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND));
   EXPECT_EQ(Load("nowhere/x.lnk"), HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND));
@@ -329,11 +313,8 @@ TEST_F(Object, ALinkTheReaderTakesLoadsThoughItNamesNoPath) {
 
 TEST_F(Object, GettersCutAtACharacterBoundary) {
   ASSERT_EQ(link_->SetDescription("ab€"), S_OK);  // € is three bytes
-  char text[6];
-  ASSERT_EQ(link_->GetDescription(text, 5), S_OK);
-  EXPECT_STREQ(text, "ab");
-  ASSERT_EQ(link_->GetDescription(text, 6), S_OK);
-  EXPECT_STREQ(text, "ab€");
+  EXPECT_EQ(Get(&IShellLinkA::GetDescription, 5), "ab");
+  EXPECT_EQ(Get(&IShellLinkA::GetDescription, 6), "ab€");
 }
 
 // Edit gives the object only what changed, so what the record cannot hold
@@ -363,8 +344,7 @@ TEST_F(Object, EditWritesBackWhatTheRecordCannotHold) {
   odd[kHeaderSize + LinkTargetIDListAt::IDList + kRootItemSize + kVolumeNameAt] = '\xE9';
   std::ofstream(dir_ + "/odd.lnk", std::ios::binary) << odd;
 
-  const std::string file = "/F:" + dir_ + "/long.lnk";
-  const std::string oddFile = "/F:" + dir_ + "/odd.lnk";
+  const std::string file = "/F:" + dir_ + "/long.lnk", oddFile = "/F:" + dir_ + "/odd.lnk";
   const std::string sameIcon = "/I:" + icon.substr(0, 258) + ",5";
   Release();
   EXPECT_EQ(RunShortcut({file.c_str(), "/A:E", "/R:3"}).ExitCode, 0);
@@ -375,10 +355,8 @@ TEST_F(Object, EditWritesBackWhatTheRecordCannotHold) {
   int index = 0, show = 0;
   ASSERT_EQ(link_->GetPath(text, sizeof text, nullptr, SLGP_RAWPATH), S_OK);
   EXPECT_EQ(text, target);
-  ASSERT_EQ(link_->GetArguments(text, sizeof text), S_OK);
-  EXPECT_EQ(text, arguments);
-  ASSERT_EQ(link_->GetDescription(text, sizeof text), S_OK);
-  EXPECT_EQ(text, description);
+  EXPECT_EQ(Get(&IShellLinkA::GetArguments, sizeof text), arguments);
+  EXPECT_EQ(Get(&IShellLinkA::GetDescription, sizeof text), description);
   ASSERT_EQ(link_->GetIconLocation(text, sizeof text, &index), S_OK);
   EXPECT_EQ(text, icon);
   EXPECT_EQ(index, 5);
