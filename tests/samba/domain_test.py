@@ -8,6 +8,7 @@ has his domain password and ann another; gone, where nothing listens; old,
 an smbd of SMB1 alone.  Without root, samba, krb5-user: 77 (skipped)."""
 
 import argparse
+import functools
 import os
 import pathlib
 import shutil
@@ -25,11 +26,7 @@ REALM, DOMAIN, ADMIN = "ZELVO.TEST", "ZELVO", "Zelvo-Adm1n!"
 HOSTS = {"dc": "10.37.0.1", "files": "10.37.0.2", "gone": "10.37.0.3", "old": "10.37.0.4"}
 PASSWORDS = {"ann": "Ann-Pass1!", "bob": "Bob-Pass1!"}  # in the domain
 ON_FILES = {"ann": "Another-1!", "bob": "Bob-Pass1!"}  # on files
-
-
-def run(*command, **options):
-    return subprocess.run(command, check=True, capture_output=True, text=True, timeout=300,
-                          **options)
+run = functools.partial(samba_test.run, timeout=300)
 
 
 class Network:

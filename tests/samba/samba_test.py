@@ -58,20 +58,17 @@ class Server:
     def __init__(self, top):
         self.top = top
         self.client_conf = os.path.join(top, "client.conf")
-        with open(self.client_conf, "w") as f:
-            f.write("[global]\nclient min protocol = SMB2\n")
+        pathlib.Path(self.client_conf).write_text("[global]\nclient min protocol = SMB2\n")
         with socket.socket() as s:
             s.bind(("127.0.0.1", 0))
             self.port = s.getsockname()[1]
         self.url = f"smb://127.0.0.1:{self.port}"
+        self.env = dict(os.environ, LD_PRELOAD=SHIM, SMB_TEST_PORT=str(self.port))  # the shim's
         self.shares = {n: os.path.join(top, n) for n in ("acl", "plain", "archive", "tiny")}
-
-    def __enter__(self):
         passwd = "".join(f"{name}:x:{uid}:{GROUP if uid == OWNER else uid}::/nonexistent:"
                          f"/bin/false\n" for uid, name in USERS.items())
         group = f"zteam:x:{GROUP}:{USERS[MEMBER]}\n" + "".join(
             f"{name}:x:{uid}:\n" for uid, name in USERS.items() if uid != OWNER)
-        top = self.top
         smbd(top, "ZELVOTEST", "127.0.0.1", self.port, {
             "acl": "vfs objects = acl_xattr streams_xattr\nstore dos attributes = yes\n"
                    "kernel oplocks = yes",
@@ -79,10 +76,6 @@ class Server:
             "archive": "store dos attributes = no\nmap archive = yes\ncreate mask = 0777",
             "tiny": ""}, dict.fromkeys(["root", *USERS.values()], PASSWORD), passwd, group,
             "server min protocol = SMB2", [f"-t tmpfs -o size=16k,mode=0777 tiny {top}/tiny"])
-        return self
-
-    def __exit__(self, *exc):
-        stop_all()
 
     def smbclient(self, share, command):
         return ["smbclient", "-s", self.client_conf, "-p", str(self.port),
@@ -90,19 +83,14 @@ class Server:
 
     def client(self, share, command):
         """smbclient's commands, as root; their output."""
-        p = subprocess.run(self.smbclient(share, command), capture_output=True, text=True,
-                           timeout=TIMEOUT)
-        assert p.returncode == 0 and "NT_STATUS" not in p.stdout, (command, p.stdout, p.stderr)
-        return p.stdout
+        out = run(*self.smbclient(share, command)).stdout
+        assert "NT_STATUS" not in out, (command, out)
+        return out
 
     def acl(self, share, name, *change):
         """The NT ACL as smbcacls shows it to a Windows client, or changes it."""
-        env = dict(os.environ, LD_PRELOAD=SHIM, SMB_TEST_PORT=str(self.port))
-        p = subprocess.run(["smbcacls", "-s", self.client_conf, "-U", f"root%{PASSWORD}",
-                            "--numeric", f"//127.0.0.1/{share}", name, *change],
-                           capture_output=True, text=True, timeout=TIMEOUT, env=env)
-        assert p.returncode == 0, (change, p.stdout, p.stderr)
-        return p.stdout
+        return run("smbcacls", "-s", self.client_conf, "-U", f"root%{PASSWORD}", "--numeric",
+                   f"//127.0.0.1/{share}", name, *change, env=self.env).stdout
 
     def info(self, share, name):
         """What allinfo shows: create time, attribute letters, streams."""
@@ -155,9 +143,8 @@ disable spoolss = yes
     inside = ["unshare", "--mount", "--propagation", "private", "sh", "-c",
               " && ".join(f"mount {m}" for m in mounts) + ' && exec "$@"', "inside"]
     for user, password in passwords.items():
-        subprocess.run([*inside, "smbpasswd", "-c", at("smb.conf"), "-s", "-a", user], check=True,
-                       input=f"{password}\n{password}\n", text=True, timeout=TIMEOUT,
-                       stdout=subprocess.DEVNULL)
+        run(*inside, "smbpasswd", "-c", at("smb.conf"), "-s", "-a", user,
+            input=f"{password}\n{password}\n")
     start([*inside, "smbd", "-s", at("smb.conf"), "--foreground", "--no-process-group"],
           address, port)
 
@@ -224,10 +211,23 @@ def descendants(pid):
     return found
 
 
+def run(*command, timeout=TIMEOUT, **options):
+    """command, which must exit 0: its CompletedProcess, with text output."""
+    p = subprocess.run(command, capture_output=True, text=True, timeout=timeout, **options)
+    assert p.returncode == 0, (command, p.stdout, p.stderr)
+    return p
+
+
+def run_tool(args, env=None, prefix=(), **options):
+    """The tool: its exit code, standard output and error, and seconds."""
+    start = time.monotonic()
+    p = subprocess.run([*prefix, EXE, *args], capture_output=True, text=True, timeout=TIMEOUT,
+                       env=env, **options)
+    return p.returncode, p.stdout, p.stderr, time.monotonic() - start
+
+
 def tool(args, uid=0, gid=0, groups=(), cwd=None):
-    p = subprocess.run([EXE, *args], capture_output=True, text=True, timeout=TIMEOUT, cwd=cwd,
-                       user=uid, group=gid, extra_groups=list(groups))
-    return p.returncode, p.stdout
+    return run_tool(args, cwd=cwd, user=uid, group=gid, extra_groups=list(groups))[:2]
 
 
 def local_query(data):
@@ -312,7 +312,6 @@ def held_links(server):
     (smbtorture, whose oplocks smbd gives the kernel as leases) lets go when
     told, and the save goes on; a holder that does not let go gives 32 after
     a bounded wait, never 5."""
-    env = dict(os.environ, LD_PRELOAD=SHIM, SMB_TEST_PORT=str(server.port))
     kept = os.path.join(server.shares["acl"], "kept.lnk")
     assert tool([f"/F:{kept}", "/A:C", "/T:C:\\Zelvo\\dial.exe"])[0] == 0
     rows = [  # the holder, what it prints once it holds, the file, the save, its code
@@ -324,12 +323,10 @@ def held_links(server):
     ]
     waits = []
     for command, ready, held, args, expected in rows:
-        holder = subprocess.Popen(command, env=env, stdout=subprocess.PIPE, cwd=server.top,
+        holder = subprocess.Popen(command, env=server.env, stdout=subprocess.PIPE, cwd=server.top,
                                   stderr=subprocess.STDOUT, text=True)
         try:
-            for line in holder.stdout:
-                if ready in line:
-                    break
+            next((line for line in holder.stdout if ready in line), None)
             assert leases(held) == 1, f"no lease on {held}"
             start = time.monotonic()
             code, out = tool([f"/F:{held}", *args])
@@ -351,7 +348,6 @@ def leases(path):
 
 # ---------------------------------------------------------------- through SMB
 
-SMB_USERS = [("the owner", OWNER), ("a group member", MEMBER), ("a user granted Change", CHANGER)]
 BOUND = 10  # seconds: every failure comes sooner (a silent server: the 5 s timeout)
 
 HOLDER = """
@@ -417,14 +413,6 @@ def credentials(where, user, password=PASSWORD, mode=0o600, owner=0, domain="ZEL
     return path
 
 
-def run_tool(args, env, prefix=()):
-    """The tool with env: its exit code, standard output and error, and seconds."""
-    start = time.monotonic()
-    p = subprocess.run([*prefix, EXE, *args], capture_output=True, text=True, timeout=TIMEOUT,
-                       env=env)
-    return p.returncode, p.stdout, p.stderr, time.monotonic() - start
-
-
 def smb_tool(server, args, user="root", creds=None, prefix=(), home=None):
     """The tool, as root, reaching the share as user; its exit code, output
     and seconds.  It writes nothing to standard error, unless a user's
@@ -457,7 +445,7 @@ def each_user_through_smb(server):
         ("Query", ["/A:Q"], "made by {who}", False),
         ("Edit", ["/A:E", "/D:edited by {who}"], "edited by {who}", True),
     ]
-    for who, uid in SMB_USERS:
+    for who, uid, *_ in SAVERS[1:]:
         name = f"smb-{USERS[uid]}.lnk"
         windows_link(server, name)
         before = state(server, name)[1]
@@ -493,13 +481,11 @@ def read_only(server):
     server.client("acl", 'setmode "ro.lnk" +r')
     path, url = os.path.join(server.shares["acl"], "ro.lnk"), f"{server.url}/acl/ro.lnk"
     before = server.get("acl", "ro.lnk")
-    saves = [(who, lambda a, s=saver: tool([f"/F:{path}", *a], *s)) for who, *saver in SAVERS] + [
-        (f"{who} through SMB", lambda a, u=USERS.get(uid, "root"): smb_tool(
-            server, [f"/F:{url}", *a], u)[:2]) for who, uid in [("root", 0), *SMB_USERS]]
-    for who, save in saves:
+    for who, uid, gid, groups in SAVERS:
         for args in (["/A:E", "/D:x"], ["/A:C", "/T:C:\\x.exe"]):
-            code, out = save(args)
-            assert code == 5, (who, args, code, out)
+            local = tool([f"/F:{path}", *args], uid, gid, groups)
+            smb = smb_tool(server, [f"/F:{url}", *args], USERS.get(uid, "root"))[:2]
+            assert local[0] == 5 and smb[0] == 5, (who, args, local, smb)
     assert server.get("acl", "ro.lnk") == before
     assert server.info("acl", "ro.lnk")["attributes"] == "RH"
 
@@ -566,10 +552,8 @@ def disk_full_mid_save(server):
         assert tool([f"/F:{d}/k.lnk", "/A:C", "/T:C:\\Zelvo\\dial.exe"])[0] == 0
         # A link that fills one page of the file system, and a file that
         # fills the rest: an edit that makes the link longer needs a page more.
-        subprocess.run([sys.executable, os.path.join(os.path.dirname(__file__), "..", "..",
-                                                     "bench", "make_big_link.py"),
-                        f"{d}/k.lnk", "4080", f"{d}/big.lnk"], check=True,
-                       stdout=subprocess.DEVNULL)
+        run(sys.executable, os.path.join(os.path.dirname(__file__), "..", "..", "bench",
+                                         "make_big_link.py"), f"{d}/k.lnk", "4080", f"{d}/big.lnk")
         pathlib.Path(d, "fill").write_bytes(b"x" * 12288)
         server.client("tiny", f"put {d}/big.lnk big.lnk; put {d}/fill fill")
     before = server.get("tiny", "big.lnk")
@@ -592,7 +576,7 @@ def error_table(server):
         closed = s.getsockname()[1]  # nobody listens on it once closed
     silent = socket.create_server(("127.0.0.1", 0))  # accepts, never answers
     # The library as the loader finds it, hidden under /dev/null for one run.
-    listed = subprocess.run(["ldconfig", "-p"], capture_output=True, text=True).stdout
+    listed = run("ldconfig", "-p").stdout
     library = os.path.realpath(next(line.split(" => ")[1] for line in listed.splitlines()
                                     if line.strip().startswith("libsmbclient.so.0 ")))
     without_library = ["unshare", "--mount", "--propagation", "private", "sh", "-c",
@@ -702,13 +686,14 @@ def with_server(what, programs, body):
         return skip
     with tempfile.TemporaryDirectory(prefix="samba-") as top:
         os.chmod(top, 0o755)
-        with Server(top) as server:
-            return body(server)
+        try:
+            return body(Server(top))
+        finally:
+            stop_all()
 
 
 def run_cases(server):
-    print(f"smbd {subprocess.run(['smbd', '--version'], capture_output=True, text=True).stdout.split()[-1]}"
-          f" on 127.0.0.1:{server.port}")
+    print(f"smbd {run('smbd', '--version').stdout.split()[-1]} on 127.0.0.1:{server.port}")
     return run_each(CASES, server)
 
 
