@@ -335,9 +335,8 @@ def held_links(server):
         finally:
             holder.kill()
             holder.wait()
-    client_wait, kept_wait = waits
-    return (f"a client's oplock broken and the link saved in {client_wait:.2f} s; "
-            f"a holder that keeps it: 32 after {kept_wait:.2f} s")
+    return ("a client's oplock broken and the link saved in {:.2f} s; "
+            "a holder that keeps it: 32 after {:.2f} s".format(*waits))
 
 
 def leases(path):
@@ -405,9 +404,8 @@ def credentials(where, user, password=PASSWORD, mode=0o600, owner=0, domain="ZEL
     """A credentials file in mount.cifs's format, in where's folder; password
     None: no password line."""
     path = os.path.join(where.top, f"credentials-{user}-{mode:o}-{owner}-{password!r}")
-    with open(path, "w") as f:
-        f.write(f"username={user}\n" + (f"password = {password}\n" if password is not None else "")
-                + f"domain={domain}\n")
+    pathlib.Path(path).write_text(f"username={user}\n" + (
+        f"password = {password}\n" if password is not None else "") + f"domain={domain}\n")
     os.chown(path, owner, 0)
     os.chmod(path, mode)
     return path
@@ -519,8 +517,7 @@ def writer_at_the_same_moment(server):
         outcomes = set()
         for n in range(16):
             server.client("acl", f'put {base} race.lnk')
-            # The edit starts first, the put a little later each round, so
-            # that the two meet at each step of the save.
+            # The edit starts first, the put a little later each round: they meet at each step.
             edit = subprocess.Popen([EXE, f"/F:{server.url}/acl/race.lnk", "/A:E", f"/D:tool {n}"],
                                     stdout=subprocess.PIPE, text=True, env=env)
             time.sleep(0.02 * (n % 8))
@@ -557,14 +554,12 @@ def disk_full_mid_save(server):
         pathlib.Path(d, "fill").write_bytes(b"x" * 12288)
         server.client("tiny", f"put {d}/big.lnk big.lnk; put {d}/fill fill")
     before = server.get("tiny", "big.lnk")
-    code, out, _ = smb_tool(server, [f"/F:{server.url}/tiny/big.lnk", "/A:E", "/D:" + "d" * 200])
-    assert code == 112, out
-    assert server.get("tiny", "big.lnk") == before
-    # A new link that does not fit leaves nothing behind.
-    code, out, _ = smb_tool(server, [f"/F:{server.url}/tiny/new.lnk", "/A:C", "/T:C:\\x.exe"])
-    assert code == 112, out
-    listing = server.client("tiny", "ls")
-    assert "new.lnk" not in listing and server.get("tiny", "big.lnk") == before, listing
+    for name, args in [("big.lnk", ["/A:E", "/D:" + "d" * 200]),
+                       ("new.lnk", ["/A:C", "/T:C:\\x.exe"])]:  # an edit, and a new link
+        code, out, _ = smb_tool(server, [f"/F:{server.url}/tiny/{name}", *args])
+        listing = server.client("tiny", "ls")
+        assert code == 112 and server.get("tiny", "big.lnk") == before, (name, code, out)
+        assert "new.lnk" not in listing, (name, listing)
 
 
 def error_table(server):
@@ -601,21 +596,18 @@ def error_table(server):
     ]
     slowest = 0.0
     assert smb_tool(server, [f"/F:{busy}", "/A:C", "/T:C:\\Zelvo\\dial.exe"])[0] == 0
-    try:
-        with holding(server, "busy.lnk"):
-            for situation, path, args, expected, *given in rows:
-                user, password, prefix = [*given, *["root", PASSWORD, ()][len(given):]]
-                before = server.get("acl", "theirs.lnk")
-                code, out, seconds = smb_tool(server, [f"/F:{path}", *args], prefix=prefix,
-                                              creds=credentials(server, user, password))
-                assert code == expected & 0xFF and f"System error {expected} has" in out, \
-                    (situation, code, out)
-                assert not password or password not in out, situation
-                assert seconds < BOUND, (situation, seconds)
-                assert server.get("acl", "theirs.lnk") == before, situation
-                slowest = max(slowest, seconds)
-    finally:
-        silent.close()
+    with silent, holding(server, "busy.lnk"):
+        for situation, path, args, expected, *given in rows:
+            user, password, prefix = [*given, *["root", PASSWORD, ()][len(given):]]
+            before = server.get("acl", "theirs.lnk")
+            code, out, seconds = smb_tool(server, [f"/F:{path}", *args], prefix=prefix,
+                                          creds=credentials(server, user, password))
+            assert code == expected & 0xFF and f"System error {expected} has" in out, \
+                (situation, code, out)
+            assert not password or password not in out, situation
+            assert seconds < BOUND, (situation, seconds)
+            assert server.get("acl", "theirs.lnk") == before, situation
+            slowest = max(slowest, seconds)
     return f"{len(rows)} rows, the slowest in {slowest:.2f} s"
 
 
@@ -624,10 +616,8 @@ def credentials_file(server):
     it, as ssh asks of a key; it names the user, and its password never
     shows, not even in the trace."""
     url = f"{server.url}/acl/cred.lnk"
-    rows = [  # mode, owner, code
-        (0o600, 0, 0), (0o400, 0, 0), (0o640, 0, 10), (0o604, 0, 10), (0o620, 0, 10),
-        (0o600, OWNER, 10),
-    ]
+    rows = [(0o600, 0, 0), (0o400, 0, 0), (0o640, 0, 10), (0o604, 0, 10), (0o620, 0, 10),
+            (0o600, OWNER, 10)]  # mode, owner, code
     for mode, owner, expected in rows:
         creds = credentials(server, "root", mode=mode, owner=owner)
         code, out, _ = smb_tool(server, [f"/F:{url}", "/A:C", "/T:x", "/TraceOut"], creds=creds)
