@@ -1,19 +1,15 @@
 #!/usr/bin/env python3
-"""Links on a real Samba share: every user who may write a link can save
-it, and Windows clients then see what Windows would show them.
+"""Links on a real Samba share: every user who may write a link can save it, and Windows
+clients then see what Windows would show them.
 
     samba_test.py --exe build/linux/shortcut/shortcut --shim PATH/libsmb_port_shim.so
 
-Starts its own smbd on 127.0.0.1, on a free port of its own, with a private
-configuration in a temporary folder, and stops it and every process it
-started, by their PIDs, in a mount namespace where copies of /etc/passwd
-and /etc/group name the test's users.  Sets links up through SMB (an NT
-ACL, DOS attributes, a stream); saves them with the tool, locally and
-through SMB (smb://127.0.0.1:PORT/...), as root, their owner, a member of
-their group and a user an ACL entry lets write; and checks each through SMB
-again.  Needs root and Debian's samba, smbclient, samba-testsuite and
-libsmbclient; without them it says why in one line and exits with 77.
-"""
+Runs its own smbd on a free port of 127.0.0.1 from a temporary folder, in a mount namespace
+whose /etc/passwd and /etc/group name the test's users, and stops every process it started, by
+PID.  Sets links up through SMB (an NT ACL, DOS attributes, a stream), saves them with the tool
+locally and through SMB as root, their owner, a group member and a user an ACL entry lets write,
+and checks each through SMB again.  Needs root and Debian's samba, smbclient, samba-testsuite
+and libsmbclient; without them it says why in one line and exits with 77."""
 
 import argparse
 import contextlib
@@ -49,11 +45,9 @@ EXE = SHIM = None
 
 
 class Server:
-    """smbd with four shares: "acl", which keeps NT ACLs, DOS attributes and
-    streams in extended attributes and gives clients' oplocks to the kernel
-    as leases; "plain", which keeps no NT ACL; "archive", which keeps the
-    archive bit in the owner's execute bit (map archive) and no DOS
-    attributes; and "tiny", a file system of 16 KiB that smbd alone sees."""
+    """smbd with the shares "acl" (NT ACLs, DOS attributes and streams in xattrs, clients'
+    oplocks given to the kernel as leases), "plain" (no NT ACL), "archive" (the archive bit in
+    the owner's execute bit, no DOS attributes) and "tiny" (16 KiB, that smbd alone sees)."""
 
     def __init__(self, top):
         self.top = top
@@ -63,7 +57,7 @@ class Server:
             s.bind(("127.0.0.1", 0))
             self.port = s.getsockname()[1]
         self.url = f"smb://127.0.0.1:{self.port}"
-        self.env = dict(os.environ, LD_PRELOAD=SHIM, SMB_TEST_PORT=str(self.port))  # the shim's
+        self.env = dict(os.environ, LD_PRELOAD=SHIM, SMB_TEST_PORT=str(self.port))  # port shim
         self.shares = {n: os.path.join(top, n) for n in ("acl", "plain", "archive", "tiny")}
         passwd = "".join(f"{name}:x:{uid}:{GROUP if uid == OWNER else uid}::/nonexistent:"
                          f"/bin/false\n" for uid, name in USERS.items())
@@ -106,10 +100,9 @@ class Server:
 
 
 def smbd(top, name, address, port, shares, passwords, passwd="", group="", extra="", mounts=()):
-    """A stand-alone smbd on address:port, answering, with its state, and its
-    shares (name: lines) in folders open to all, under top; its users and
-    passwords; in a mount namespace where passwd's and group's lines are
-    added to the machine's files, and mounts (mount's arguments) are made."""
+    """A stand-alone smbd on address:port, answering, with its state and shares (name: lines)
+    under top and passwords by user, in a mount namespace where passwd's and group's lines are
+    added to the machine's files and mounts (mount's arguments) are made."""
     at = lambda *p: os.path.join(top, *p)  # noqa: E731
     for d in ("run", "lock", "state", "cache", "private", "log", *shares):
         os.mkdir(at(d))
@@ -150,8 +143,7 @@ disable spoolss = yes
 
 
 def start(command, address, *ports):
-    """command in a session of its own, once it answers on ports; what it
-    leaves is this process's to stop and reap (stop_all)."""
+    """command in a session of its own, once it answers on ports; stop_all ends what it leaves."""
     ctypes.CDLL(None, use_errno=True).prctl(PR_SET_CHILD_SUBREAPER, 1, 0, 0, 0)
     p = subprocess.Popen(command, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
                          start_new_session=True)
@@ -244,9 +236,8 @@ def description(data):
 
 
 def windows_link(server, name):
-    """A link as a Windows client leaves it on the "acl" share: put there,
-    given a stream, hidden, with the archive bit cleared, owned by OWNER and
-    GROUP, with an ACL that lets CHANGER change it and everyone read it."""
+    """A link as a Windows client leaves it on "acl": with a stream, hidden, the archive bit
+    cleared, owned by OWNER and GROUP, CHANGER allowed to change it and everyone to read it."""
     with tempfile.TemporaryDirectory() as d:
         assert tool([f"/F:{d}/x.lnk", "/A:C", "/T:C:\\Zelvo\\dial.exe", "/D:old"])[0] == 0
         pathlib.Path(d, "zone").write_text("[ZoneTransfer]\r\nZoneId=3\r\n")
@@ -263,10 +254,9 @@ def windows_link(server, name):
 # ---------------------------------------------------------------- the cases
 
 def each_user_saves(server):
-    """Root, the owner, a group member and a user an ACL entry lets write each
-    save the link; Windows then sees the same owner, group and ACL, the same
-    create time and stream, and the archive bit set as a write through SMB
-    sets it."""
+    """Root, the owner, a group member and a user an ACL entry lets write each save the link;
+    Windows then sees the same owner, group and ACL, the same create time and stream, and the
+    archive bit set as a write through SMB sets it."""
     windows_link(server, "app.lnk")
     path = os.path.join(server.shares["acl"], "app.lnk")
     attributes, before = state(server, "app.lnk")
@@ -283,8 +273,7 @@ def each_user_saves(server):
 
 
 def group_member_on_plain_share(server):
-    """On a share without NT ACLs, a group member's save leaves the link its
-    owner's."""
+    """On a share without NT ACLs, a group member's save leaves the link its owner's."""
     path = os.path.join(server.shares["plain"], "team.lnk")
     assert tool([f"/F:{path}", "/A:C", "/T:C:\\Zelvo\\dial.exe"])[0] == 0
     os.chown(path, OWNER, GROUP)
@@ -308,10 +297,9 @@ time.sleep(60)
 
 
 def held_links(server):
-    """A link a client holds is waited for: a client with a batch oplock
-    (smbtorture, whose oplocks smbd gives the kernel as leases) lets go when
-    told, and the save goes on; a holder that does not let go gives 32 after
-    a bounded wait, never 5."""
+    """A link a client holds is waited for: a client with a batch oplock (smbtorture; smbd gives
+    the kernel its oplocks as leases) lets go when told, and the save goes on; a holder that
+    does not let go gives 32 after a bounded wait, never 5."""
     kept = os.path.join(server.shares["acl"], "kept.lnk")
     assert tool([f"/F:{kept}", "/A:C", "/T:C:\\Zelvo\\dial.exe"])[0] == 0
     rows = [  # the holder, what it prints once it holds, the file, the save, its code
@@ -382,9 +370,8 @@ print("written", flush=True)
 
 @contextlib.contextmanager
 def holding(server, name):
-    """A client that has the file open for writing and shares it only for
-    reading, as a Windows program holding a document does; what it yields
-    writes through its handle and closes it."""
+    """A client that has the file open for writing and shares it only for reading, as a Windows
+    program holding a document does; what it yields writes through its handle and closes it."""
     p = subprocess.Popen([sys.executable, "-c", HOLDER, f"{server.url}/acl/{name}", "root",
                           PASSWORD], stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
 
@@ -401,8 +388,7 @@ def holding(server, name):
 
 
 def credentials(where, user, password=PASSWORD, mode=0o600, owner=0, domain="ZELVOTEST"):
-    """A credentials file in mount.cifs's format, in where's folder; password
-    None: no password line."""
+    """A credentials file in mount.cifs's format, in where's folder (password None: no line)."""
     path = os.path.join(where.top, f"credentials-{user}-{mode:o}-{owner}-{password!r}")
     pathlib.Path(path).write_text(f"username={user}\n" + (
         f"password = {password}\n" if password is not None else "") + f"domain={domain}\n")
@@ -412,9 +398,8 @@ def credentials(where, user, password=PASSWORD, mode=0o600, owner=0, domain="ZEL
 
 
 def smb_tool(server, args, user="root", creds=None, prefix=(), home=None):
-    """The tool, as root, reaching the share as user; its exit code, output
-    and seconds.  It writes nothing to standard error, unless a user's
-    smb.conf in home asks the library for its log."""
+    """The tool, as root, reaching the share as user: its exit code, output and seconds.  Nothing
+    goes to standard error, unless a user's smb.conf in home asks the library for its log."""
     env = dict(os.environ, SHORTCUT_SMB_CREDENTIALS=creds or credentials(server, user))
     if home:
         env["HOME"] = home
@@ -424,9 +409,8 @@ def smb_tool(server, args, user="root", creds=None, prefix=(), home=None):
 
 
 def state(server, name):
-    """The link's attribute letters, and what else Windows sees of it besides
-    its contents (owner, group and ACL, create time, streams) with the
-    server's inode."""
+    """The link's attribute letters, and what else Windows sees of it but its contents (owner,
+    group and ACL, create time, streams), with the server's inode."""
     info = server.info("acl", name)
     return info.pop("attributes"), dict(
         info, acl=server.acl("acl", name), stream=server.get("acl", f"{name}:Zone.Identifier"),
@@ -434,10 +418,9 @@ def state(server, name):
 
 
 def each_user_through_smb(server):
-    """The owner, a group member and a user an ACL entry lets change the link
-    each Create, Query and Edit it through SMB: the server keeps its file,
-    owner, ACL, create time and stream, and sets the archive bit on each
-    write."""
+    """The owner, a group member and a user an ACL entry lets change the link each Create, Query
+    and Edit it through SMB: the server keeps its file, owner, ACL, create time and stream, and
+    sets the archive bit on each write."""
     steps = [  # action, arguments, the Description after, whether it writes
         ("Create", ["/A:C", "/T:C:\\Zelvo\\dial.exe", "/D:made by {who}"], "made by {who}", True),
         ("Query", ["/A:Q"], "made by {who}", False),
@@ -459,8 +442,7 @@ def each_user_through_smb(server):
 
 
 def map_archive_share(server):
-    """On a share that keeps the archive bit in the owner's execute bit, a
-    save through SMB sets it."""
+    """On a share that keeps the archive bit in the owner's execute bit, an SMB save sets it."""
     path = os.path.join(server.shares["archive"], "arch.lnk")
     url = f"{server.url}/archive/arch.lnk"
     assert smb_tool(server, [f"/F:{url}", "/A:C", "/T:C:\\Zelvo\\dial.exe"])[0] == 0
@@ -473,8 +455,8 @@ def map_archive_share(server):
 
 
 def read_only(server):
-    """A link a Windows user made read-only is refused to everyone, root
-    included, saving it locally or through SMB, and stays as it was."""
+    """A link a Windows user made read-only is refused to everyone, root included, locally and
+    through SMB, and stays as it was."""
     windows_link(server, "ro.lnk")
     server.client("acl", 'setmode "ro.lnk" +r')
     path, url = os.path.join(server.shares["acl"], "ro.lnk"), f"{server.url}/acl/ro.lnk"
@@ -489,9 +471,8 @@ def read_only(server):
 
 
 def held_deny_write(server):
-    """A client holds the link for writing and shares it only for reading: a
-    save waits the bounded while and gives 32, a Query reads it after that
-    while, and the client's own later write is there."""
+    """A client holds the link for writing, sharing it only for reading: a save waits the bounded
+    while and gives 32, a Query still reads it, and the client's own later write is there."""
     url = f"{server.url}/acl/busy.lnk"
     assert smb_tool(server, [f"/F:{url}", "/A:C", "/T:C:\\Zelvo\\dial.exe"])[0] == 0
     with holding(server, "busy.lnk") as write:
@@ -504,10 +485,9 @@ def held_deny_write(server):
 
 
 def writer_at_the_same_moment(server):
-    """A client puts its own link while the tool edits: the link is always
-    whole, the client's or the tool's edit, and a save that says success
-    lost no one's change.  The two must have met both ways round: the put
-    landing after the edit's save, and before it."""
+    """A client puts its own link while the tool edits: the link is always whole, the client's or
+    the tool's edit, and a save that says success lost no one's change.  The two must have met
+    both ways round: the put landing after the edit's save, and before it."""
     with tempfile.TemporaryDirectory() as d:
         base, theirs = os.path.join(d, "base.lnk"), os.path.join(d, "theirs.lnk")
         assert tool([f"/F:{base}", "/A:C", "/T:C:\\base.exe", "/D:base"])[0] == 0
@@ -543,8 +523,8 @@ def writer_at_the_same_moment(server):
 
 
 def disk_full_mid_save(server):
-    """A save the server refuses halfway (its disk fills up) fails with 112
-    and puts the old link back; a Create of a new link leaves no file."""
+    """A save the server refuses halfway (its disk fills up) fails with 112 and puts the old
+    link back; a Create of a new link leaves no file."""
     with tempfile.TemporaryDirectory() as d:
         assert tool([f"/F:{d}/k.lnk", "/A:C", "/T:C:\\Zelvo\\dial.exe"])[0] == 0
         # A link that fills one page of the file system, and a file that
@@ -612,9 +592,8 @@ def error_table(server):
 
 
 def credentials_file(server):
-    """The credentials file is used only where no one else may read or change
-    it, as ssh asks of a key; it names the user, and its password never
-    shows, not even in the trace."""
+    """The credentials file is used only where no one else may read or change it, as ssh asks of
+    a key; it names the user, and its password never shows, not even in the trace."""
     url = f"{server.url}/acl/cred.lnk"
     rows = [(0o600, 0, 0), (0o400, 0, 0), (0o640, 0, 10), (0o604, 0, 10), (0o620, 0, 10),
             (0o600, OWNER, 10)]  # mode, owner, code
@@ -628,9 +607,8 @@ def credentials_file(server):
 
 
 def report_alone_on_stdout(server):
-    """A user's smb.conf that asks the library for its debug log changes
-    nothing on standard output: a Query through SMB prints the same report
-    as the same link's local Query, and the log goes to standard error."""
+    """A user's smb.conf asking the library for its debug log changes nothing on standard output:
+    a Query through SMB prints the local Query's report, and the log goes to standard error."""
     url = f"{server.url}/acl/logged.lnk"
     assert smb_tool(server, [f"/F:{url}", "/A:C", "/T:C:\\Zelvo\\dial.exe", "/D:logged"])[0] == 0
     home = os.path.join(server.top, "home")
@@ -658,8 +636,8 @@ def main():
 
 
 def skipped(what, programs):
-    """77, and why in one line, where what cannot run here: not as root, or
-    without one of programs or libsmbclient; else None."""
+    """77, and why in one line, where what cannot run (not as root, or without one of programs
+    or libsmbclient); else None."""
     missing = [p for p in programs if shutil.which(p) is None]
     if ctypes.util.find_library("smbclient") is None:
         missing.append("libsmbclient")
