@@ -1,13 +1,13 @@
 #!/usr/bin/env python3
-"""Links on a Samba AD domain controller's shares and on the servers its DFS
-links point to, reached with a ticket where one gets the run in, else the
-credentials file, else a guest: domain_test.py --exe PATH.  Runs itself again
-in a network and mount namespace of its own, whose /etc/hosts names HOSTS on
-its loopback: the DC, provisioned with samba-tool; files, an smbd where bob
-has his domain password and ann another; gone, where nothing listens; old,
-an smbd of SMB1 alone.  Without root, samba, krb5-user: 77 (skipped)."""
+"""Links on a Samba AD domain controller's shares and on the servers its DFS links point to,
+reached with a ticket where one gets the run in, else the credentials file, else a guest:
+domain_test.py --exe PATH.  Runs itself again in a network and mount namespace of its own,
+whose /etc/hosts names HOSTS on its loopback: the DC, provisioned with samba-tool; files, an
+smbd where bob has his domain password and ann another; gone, where nothing listens; old, an
+smbd of SMB1 alone.  Without root, samba, krb5-user: 77 (skipped)."""
 
 import argparse
+import functools
 import os
 import pathlib
 import shutil
@@ -25,11 +25,7 @@ REALM, DOMAIN, ADMIN = "ZELVO.TEST", "ZELVO", "Zelvo-Adm1n!"
 HOSTS = {"dc": "10.37.0.1", "files": "10.37.0.2", "gone": "10.37.0.3", "old": "10.37.0.4"}
 PASSWORDS = {"ann": "Ann-Pass1!", "bob": "Bob-Pass1!"}  # in the domain
 ON_FILES = {"ann": "Another-1!", "bob": "Bob-Pass1!"}  # on files
-
-
-def run(*command, **options):
-    return subprocess.run(command, check=True, capture_output=True, text=True, timeout=300,
-                          **options)
+run = functools.partial(samba_test.run, timeout=300)
 
 
 class Network:
@@ -120,8 +116,7 @@ class Network:
 # ---------------------------------------------------------------- the cases
 
 def kerberos_first(net):
-    """A ticket gets the run in before a credentials file: the ticket's user
-    creates, edits and owns the link."""
+    """A ticket comes before a credentials file: its user makes, edits and owns the link."""
     cache = net.ticket("ann", "ann.cc")
     url = "\\\\dc.zelvo.test\\links\\kerberos.lnk"
     for args in (["/A:C", "/T:C:\\Zelvo\\dial.exe"], ["/A:E", "/D:by ann's ticket"]):
@@ -134,8 +129,8 @@ def kerberos_first(net):
 
 
 def falls_through(net):
-    """A cache that gives no ticket, or a server named by its address, falls
-    through to the credentials file's user, and without the file to a guest."""
+    """A cache that gives no ticket, or a server named by its address, falls through to the
+    credentials file's user, and without the file to a guest."""
     junk, theirs = os.path.join(net.top, "junk.cc"), os.path.join(net.top, "theirs.cc")
     pathlib.Path(junk).write_text("\x05\x04 not a ticket cache")
     good = net.ticket("ann", "ann.cc")
@@ -166,9 +161,9 @@ def falls_through(net):
 
 
 def dfs_referrals(net):
-    """A DFS link is followed with the same credentials; a target that refuses
-    them or cannot be reached gives the first server's numbers, and the
-    library's words go to standard error, not into the tool's output."""
+    """A DFS link is followed with the same credentials; a target that refuses them or cannot be
+    reached gives the first server's numbers, and the library's words go to standard error, not
+    into the tool's output."""
     rows = [  # what, path under \\dc\dfs, credentials file's user, ticket, code
         ("the same password on the target", "same\\bob.lnk", "bob", False, 0),
         ("another password on the target", "same\\ann.lnk", "ann", False, 1326),

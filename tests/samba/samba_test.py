@@ -1,19 +1,15 @@
 #!/usr/bin/env python3
-"""Links on a real Samba share: every user who may write a link can save
-it, and Windows clients then see what Windows would show them.
+"""Links on a real Samba share: every user who may write a link can save it, and Windows
+clients then see what Windows would show them.
 
     samba_test.py --exe build/linux/shortcut/shortcut --shim PATH/libsmb_port_shim.so
 
-Starts its own smbd on 127.0.0.1, on a free port of its own, with a private
-configuration in a temporary folder, and stops it and every process it
-started, by their PIDs, in a mount namespace where copies of /etc/passwd
-and /etc/group name the test's users.  Sets links up through SMB (an NT
-ACL, DOS attributes, a stream); saves them with the tool, locally and
-through SMB (smb://127.0.0.1:PORT/...), as root, their owner, a member of
-their group and a user an ACL entry lets write; and checks each through SMB
-again.  Needs root and Debian's samba, smbclient, samba-testsuite and
-libsmbclient; without them it says why in one line and exits with 77.
-"""
+Runs its own smbd on a free port of 127.0.0.1 from a temporary folder, in a mount namespace
+whose /etc/passwd and /etc/group name the test's users, and stops every process it started, by
+PID.  Sets links up through SMB (an NT ACL, DOS attributes, a stream), saves them with the tool
+locally and through SMB as root, their owner, a group member and a user an ACL entry lets write,
+and checks each through SMB again.  Needs root and Debian's samba, smbclient, samba-testsuite
+and libsmbclient; without them it says why in one line and exits with 77."""
 
 import argparse
 import contextlib
@@ -49,29 +45,24 @@ EXE = SHIM = None
 
 
 class Server:
-    """smbd with four shares: "acl", which keeps NT ACLs, DOS attributes and
-    streams in extended attributes and gives clients' oplocks to the kernel
-    as leases; "plain", which keeps no NT ACL; "archive", which keeps the
-    archive bit in the owner's execute bit (map archive) and no DOS
-    attributes; and "tiny", a file system of 16 KiB that smbd alone sees."""
+    """smbd with the shares "acl" (NT ACLs, DOS attributes and streams in xattrs, clients'
+    oplocks given to the kernel as leases), "plain" (no NT ACL), "archive" (the archive bit in
+    the owner's execute bit, no DOS attributes) and "tiny" (16 KiB, that smbd alone sees)."""
 
     def __init__(self, top):
         self.top = top
         self.client_conf = os.path.join(top, "client.conf")
-        with open(self.client_conf, "w") as f:
-            f.write("[global]\nclient min protocol = SMB2\n")
+        pathlib.Path(self.client_conf).write_text("[global]\nclient min protocol = SMB2\n")
         with socket.socket() as s:
             s.bind(("127.0.0.1", 0))
             self.port = s.getsockname()[1]
         self.url = f"smb://127.0.0.1:{self.port}"
+        self.env = dict(os.environ, LD_PRELOAD=SHIM, SMB_TEST_PORT=str(self.port))  # port shim
         self.shares = {n: os.path.join(top, n) for n in ("acl", "plain", "archive", "tiny")}
-
-    def __enter__(self):
         passwd = "".join(f"{name}:x:{uid}:{GROUP if uid == OWNER else uid}::/nonexistent:"
                          f"/bin/false\n" for uid, name in USERS.items())
         group = f"zteam:x:{GROUP}:{USERS[MEMBER]}\n" + "".join(
             f"{name}:x:{uid}:\n" for uid, name in USERS.items() if uid != OWNER)
-        top = self.top
         smbd(top, "ZELVOTEST", "127.0.0.1", self.port, {
             "acl": "vfs objects = acl_xattr streams_xattr\nstore dos attributes = yes\n"
                    "kernel oplocks = yes",
@@ -79,10 +70,6 @@ class Server:
             "archive": "store dos attributes = no\nmap archive = yes\ncreate mask = 0777",
             "tiny": ""}, dict.fromkeys(["root", *USERS.values()], PASSWORD), passwd, group,
             "server min protocol = SMB2", [f"-t tmpfs -o size=16k,mode=0777 tiny {top}/tiny"])
-        return self
-
-    def __exit__(self, *exc):
-        stop_all()
 
     def smbclient(self, share, command):
         return ["smbclient", "-s", self.client_conf, "-p", str(self.port),
@@ -90,19 +77,14 @@ class Server:
 
     def client(self, share, command):
         """smbclient's commands, as root; their output."""
-        p = subprocess.run(self.smbclient(share, command), capture_output=True, text=True,
-                           timeout=TIMEOUT)
-        assert p.returncode == 0 and "NT_STATUS" not in p.stdout, (command, p.stdout, p.stderr)
-        return p.stdout
+        out = run(*self.smbclient(share, command)).stdout
+        assert "NT_STATUS" not in out, (command, out)
+        return out
 
     def acl(self, share, name, *change):
         """The NT ACL as smbcacls shows it to a Windows client, or changes it."""
-        env = dict(os.environ, LD_PRELOAD=SHIM, SMB_TEST_PORT=str(self.port))
-        p = subprocess.run(["smbcacls", "-s", self.client_conf, "-U", f"root%{PASSWORD}",
-                            "--numeric", f"//127.0.0.1/{share}", name, *change],
-                           capture_output=True, text=True, timeout=TIMEOUT, env=env)
-        assert p.returncode == 0, (change, p.stdout, p.stderr)
-        return p.stdout
+        return run("smbcacls", "-s", self.client_conf, "-U", f"root%{PASSWORD}", "--numeric",
+                   f"//127.0.0.1/{share}", name, *change, env=self.env).stdout
 
     def info(self, share, name):
         """What allinfo shows: create time, attribute letters, streams."""
@@ -118,10 +100,9 @@ class Server:
 
 
 def smbd(top, name, address, port, shares, passwords, passwd="", group="", extra="", mounts=()):
-    """A stand-alone smbd on address:port, answering, with its state, and its
-    shares (name: lines) in folders open to all, under top; its users and
-    passwords; in a mount namespace where passwd's and group's lines are
-    added to the machine's files, and mounts (mount's arguments) are made."""
+    """A stand-alone smbd on address:port, answering, with its state and shares (name: lines)
+    under top and passwords by user, in a mount namespace where passwd's and group's lines are
+    added to the machine's files and mounts (mount's arguments) are made."""
     at = lambda *p: os.path.join(top, *p)  # noqa: E731
     for d in ("run", "lock", "state", "cache", "private", "log", *shares):
         os.mkdir(at(d))
@@ -155,16 +136,14 @@ disable spoolss = yes
     inside = ["unshare", "--mount", "--propagation", "private", "sh", "-c",
               " && ".join(f"mount {m}" for m in mounts) + ' && exec "$@"', "inside"]
     for user, password in passwords.items():
-        subprocess.run([*inside, "smbpasswd", "-c", at("smb.conf"), "-s", "-a", user], check=True,
-                       input=f"{password}\n{password}\n", text=True, timeout=TIMEOUT,
-                       stdout=subprocess.DEVNULL)
+        run(*inside, "smbpasswd", "-c", at("smb.conf"), "-s", "-a", user,
+            input=f"{password}\n{password}\n")
     start([*inside, "smbd", "-s", at("smb.conf"), "--foreground", "--no-process-group"],
           address, port)
 
 
 def start(command, address, *ports):
-    """command in a session of its own, once it answers on ports; what it
-    leaves is this process's to stop and reap (stop_all)."""
+    """command in a session of its own, once it answers on ports; stop_all ends what it leaves."""
     ctypes.CDLL(None, use_errno=True).prctl(PR_SET_CHILD_SUBREAPER, 1, 0, 0, 0)
     p = subprocess.Popen(command, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
                          start_new_session=True)
@@ -224,10 +203,23 @@ def descendants(pid):
     return found
 
 
+def run(*command, timeout=TIMEOUT, **options):
+    """command, which must exit 0: its CompletedProcess, with text output."""
+    p = subprocess.run(command, capture_output=True, text=True, timeout=timeout, **options)
+    assert p.returncode == 0, (command, p.stdout, p.stderr)
+    return p
+
+
+def run_tool(args, env=None, prefix=(), **options):
+    """The tool: its exit code, standard output and error, and seconds."""
+    start = time.monotonic()
+    p = subprocess.run([*prefix, EXE, *args], capture_output=True, text=True, timeout=TIMEOUT,
+                       env=env, **options)
+    return p.returncode, p.stdout, p.stderr, time.monotonic() - start
+
+
 def tool(args, uid=0, gid=0, groups=(), cwd=None):
-    p = subprocess.run([EXE, *args], capture_output=True, text=True, timeout=TIMEOUT, cwd=cwd,
-                       user=uid, group=gid, extra_groups=list(groups))
-    return p.returncode, p.stdout
+    return run_tool(args, cwd=cwd, user=uid, group=gid, extra_groups=list(groups))[:2]
 
 
 def local_query(data):
@@ -244,9 +236,8 @@ def description(data):
 
 
 def windows_link(server, name):
-    """A link as a Windows client leaves it on the "acl" share: put there,
-    given a stream, hidden, with the archive bit cleared, owned by OWNER and
-    GROUP, with an ACL that lets CHANGER change it and everyone read it."""
+    """A link as a Windows client leaves it on "acl": with a stream, hidden, the archive bit
+    cleared, owned by OWNER and GROUP, CHANGER allowed to change it and everyone to read it."""
     with tempfile.TemporaryDirectory() as d:
         assert tool([f"/F:{d}/x.lnk", "/A:C", "/T:C:\\Zelvo\\dial.exe", "/D:old"])[0] == 0
         pathlib.Path(d, "zone").write_text("[ZoneTransfer]\r\nZoneId=3\r\n")
@@ -263,10 +254,9 @@ def windows_link(server, name):
 # ---------------------------------------------------------------- the cases
 
 def each_user_saves(server):
-    """Root, the owner, a group member and a user an ACL entry lets write each
-    save the link; Windows then sees the same owner, group and ACL, the same
-    create time and stream, and the archive bit set as a write through SMB
-    sets it."""
+    """Root, the owner, a group member and a user an ACL entry lets write each save the link;
+    Windows then sees the same owner, group and ACL, the same create time and stream, and the
+    archive bit set as a write through SMB sets it."""
     windows_link(server, "app.lnk")
     path = os.path.join(server.shares["acl"], "app.lnk")
     attributes, before = state(server, "app.lnk")
@@ -283,8 +273,7 @@ def each_user_saves(server):
 
 
 def group_member_on_plain_share(server):
-    """On a share without NT ACLs, a group member's save leaves the link its
-    owner's."""
+    """On a share without NT ACLs, a group member's save leaves the link its owner's."""
     path = os.path.join(server.shares["plain"], "team.lnk")
     assert tool([f"/F:{path}", "/A:C", "/T:C:\\Zelvo\\dial.exe"])[0] == 0
     os.chown(path, OWNER, GROUP)
@@ -308,11 +297,9 @@ time.sleep(60)
 
 
 def held_links(server):
-    """A link a client holds is waited for: a client with a batch oplock
-    (smbtorture, whose oplocks smbd gives the kernel as leases) lets go when
-    told, and the save goes on; a holder that does not let go gives 32 after
-    a bounded wait, never 5."""
-    env = dict(os.environ, LD_PRELOAD=SHIM, SMB_TEST_PORT=str(server.port))
+    """A link a client holds is waited for: a client with a batch oplock (smbtorture; smbd gives
+    the kernel its oplocks as leases) lets go when told, and the save goes on; a holder that
+    does not let go gives 32 after a bounded wait, never 5."""
     kept = os.path.join(server.shares["acl"], "kept.lnk")
     assert tool([f"/F:{kept}", "/A:C", "/T:C:\\Zelvo\\dial.exe"])[0] == 0
     rows = [  # the holder, what it prints once it holds, the file, the save, its code
@@ -324,12 +311,10 @@ def held_links(server):
     ]
     waits = []
     for command, ready, held, args, expected in rows:
-        holder = subprocess.Popen(command, env=env, stdout=subprocess.PIPE, cwd=server.top,
+        holder = subprocess.Popen(command, env=server.env, stdout=subprocess.PIPE, cwd=server.top,
                                   stderr=subprocess.STDOUT, text=True)
         try:
-            for line in holder.stdout:
-                if ready in line:
-                    break
+            next((line for line in holder.stdout if ready in line), None)
             assert leases(held) == 1, f"no lease on {held}"
             start = time.monotonic()
             code, out = tool([f"/F:{held}", *args])
@@ -338,9 +323,8 @@ def held_links(server):
         finally:
             holder.kill()
             holder.wait()
-    client_wait, kept_wait = waits
-    return (f"a client's oplock broken and the link saved in {client_wait:.2f} s; "
-            f"a holder that keeps it: 32 after {kept_wait:.2f} s")
+    return ("a client's oplock broken and the link saved in {:.2f} s; "
+            "a holder that keeps it: 32 after {:.2f} s".format(*waits))
 
 
 def leases(path):
@@ -351,7 +335,6 @@ def leases(path):
 
 # ---------------------------------------------------------------- through SMB
 
-SMB_USERS = [("the owner", OWNER), ("a group member", MEMBER), ("a user granted Change", CHANGER)]
 BOUND = 10  # seconds: every failure comes sooner (a silent server: the 5 s timeout)
 
 HOLDER = """
@@ -387,9 +370,8 @@ print("written", flush=True)
 
 @contextlib.contextmanager
 def holding(server, name):
-    """A client that has the file open for writing and shares it only for
-    reading, as a Windows program holding a document does; what it yields
-    writes through its handle and closes it."""
+    """A client that has the file open for writing and shares it only for reading, as a Windows
+    program holding a document does; what it yields writes through its handle and closes it."""
     p = subprocess.Popen([sys.executable, "-c", HOLDER, f"{server.url}/acl/{name}", "root",
                           PASSWORD], stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
 
@@ -406,29 +388,18 @@ def holding(server, name):
 
 
 def credentials(where, user, password=PASSWORD, mode=0o600, owner=0, domain="ZELVOTEST"):
-    """A credentials file in mount.cifs's format, in where's folder; password
-    None: no password line."""
+    """A credentials file in mount.cifs's format, in where's folder (password None: no line)."""
     path = os.path.join(where.top, f"credentials-{user}-{mode:o}-{owner}-{password!r}")
-    with open(path, "w") as f:
-        f.write(f"username={user}\n" + (f"password = {password}\n" if password is not None else "")
-                + f"domain={domain}\n")
+    pathlib.Path(path).write_text(f"username={user}\n" + (
+        f"password = {password}\n" if password is not None else "") + f"domain={domain}\n")
     os.chown(path, owner, 0)
     os.chmod(path, mode)
     return path
 
 
-def run_tool(args, env, prefix=()):
-    """The tool with env: its exit code, standard output and error, and seconds."""
-    start = time.monotonic()
-    p = subprocess.run([*prefix, EXE, *args], capture_output=True, text=True, timeout=TIMEOUT,
-                       env=env)
-    return p.returncode, p.stdout, p.stderr, time.monotonic() - start
-
-
 def smb_tool(server, args, user="root", creds=None, prefix=(), home=None):
-    """The tool, as root, reaching the share as user; its exit code, output
-    and seconds.  It writes nothing to standard error, unless a user's
-    smb.conf in home asks the library for its log."""
+    """The tool, as root, reaching the share as user: its exit code, output and seconds.  Nothing
+    goes to standard error, unless a user's smb.conf in home asks the library for its log."""
     env = dict(os.environ, SHORTCUT_SMB_CREDENTIALS=creds or credentials(server, user))
     if home:
         env["HOME"] = home
@@ -438,9 +409,8 @@ def smb_tool(server, args, user="root", creds=None, prefix=(), home=None):
 
 
 def state(server, name):
-    """The link's attribute letters, and what else Windows sees of it besides
-    its contents (owner, group and ACL, create time, streams) with the
-    server's inode."""
+    """The link's attribute letters, and what else Windows sees of it but its contents (owner,
+    group and ACL, create time, streams), with the server's inode."""
     info = server.info("acl", name)
     return info.pop("attributes"), dict(
         info, acl=server.acl("acl", name), stream=server.get("acl", f"{name}:Zone.Identifier"),
@@ -448,16 +418,15 @@ def state(server, name):
 
 
 def each_user_through_smb(server):
-    """The owner, a group member and a user an ACL entry lets change the link
-    each Create, Query and Edit it through SMB: the server keeps its file,
-    owner, ACL, create time and stream, and sets the archive bit on each
-    write."""
+    """The owner, a group member and a user an ACL entry lets change the link each Create, Query
+    and Edit it through SMB: the server keeps its file, owner, ACL, create time and stream, and
+    sets the archive bit on each write."""
     steps = [  # action, arguments, the Description after, whether it writes
         ("Create", ["/A:C", "/T:C:\\Zelvo\\dial.exe", "/D:made by {who}"], "made by {who}", True),
         ("Query", ["/A:Q"], "made by {who}", False),
         ("Edit", ["/A:E", "/D:edited by {who}"], "edited by {who}", True),
     ]
-    for who, uid in SMB_USERS:
+    for who, uid, *_ in SAVERS[1:]:
         name = f"smb-{USERS[uid]}.lnk"
         windows_link(server, name)
         before = state(server, name)[1]
@@ -473,8 +442,7 @@ def each_user_through_smb(server):
 
 
 def map_archive_share(server):
-    """On a share that keeps the archive bit in the owner's execute bit, a
-    save through SMB sets it."""
+    """On a share that keeps the archive bit in the owner's execute bit, an SMB save sets it."""
     path = os.path.join(server.shares["archive"], "arch.lnk")
     url = f"{server.url}/archive/arch.lnk"
     assert smb_tool(server, [f"/F:{url}", "/A:C", "/T:C:\\Zelvo\\dial.exe"])[0] == 0
@@ -487,27 +455,24 @@ def map_archive_share(server):
 
 
 def read_only(server):
-    """A link a Windows user made read-only is refused to everyone, root
-    included, saving it locally or through SMB, and stays as it was."""
+    """A link a Windows user made read-only is refused to everyone, root included, locally and
+    through SMB, and stays as it was."""
     windows_link(server, "ro.lnk")
     server.client("acl", 'setmode "ro.lnk" +r')
     path, url = os.path.join(server.shares["acl"], "ro.lnk"), f"{server.url}/acl/ro.lnk"
     before = server.get("acl", "ro.lnk")
-    saves = [(who, lambda a, s=saver: tool([f"/F:{path}", *a], *s)) for who, *saver in SAVERS] + [
-        (f"{who} through SMB", lambda a, u=USERS.get(uid, "root"): smb_tool(
-            server, [f"/F:{url}", *a], u)[:2]) for who, uid in [("root", 0), *SMB_USERS]]
-    for who, save in saves:
+    for who, uid, gid, groups in SAVERS:
         for args in (["/A:E", "/D:x"], ["/A:C", "/T:C:\\x.exe"]):
-            code, out = save(args)
-            assert code == 5, (who, args, code, out)
+            local = tool([f"/F:{path}", *args], uid, gid, groups)
+            smb = smb_tool(server, [f"/F:{url}", *args], USERS.get(uid, "root"))[:2]
+            assert local[0] == 5 and smb[0] == 5, (who, args, local, smb)
     assert server.get("acl", "ro.lnk") == before
     assert server.info("acl", "ro.lnk")["attributes"] == "RH"
 
 
 def held_deny_write(server):
-    """A client holds the link for writing and shares it only for reading: a
-    save waits the bounded while and gives 32, a Query reads it after that
-    while, and the client's own later write is there."""
+    """A client holds the link for writing, sharing it only for reading: a save waits the bounded
+    while and gives 32, a Query still reads it, and the client's own later write is there."""
     url = f"{server.url}/acl/busy.lnk"
     assert smb_tool(server, [f"/F:{url}", "/A:C", "/T:C:\\Zelvo\\dial.exe"])[0] == 0
     with holding(server, "busy.lnk") as write:
@@ -520,10 +485,9 @@ def held_deny_write(server):
 
 
 def writer_at_the_same_moment(server):
-    """A client puts its own link while the tool edits: the link is always
-    whole, the client's or the tool's edit, and a save that says success
-    lost no one's change.  The two must have met both ways round: the put
-    landing after the edit's save, and before it."""
+    """A client puts its own link while the tool edits: the link is always whole, the client's or
+    the tool's edit, and a save that says success lost no one's change.  The two must have met
+    both ways round: the put landing after the edit's save, and before it."""
     with tempfile.TemporaryDirectory() as d:
         base, theirs = os.path.join(d, "base.lnk"), os.path.join(d, "theirs.lnk")
         assert tool([f"/F:{base}", "/A:C", "/T:C:\\base.exe", "/D:base"])[0] == 0
@@ -533,8 +497,7 @@ def writer_at_the_same_moment(server):
         outcomes = set()
         for n in range(16):
             server.client("acl", f'put {base} race.lnk')
-            # The edit starts first, the put a little later each round, so
-            # that the two meet at each step of the save.
+            # The edit starts first, the put a little later each round: they meet at each step.
             edit = subprocess.Popen([EXE, f"/F:{server.url}/acl/race.lnk", "/A:E", f"/D:tool {n}"],
                                     stdout=subprocess.PIPE, text=True, env=env)
             time.sleep(0.02 * (n % 8))
@@ -560,27 +523,23 @@ def writer_at_the_same_moment(server):
 
 
 def disk_full_mid_save(server):
-    """A save the server refuses halfway (its disk fills up) fails with 112
-    and puts the old link back; a Create of a new link leaves no file."""
+    """A save the server refuses halfway (its disk fills up) fails with 112 and puts the old
+    link back; a Create of a new link leaves no file."""
     with tempfile.TemporaryDirectory() as d:
         assert tool([f"/F:{d}/k.lnk", "/A:C", "/T:C:\\Zelvo\\dial.exe"])[0] == 0
         # A link that fills one page of the file system, and a file that
         # fills the rest: an edit that makes the link longer needs a page more.
-        subprocess.run([sys.executable, os.path.join(os.path.dirname(__file__), "..", "..",
-                                                     "bench", "make_big_link.py"),
-                        f"{d}/k.lnk", "4080", f"{d}/big.lnk"], check=True,
-                       stdout=subprocess.DEVNULL)
+        run(sys.executable, os.path.join(os.path.dirname(__file__), "..", "..", "bench",
+                                         "make_big_link.py"), f"{d}/k.lnk", "4080", f"{d}/big.lnk")
         pathlib.Path(d, "fill").write_bytes(b"x" * 12288)
         server.client("tiny", f"put {d}/big.lnk big.lnk; put {d}/fill fill")
     before = server.get("tiny", "big.lnk")
-    code, out, _ = smb_tool(server, [f"/F:{server.url}/tiny/big.lnk", "/A:E", "/D:" + "d" * 200])
-    assert code == 112, out
-    assert server.get("tiny", "big.lnk") == before
-    # A new link that does not fit leaves nothing behind.
-    code, out, _ = smb_tool(server, [f"/F:{server.url}/tiny/new.lnk", "/A:C", "/T:C:\\x.exe"])
-    assert code == 112, out
-    listing = server.client("tiny", "ls")
-    assert "new.lnk" not in listing and server.get("tiny", "big.lnk") == before, listing
+    for name, args in [("big.lnk", ["/A:E", "/D:" + "d" * 200]),
+                       ("new.lnk", ["/A:C", "/T:C:\\x.exe"])]:  # an edit, and a new link
+        code, out, _ = smb_tool(server, [f"/F:{server.url}/tiny/{name}", *args])
+        listing = server.client("tiny", "ls")
+        assert code == 112 and server.get("tiny", "big.lnk") == before, (name, code, out)
+        assert "new.lnk" not in listing, (name, listing)
 
 
 def error_table(server):
@@ -592,7 +551,7 @@ def error_table(server):
         closed = s.getsockname()[1]  # nobody listens on it once closed
     silent = socket.create_server(("127.0.0.1", 0))  # accepts, never answers
     # The library as the loader finds it, hidden under /dev/null for one run.
-    listed = subprocess.run(["ldconfig", "-p"], capture_output=True, text=True).stdout
+    listed = run("ldconfig", "-p").stdout
     library = os.path.realpath(next(line.split(" => ")[1] for line in listed.splitlines()
                                     if line.strip().startswith("libsmbclient.so.0 ")))
     without_library = ["unshare", "--mount", "--propagation", "private", "sh", "-c",
@@ -617,33 +576,27 @@ def error_table(server):
     ]
     slowest = 0.0
     assert smb_tool(server, [f"/F:{busy}", "/A:C", "/T:C:\\Zelvo\\dial.exe"])[0] == 0
-    try:
-        with holding(server, "busy.lnk"):
-            for situation, path, args, expected, *given in rows:
-                user, password, prefix = [*given, *["root", PASSWORD, ()][len(given):]]
-                before = server.get("acl", "theirs.lnk")
-                code, out, seconds = smb_tool(server, [f"/F:{path}", *args], prefix=prefix,
-                                              creds=credentials(server, user, password))
-                assert code == expected & 0xFF and f"System error {expected} has" in out, \
-                    (situation, code, out)
-                assert not password or password not in out, situation
-                assert seconds < BOUND, (situation, seconds)
-                assert server.get("acl", "theirs.lnk") == before, situation
-                slowest = max(slowest, seconds)
-    finally:
-        silent.close()
+    with silent, holding(server, "busy.lnk"):
+        for situation, path, args, expected, *given in rows:
+            user, password, prefix = [*given, *["root", PASSWORD, ()][len(given):]]
+            before = server.get("acl", "theirs.lnk")
+            code, out, seconds = smb_tool(server, [f"/F:{path}", *args], prefix=prefix,
+                                          creds=credentials(server, user, password))
+            assert code == expected & 0xFF and f"System error {expected} has" in out, \
+                (situation, code, out)
+            assert not password or password not in out, situation
+            assert seconds < BOUND, (situation, seconds)
+            assert server.get("acl", "theirs.lnk") == before, situation
+            slowest = max(slowest, seconds)
     return f"{len(rows)} rows, the slowest in {slowest:.2f} s"
 
 
 def credentials_file(server):
-    """The credentials file is used only where no one else may read or change
-    it, as ssh asks of a key; it names the user, and its password never
-    shows, not even in the trace."""
+    """The credentials file is used only where no one else may read or change it, as ssh asks of
+    a key; it names the user, and its password never shows, not even in the trace."""
     url = f"{server.url}/acl/cred.lnk"
-    rows = [  # mode, owner, code
-        (0o600, 0, 0), (0o400, 0, 0), (0o640, 0, 10), (0o604, 0, 10), (0o620, 0, 10),
-        (0o600, OWNER, 10),
-    ]
+    rows = [(0o600, 0, 0), (0o400, 0, 0), (0o640, 0, 10), (0o604, 0, 10), (0o620, 0, 10),
+            (0o600, OWNER, 10)]  # mode, owner, code
     for mode, owner, expected in rows:
         creds = credentials(server, "root", mode=mode, owner=owner)
         code, out, _ = smb_tool(server, [f"/F:{url}", "/A:C", "/T:x", "/TraceOut"], creds=creds)
@@ -654,9 +607,8 @@ def credentials_file(server):
 
 
 def report_alone_on_stdout(server):
-    """A user's smb.conf that asks the library for its debug log changes
-    nothing on standard output: a Query through SMB prints the same report
-    as the same link's local Query, and the log goes to standard error."""
+    """A user's smb.conf asking the library for its debug log changes nothing on standard output:
+    a Query through SMB prints the local Query's report, and the log goes to standard error."""
     url = f"{server.url}/acl/logged.lnk"
     assert smb_tool(server, [f"/F:{url}", "/A:C", "/T:C:\\Zelvo\\dial.exe", "/D:logged"])[0] == 0
     home = os.path.join(server.top, "home")
@@ -684,8 +636,8 @@ def main():
 
 
 def skipped(what, programs):
-    """77, and why in one line, where what cannot run here: not as root, or
-    without one of programs or libsmbclient; else None."""
+    """77, and why in one line, where what cannot run (not as root, or without one of programs
+    or libsmbclient); else None."""
     missing = [p for p in programs if shutil.which(p) is None]
     if ctypes.util.find_library("smbclient") is None:
         missing.append("libsmbclient")
@@ -702,13 +654,14 @@ def with_server(what, programs, body):
         return skip
     with tempfile.TemporaryDirectory(prefix="samba-") as top:
         os.chmod(top, 0o755)
-        with Server(top) as server:
-            return body(server)
+        try:
+            return body(Server(top))
+        finally:
+            stop_all()
 
 
 def run_cases(server):
-    print(f"smbd {subprocess.run(['smbd', '--version'], capture_output=True, text=True).stdout.split()[-1]}"
-          f" on 127.0.0.1:{server.port}")
+    print(f"smbd {run('smbd', '--version').stdout.split()[-1]} on 127.0.0.1:{server.port}")
     return run_each(CASES, server)
 
 
