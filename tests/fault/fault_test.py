@@ -68,6 +68,20 @@ def make(folder, name, description):
     assert code == 0, out
 
 
+def new_link(d, description="old", owner=None, second=False, mode=0o755):
+    """A folder of its own in d, of that mode, holding app.lnk (owner's, with
+    a second name if asked): the folder and the link's path."""
+    folder = tempfile.mkdtemp(dir=d)
+    path = os.path.join(folder, "app.lnk")
+    make(folder, "app.lnk", description)
+    if owner is not None:
+        os.chown(path, owner, owner)
+    if second:
+        os.link(path, os.path.join(folder, "second"))
+    os.chmod(folder, mode)
+    return folder, path
+
+
 def expect(folder, name, code, *args, description="old", user=None):
     """Runs one command on a link whose description is "old"; it must end
     with code, leave the link with the given description and nothing else."""
@@ -704,6 +718,27 @@ def loop_ext4(d):
     return m, None
 
 
+def edit_rounds(cwd, name, rounds, users):
+    """Rounds of two Edits of one link at once, of its Description by
+    users[0] and of its Arguments by users[1], each ending 0 or 32: the
+    changes that ended 0 but were lost, and the edits refused."""
+    want = {"Description": "0", "Arguments": ""}
+    lost = refused = 0
+    for i in range(rounds):
+        editors = {key: subprocess.Popen([EXE, "/F:" + name, "/A:E", f"/{sw}:{sw}{i}"], cwd=cwd,
+                                         stdout=subprocess.DEVNULL, **as_user(user))
+                   for key, sw, user in zip(want, "DP", users)}
+        for key, p in editors.items():
+            assert p.wait() in (0, 32), (p.args, cwd, p.returncode)
+            if p.returncode == 0:
+                want[key] = p.args[-1][3:]
+            refused += p.returncode == 32
+        now = fields(cwd, name)
+        lost += sum(now[key] != value for key, value in want.items())
+        want = {key: now[key] for key in want}
+    return lost, refused
+
+
 def lost_updates(d, rounds=100):
     """Root and the link's owner edit it at once, each its own field, each
     way the saves may take: an edit ends 0 or 32, and no change that ended 0
@@ -718,28 +753,10 @@ def lost_updates(d, rounds=100):
         for top in [d] + ([m] if m else []):
             lost = refused = 0
             for folder_owner, second in ways:
-                folder = tempfile.mkdtemp(dir=top)
-                os.chmod(folder, 0o755)
+                folder = new_link(top, "0", owner=NOBODY, second=second)[0]
                 os.chown(folder, folder_owner, folder_owner)
-                make(folder, "app.lnk", "0")
-                os.chown(os.path.join(folder, "app.lnk"), NOBODY, NOBODY)
-                if second:
-                    os.link(os.path.join(folder, "app.lnk"), os.path.join(folder, "second"))
-                want = {"Description": "0", "Arguments": ""}
-                for i in range(rounds):
-                    editors = {key: subprocess.Popen(
-                        [EXE, "/F:app.lnk", "/A:E", f"/{sw}:{sw}{i}"], cwd=folder,
-                        stdout=subprocess.DEVNULL, **as_user(user))
-                        for key, sw, user in (("Description", "D", None),
-                                              ("Arguments", "P", NOBODY))}
-                    for key, p in editors.items():
-                        assert p.wait() in (0, 32), (top, folder_owner, second, p.returncode)
-                        if p.returncode == 0:
-                            want[key] = p.args[-1][3:]
-                        refused += p.returncode == 32
-                    now = fields(folder, "app.lnk")
-                    lost += sum(now[key] != value for key, value in want.items())
-                    want = {key: now[key] for key in want}
+                more = edit_rounds(folder, "app.lnk", rounds, (None, NOBODY))
+                lost, refused = lost + more[0], refused + more[1]
             notes.append(f"{'ext4 -I 128' if top == m else 'here'}: {3 * rounds} rounds, "
                          f"{refused} edits refused, {lost} lost")
             assert lost == 0 and refused >= rounds // 20, notes[-1]
@@ -788,11 +805,8 @@ def passable_folders(d):
         (0o711, ["/A:Q"], "old"), (0o711, ["/A:E", "/D:new"], "new"),
         (0o733, ["/A:E", "/D:new"], "new"), (0o733, ["/A:C", "/D:new"], "new")]
     for mode, args, description in rows:
-        folder = tempfile.mkdtemp(dir=d)
-        make(folder, "app.lnk", "old")
-        os.chown(os.path.join(folder, "app.lnk"), NOBODY, NOBODY)
-        os.chmod(folder, mode)
-        got, out = run(folder, "/F:" + os.path.join(folder, "app.lnk"), *args, user=NOBODY)
+        folder, path = new_link(d, owner=NOBODY, mode=mode)
+        got, out = run(folder, "/F:" + path, *args, user=NOBODY)
         os.chmod(folder, 0o755)
         assert got == 0, (oct(mode), args, got, out)
         assert fields(folder, "app.lnk")["Description"] == description, (oct(mode), args)
@@ -918,17 +932,12 @@ def owner_restores_copy(d):
     traceable()
     changer = 1234
     for saver in (0, changer):
-        folder = tempfile.mkdtemp(dir=d)
+        folder, link = new_link(d, owner=NOBODY, second=saver == 0,  # none where others write
+                                mode=0o755 if saver == 0 else 0o777)
         os.chown(folder, NOBODY, NOBODY)
-        os.chmod(folder, 0o755 if saver == 0 else 0o777)  # no second name where others write
-        make(folder, "app.lnk", "old")
-        link = os.path.join(folder, "app.lnk")
-        os.chown(link, NOBODY, NOBODY)
         os.chmod(link, 0o600)
         os.setxattr(link, "system.posix_acl_access", ACL.replace(
             struct.pack("<HHI", 2, 6, NOBODY), struct.pack("<HHI", 2, 6, changer)))
-        if saver == 0:
-            os.link(link, os.path.join(folder, "second"))
         subprocess.run(["strace", "-qq", "-o", "/dev/null", "-e",
                         "inject=pwrite64,pwritev:signal=KILL",
                         EXE, "/F:app.lnk", "/A:E", "/D:new"], cwd=folder,
@@ -1020,15 +1029,9 @@ def held_saves(d):
         (0o755, True, 0, "pwritev:error=ENOSPC", [(0, [SWAP, os.path.join(d, "theirs.lnk")], 0)],
          112, "old", {"beside": 1})]
     started = []
-    for mode, second, saver, call, _, _, _, _ in rows:
-        folder = tempfile.mkdtemp(dir=d)
-        make(folder, "app.lnk", "old")
-        path = os.path.join(folder, "app.lnk")
+    for mode, second, saver, call, *_ in rows:
+        path = new_link(d, owner=NOBODY, second=second, mode=mode)[1]
         os.setxattr(path, "user.DOSATTRIB", b"0x20")
-        os.chown(path, NOBODY, NOBODY)
-        if second:
-            os.link(path, os.path.join(folder, "second"))
-        os.chmod(folder, mode)
         started.append((path, subprocess.Popen(
             ["strace", "-qq", "-o", "/dev/null", "-e", f"trace={call.split(':')[0]}", "-e",
              f"inject={call}:delay_enter=4000000:when=1", EXE, f"/F:{path}", "/A:E", "/D:new"],
@@ -1054,14 +1057,12 @@ def held_saves(d):
         assert {k: now.get(k) for k in rights} == rights, (where, now)
         assert fields("/", path)["Description"] == description, where
         assert now["beside"] == rights.get("beside", 0), where
-    folder = tempfile.mkdtemp(dir=d)
-    os.chmod(folder, 0o755)
-    make(folder, "app.lnk", "old")
+    folder, link = new_link(d)
     # A stranger's lock on the folder holds up no save, which tries it 20 times at most; a read
     # lock on the link does, as a Windows client's open that denies writers.
     trace = os.path.join(d, "trace")
     for lock, path, code in (("flock(fd, fcntl.LOCK_EX)", folder, 0),
-                             ("lockf(fd, fcntl.LOCK_SH)", os.path.join(folder, "app.lnk"), 32)):
+                             ("lockf(fd, fcntl.LOCK_SH)", link, 32)):
         p = subprocess.Popen(["/usr/bin/python3", "-c", f"import fcntl, os, sys, time; fd = "
                               f"os.open(sys.argv[1], os.O_RDONLY); fcntl.{lock}; print(); "
                               "sys.stdout.flush(); time.sleep(60)", path],
@@ -1112,12 +1113,8 @@ def set_id_bits(d):
         (0o4664, False, "owner, the link open for writing", 32)]
     for mode, capabilities, role, code in rows:
         uid, groups, gid, other = roles[role]
-        folder = tempfile.mkdtemp(dir=d)
-        make(folder, "app.lnk", "old")
-        path = os.path.join(folder, "app.lnk")
-        os.link(path, os.path.join(folder, "second"))  # so saved in place
+        folder, path = new_link(d, second=True)  # so saved in place
         os.chown(folder, NOBODY, NOBODY)
-        os.chmod(folder, 0o755)
         os.chown(path, NOBODY, gid)
         os.chmod(path, mode)
         if capabilities:
@@ -1155,26 +1152,8 @@ def in_place_races(d, rounds=1000):
     is lost, and the race happened (edits refused with 32)."""
     if not ROOT:
         raise Skip("a folder of root's that a user may not open needs root")
-    folder = tempfile.mkdtemp(dir=d)
-    make(folder, "app.lnk", "0")
-    os.chown(os.path.join(folder, "app.lnk"), NOBODY, NOBODY)
-    os.chmod(folder, 0o311)
-    path = os.path.join(folder, "app.lnk")
-    want = {"Description": "0", "Arguments": ""}
-    lost = refused = 0
-    for i in range(rounds):
-        editors = {key: subprocess.Popen([EXE, f"/F:{path}", "/A:E", f"/{sw}:{i}"], cwd="/",
-                                         stdout=subprocess.DEVNULL, **as_user(NOBODY))
-                   for key, sw in (("Description", "D"), ("Arguments", "P"))}
-        for key, p in editors.items():
-            assert p.wait() in (0, 32), (i, p.returncode)
-            if p.returncode == 0:
-                want[key] = str(i)
-            refused += p.returncode == 32
-        now = fields("/", path)
-        lost += sum(now[key] != value for key, value in want.items())
-        want = {key: now[key] for key in want}
-    os.chmod(folder, 0o755)
+    path = new_link(d, "0", owner=NOBODY, mode=0o311)[1]
+    lost, refused = edit_rounds("/", path, rounds, (NOBODY, NOBODY))
     note = f"{rounds} rounds, {refused} edits refused, {lost} changes lost"
     assert lost == 0 and refused >= rounds // 20, note
     return note
@@ -1185,10 +1164,7 @@ def chmod_races(d, rounds=1000):
     place) at a random moment: the mode stays 600, but where the change
     lands in the last microseconds before the exchange; those it finds
     before the exchange make the save fail with 32."""
-    folder = tempfile.mkdtemp(dir=d)
-    os.chmod(folder, 0o755)
-    make(folder, "app.lnk", "0")
-    path = os.path.join(folder, "app.lnk")
+    folder, path = new_link(d, "0")
     span = edit_span(folder)
     undone = refused = 0
     for i in range(rounds):
