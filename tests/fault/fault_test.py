@@ -205,14 +205,12 @@ def read_only_mount(d):
 
 
 def kill_during_saves(d, rounds=300):
-    """Saves killed at random moments, both ways a save goes: with a new
-    file, the link is always whole, old or new, and one killed between
-    naming its new file and putting it in place leaves a whole link under a
-    hidden temporary name (.tmp), which no save takes for the link.  In
-    place (a link with a second name, which is rewritten rather than
-    replaced), one killed while writing leaves the link as it was, whole,
-    in a hidden copy beside it (.bak).  The kills must have landed on both
-    sides of the moment a save takes effect."""
+    """Saves killed at random moments leave the link whole, old or new.  One
+    that puts a new file in place may leave a whole link under a hidden name
+    (.tmp) that no save takes for the link; one in place (a link with a
+    second name) killed while writing leaves the old link whole in a hidden
+    copy (.bak).  The kills must land on both sides of the moment a save
+    takes effect."""
     notes = []
     for way, suffix in (("new file", ".tmp"), ("in place", ".bak")):
         folder = tempfile.mkdtemp(dir=d)
@@ -255,20 +253,17 @@ def kill_during_saves(d, rounds=300):
 
 
 def concurrent_editors(d, rounds=150):
-    """Editors of one link at once, each changing its own field, and a
-    reader between them: every read finds the link whole, and an edit
-    either saves or, where another one saved since it read the link, is
-    refused (32) rather than undo that save; and the editors did meet
-    (edits refused)."""
+    """Editors of one link at once, each of its own field, and a reader
+    between them: every read finds the link whole, and an edit saves or,
+    where another saved since it read the link, is refused (32) rather than
+    undo that save; the editors must have met (edits refused)."""
     make(d, "app.lnk", "old")
-    switches = {"D": "Description", "P": "Arguments", "W": "WorkingDirectory",
-                "I": "IconLocation"}
     editors = [subprocess.Popen(
         ["sh", "-c", f'for i in $(seq {rounds}); do "$0" /F:app.lnk /A:E "/{sw}:$i" '
                      '>/dev/null; c=$?; [ $c = 0 ] && echo saved; '
                      '[ $c = 0 ] || [ $c = 32 ] || exit 1; done', EXE], cwd=d,
         stdout=subprocess.PIPE, text=True)
-        for sw in switches]
+        for sw in "DPWI"]  # description, arguments, working folder, icon
     reads = 0
     while any(e.poll() is None for e in editors):
         fields(d, "app.lnk")
@@ -393,11 +388,10 @@ while True:
 def swap_race(d, rounds=400):
     """While root edits a link in a folder another user writes, that user
     swaps the link's name with a symbolic link to a root-only link
-    (RENAME_EXCHANGE in a loop, and the symbolic link made again when a
-    save has put a file in its place).  Each edit saves into the file it
-    read or is refused (32): the root-only link never takes the other's
-    target, nor does the other's file take the root-only link's.  The
-    swapper must have been at work (edits ended 5 or 32)."""
+    (RENAME_EXCHANGE in a loop, the symbolic link made again where a save
+    put a file in its place).  Each edit saves into the file it read or is
+    refused (32): neither link takes anything of the other's.  The swapper
+    must have been at work (edits ended 5 or 32)."""
     if not ROOT:
         raise Skip("another user's swapper needs root")
     private, shared = os.path.join(d, "private"), os.path.join(d, "shared")
@@ -464,7 +458,6 @@ def strangers_files(d):
         os.close(folder)
     if not ROOT:
         return "the files are this user's own: another owner needs root"
-
 
 
 def users_links(d):
@@ -814,9 +807,9 @@ def passable_folders(d):
 
 
 def hard_links(d):
-    """Root uses an entry with more than one name only where the folder is
-    written by its owner alone, root or the entry's owner; otherwise every
-    action fails with 50, the trace says why, and nothing changes, whatever
+    """Root uses an entry with more than one name only in a folder that its
+    owner alone writes, root or the entry's owner; elsewhere every action
+    fails with 50, the trace says why, and nothing changes, whatever
     fs.protected_hardlinks says."""
     if not ROOT:
         raise Skip("entries of other owners need root")
@@ -854,9 +847,8 @@ def hard_links(d):
 
 
 def traceable():
-    """Whether strace may run the tool: a sanitizer build's runtime makes
-    hundreds of system calls of its own, and LeakSanitizer refuses to run
-    under ptrace."""
+    """Skips where strace cannot run the tool: a sanitizer build's runtime
+    makes calls of its own, and LeakSanitizer refuses to run under ptrace."""
     if not shutil.which("strace"):
         raise Skip("no strace")
     with open(EXE, "rb") as f:
@@ -866,10 +858,9 @@ def traceable():
 
 def killed_at_every_call(d):
     """A save killed at each of its system calls in turn, each way a save
-    goes, leaves the link whole, old or new, byte for byte, with at most a
-    whole link beside it under a hidden name (.tmp or .bak); a save in
-    place that shrinks the link may leave the new one with zeros behind it
-    up to the old one's length, never with the old one's end; a Create,
+    goes, leaves the link old or new byte for byte (the new one in place
+    perhaps padded with zeros to the old length, never with the old end),
+    and at most a whole link under a hidden name (.tmp or .bak); a Create,
     nothing or all."""
     traceable()
     ways = [  # the way, /F:, the action, a second name, the hidden name's suffix
@@ -982,23 +973,8 @@ def wait_held(p, number):
 
 
 def held_saves(d):
-    """An Edit held by strace at one of its calls while others act on the
-    link, all rows at once:
-      - a right changed while an atomic save is held between the copy of
-        the rights and the exchange (at the folder's turn) stays changed,
-        and the save fails with 32;
-      - saves of one link take turns by its guard, which only those who may
-        write the link can hold: with one held while it holds the guard (at
-        its copy), a Query goes on, another save waits and fails with 32,
-        in a folder that user may not even open (0311), whoever saves;
-      - a program that opens the link to write it while a save is held
-        after its last look keeps its write: the lease holds that open until
-        the save lets the link go; an exchange is then undone (32), a write
-        in place lands before the program's;
-      - a second name made for the link while an atomic save is held fails
-        it (32), both names on the old link;
-      - a write in place that fails puts back the copy the save made, not
-        a file someone put under the copy's name (left as it is)."""
+    """Edits held by strace at one of their calls, all at once, while others
+    act on the link; the groups of rows say what each shows."""
     if not ROOT:
         raise Skip("other users need root")
     traceable()
@@ -1009,7 +985,9 @@ def held_saves(d):
     chmod, writer = CHANGE + "os.chmod(p, 0o600)", [WRITER, os.path.join(d, "theirs.lnk")]
     rows = [  # the folder's mode, a second name, who saves, held at; who acts meanwhile,
         # how (Python on the link's path, or the tool's switches), and his code; the save's
-        # code, the description after, and rights of the link after
+        # code, the description after, and rights of the link after.
+        # A right changed between an atomic save's copy of the rights and its exchange (at
+        # the folder's turn) stays changed; the save fails with 32.
         (0o755, False, 0, "flock", [(0, [chmod], 0)], 32, "old", {"mode": 0o600}),
         (0o755, False, 0, "flock", [(NOBODY, [chmod], 0)], 32, "old", {"mode": 0o600}),
         (0o755, False, 0, "flock", [(0, [CHANGE + "os.setxattr(p, 'system.posix_acl_access', "
@@ -1019,12 +997,18 @@ def held_saves(d):
                                      0)], 32, "old", {"user.DOSATTRIB": b"0x21"}),  # read-only
         (0o755, False, 0, "flock", [(0, [CHANGE + "os.chown(p, 0, 0)"], 0)], 32, "old",
          {"owner": 0}),
+        # Saves take turns by the link's guard, which only who may write the link can hold,
+        # even in a folder he may not open: held with it, a Query goes on, a save fails (32).
         (0o755, True, 0, "linkat", [(0, ["/A:Q"], 0), (0, ["/A:E", "/P:x"], 32)], 0, "new", {}),
         (0o311, False, NOBODY, "linkat", [(0, ["/A:Q"], 0), (NOBODY, ["/A:E", "/P:x"], 32)],
          0, "new", {}),
         (0o311, False, NOBODY, "linkat", [(0, ["/A:E", "/P:x"], 32)], 0, "new", {}),
+        # A program that opens the link to write meanwhile keeps its write (the lease holds
+        # his open): an exchange is undone (32), a write in place lands before his.
         (0o755, False, 0, "renameat2", [(0, writer, 0)], 32, "theirs", {}),
         (0o755, True, 0, "pwritev", [(0, writer, 0)], 0, "theirs", {}),
+        # A second name made meanwhile fails an atomic save (32); a failed write in place
+        # puts back its own copy, not a file put under the copy's name.
         (0o755, False, 0, "flock", [(0, [CHANGE + "os.link(p, p + '2')"], 0)], 32, "old", {}),
         (0o755, True, 0, "pwritev:error=ENOSPC", [(0, [SWAP, os.path.join(d, "theirs.lnk")], 0)],
          112, "old", {"beside": 1})]
@@ -1083,14 +1067,11 @@ CAPABILITY = ("security.capability", struct.pack("<5I", 0x02000001, 1 << 13, 0, 
 
 
 def set_id_bits(d):
-    """A save in place whose write would clear what the kernel takes from a
-    file on a write (set-user-ID, set-group-ID, capabilities) is refused
-    with 5 before anything is written, the link as it was, with no copy:
-    by anyone without CAP_FSETID (the owner, a group member, root whose
-    bounding set lacks it) for set-ID bits but a set-group-ID bit the
-    kernel leaves him (no group execute bit, a member), by anyone at all
-    for capabilities; with 32 where another program has the link open
-    for writing."""
+    """A save in place whose write would make the kernel clear set-ID bits or
+    capabilities is refused with 5 before writing, the link as it was, no
+    copy left: set-ID bits for whoever lacks CAP_FSETID, but a set-group-ID
+    bit the kernel keeps (no group execute bit, a member's save); capabilities
+    for anyone; with 32 where another program has the link open to write."""
     if not ROOT:
         raise Skip("other users need root")
     member, stranger_group = 1234, 4321
@@ -1160,10 +1141,9 @@ def in_place_races(d, rounds=1000):
 
 
 def chmod_races(d, rounds=1000):
-    """chmod 600 made while root saves the link (a new file put in its
-    place) at a random moment: the mode stays 600, but where the change
-    lands in the last microseconds before the exchange; those it finds
-    before the exchange make the save fail with 32."""
+    """chmod 600 at a random moment while root saves the link (a new file put
+    in its place): the mode stays 600 unless the change lands in the last
+    microseconds before the exchange; one seen before it fails the save (32)."""
     folder, path = new_link(d, "0")
     span = edit_span(folder)
     undone = refused = 0
@@ -1177,9 +1157,8 @@ def chmod_races(d, rounds=1000):
         refused += p.returncode == 32
         undone += stat.S_IMODE(os.stat(path).st_mode) != 0o600
     note = f"{rounds} rounds: {undone} changes of the mode undone, {refused} saves refused"
-    # At least 1 in 100 refused: a sanitizer build's slow start leaves its
-    # save a small part of each run (40 to 70 in 1,000 there, about 180 in
-    # the release build).
+    # 1 in 100 refused at least: a sanitizer build's slow start leaves its save a
+    # small part of each run (40 to 70 in 1,000 there, about 180 in a release build).
     assert undone <= 2 and refused >= rounds // 100, note
     return note
 
