@@ -9,6 +9,7 @@ message where the test cannot have it.
 """
 
 import argparse
+import collections
 import fcntl
 import os
 import random
@@ -40,15 +41,10 @@ def as_user(user):
     return dict(user=user, group=user, extra_groups=[]) if user is not None else {}
 
 
-def run(folder, *args, user=None, timeout=10):
-    p = subprocess.run([EXE, *args], cwd=folder, stdout=subprocess.PIPE,
-                       stderr=subprocess.PIPE, timeout=timeout, **as_user(user))
+def run(folder, *args, user=None, timeout=10, pass_fds=()):
+    p = subprocess.run([EXE, *args], cwd=folder, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                       timeout=timeout, pass_fds=pass_fds, **as_user(user))
     return p.returncode, p.stdout.decode("utf-8", "replace")
-
-
-def run_as(folder, args, user=None, pass_fds=()):
-    return subprocess.run([EXE, *args], cwd=folder, stdout=subprocess.DEVNULL,
-                          pass_fds=pass_fds, timeout=10, **as_user(user)).returncode
 
 
 def fields(folder, name):
@@ -233,11 +229,8 @@ def kill_during_saves(d, rounds=300):
             code, out = run(folder, "/F:app.lnk", "/A:Q")
             if code != 0:  # torn while rewritten: the copy puts it back
                 torn += 1
-                with open(os.path.join(folder, copies[str(i - 1)]), "rb") as f:
-                    old = f.read()
-                with open(os.path.join(folder, "app.lnk"), "r+b") as f:
-                    f.write(old)
-                    f.truncate()
+                shutil.copyfile(os.path.join(folder, copies[str(i - 1)]),
+                                os.path.join(folder, "app.lnk"))
                 out = run(folder, "/F:app.lnk", "/A:Q")[1]
             now = read_report(out)["Description"]
             assert now in (str(i - 1), str(i)) and set(copies) <= {str(i - 1), str(i)}, now
@@ -293,6 +286,7 @@ ATTRIBUTES = [("user.DOSATTRIB", b"0x22"),
               ("security.NTACL", b"\x04\x00nt-acl"),
               ("system.posix_acl_access", ACL)]
 SAVES = (["/A:E", "/D:new"], ["/A:C", "/D:new"])
+ACTIONS = (["/A:Q"],) + SAVES
 
 
 def xattrs(path):
@@ -353,8 +347,8 @@ def symlink_rule(d):
         os.chmod(shared, mode)
         os.symlink(victim, os.path.join(shared, "x.lnk"))
         os.lchown(os.path.join(shared, "x.lnk"), link_owner, -1)
-        for args in (["/A:Q"],) + SAVES:
-            code = run_as(shared, ["/F:x.lnk", *args])
+        for args in ACTIONS:
+            code = run(shared, "/F:x.lnk", *args)[0]
             assert code == (0 if followed else 5), (mode, link_owner, args, code)
         assert followed or open(victim, "rb").read() == before
         assert entries(shared) == ["x.lnk"] and entries(private) == ["victim.lnk"]
@@ -363,8 +357,8 @@ def symlink_rule(d):
     fd = os.open(os.path.join(d, "gone.lnk"), os.O_RDONLY)
     os.unlink(os.path.join(d, "gone.lnk"))
     try:
-        for args in (["/A:Q"],) + SAVES:
-            assert run_as(d, [f"/F:/proc/self/fd/{fd}", *args], pass_fds=[fd]) == 2, args
+        for args in ACTIONS:
+            assert run(d, f"/F:/proc/self/fd/{fd}", *args, pass_fds=[fd])[0] == 2, args
     finally:
         os.close(fd)
     assert entries(d) == ["private", "shared"], entries(d)
@@ -398,18 +392,17 @@ def swap_race(d, rounds=400):
     os.mkdir(private, 0o700)
     os.mkdir(shared)
     os.chown(shared, NOBODY, NOBODY)
-    assert run_as(private, ["/F:secret.lnk", "/A:C", "/T:C:\\secret.exe", "/P:keep"]) == 0
-    assert run_as(shared, ["/F:app.lnk", "/A:C", "/T:C:\\evil.exe"], user=NOBODY) == 0
+    assert run(private, "/F:secret.lnk", "/A:C", "/T:C:\\secret.exe", "/P:keep")[0] == 0
+    assert run(shared, "/F:app.lnk", "/A:C", "/T:C:\\evil.exe", user=NOBODY)[0] == 0
     os.symlink(os.path.join(private, "secret.lnk"), os.path.join(shared, "swap.lnk"))
     os.lchown(os.path.join(shared, "swap.lnk"), NOBODY, NOBODY)
     swapper = subprocess.Popen(["/usr/bin/python3", "-c", SWAPPER, os.path.join(shared, "app.lnk"),
                                 os.path.join(shared, "swap.lnk"),
                                 os.path.join(private, "secret.lnk")], **as_user(NOBODY))
-    codes = {}
+    codes = collections.Counter()
     try:
         for i in range(rounds):
-            code = run_as(shared, ["/F:app.lnk", "/A:E", f"/D:{i}"])
-            codes[code] = codes.get(code, 0) + 1
+            codes[run(shared, "/F:app.lnk", "/A:E", f"/D:{i}")[0]] += 1
     finally:
         swapper.kill()
         swapper.wait()
@@ -421,17 +414,12 @@ def swap_race(d, rounds=400):
             data = open(os.path.join(shared, name), "rb").read()
             assert b"secret" not in data and "secret".encode("utf-16-le") not in data, name
     assert set(codes) <= {0, 5, 32}, codes  # 5: the swapped-in link is not root's
-    st = os.stat(os.path.join(private, "secret.lnk"))
-    assert (st.st_uid, stat.S_IMODE(st.st_mode)) == (0, 0o644 & ~current_umask()), st
-    assert codes.get(5, 0) + codes.get(32, 0) >= rounds // 20, codes
+    st, umask = os.stat(os.path.join(private, "secret.lnk")), os.umask(0)
+    os.umask(umask)
+    assert (st.st_uid, stat.S_IMODE(st.st_mode)) == (0, 0o644 & ~umask), st
+    assert codes[5] + codes[32] >= rounds // 20, codes
     return f"{rounds} edits under the swapper: " + ", ".join(
         f"{n} ended {c}" for c, n in sorted(codes.items()))
-
-
-def current_umask():
-    mask = os.umask(0)
-    os.umask(mask)
-    return mask
 
 
 def strangers_files(d):
@@ -467,7 +455,8 @@ def users_links(d):
     if not ROOT:
         raise Skip("links of another owner need root")
     third = 1234  # a user other than root and the link's owner
-    home, links, other, locked = (os.path.join(d, n) for n in ("home", "home/links", "other", "locked"))
+    home, links, other, locked = (os.path.join(d, n)
+                                  for n in ("home", "home/links", "other", "locked"))
     for folder, owner, mode in ((home, NOBODY, 0o755), (links, NOBODY, 0o755),
                                 (other, third, 0o755), (locked, 0, 0o700)):
         os.mkdir(folder)
@@ -484,16 +473,15 @@ def users_links(d):
         ("../locked", NOBODY, 0, "via/x.lnk", 5),       # a folder of root's
         ("links/x.lnk", NOBODY, 0, "via", 0),           # the link's owner's own link
         ("links", NOBODY, 0, "via/x.lnk", 0),           # the owner's own folder
-        (os.path.join(links, "x.lnk"), 0, NOBODY, "via", 0),  # root's link to a user's file
-    ]
+        (os.path.join(links, "x.lnk"), 0, NOBODY, "via", 0)]  # root's link to a user's file
     for text, owner, runner, name, code in rows:
         entry = os.path.join(home, "via")
         os.symlink(text, entry)
         os.lchown(entry, owner, owner)
         before = {p: open(p, "rb").read() for p in ("/etc/passwd", os.path.join(locked, "x.lnk"),
                                                    os.path.join(other, "x.lnk"))}
-        for args in (["/A:Q"], ["/A:E", "/D:new"], ["/A:C", "/D:new"]):
-            got = run_as(home, ["/F:" + name, *args], user=runner or None)
+        for args in ACTIONS:
+            got = run(home, "/F:" + name, *args, user=runner or None)[0]
             assert got == code, (text, args, got)
         assert all(open(p, "rb").read() == b for p, b in before.items()), text
         assert entries(locked) == ["x.lnk"] and entries(other) == ["x.lnk"], text
@@ -510,8 +498,7 @@ def strangers_names(d):
         raise Skip("another user's file needs root")
     rows = [  # folder owner, file owner, who saves, code
         (0, NOBODY, 0, 5), (0, 1234, NOBODY, 5), (0, NOBODY, NOBODY, 0), (NOBODY, NOBODY, 0, 0),
-        (0, 0, 0, 0),
-    ]
+        (0, 0, 0, 0)]
     for folder_owner, file_owner, runner, code in rows:
         folder = tempfile.mkdtemp(dir=d)
         os.chown(folder, folder_owner, folder_owner)
@@ -520,7 +507,7 @@ def strangers_names(d):
         path = os.path.join(folder, "Zelvo ADSL.lnk")
         os.chown(path, file_owner, file_owner)
         os.chmod(path, 0o666)
-        for args in (["/A:E", "/D:new"], ["/A:C", "/D:new"]):
+        for args in SAVES:
             expect(folder, "Zelvo ADSL.lnk", code, *args, user=runner or None,
                    description="new" if code == 0 else "old")
         assert os.stat(path).st_uid == file_owner
@@ -554,7 +541,7 @@ def stall(d):
         time.sleep(0.2)
         for args in (["/A:C", "/T:C:\\app.exe"], ["/A:C", "/D:x"], ["/A:Q"]):
             start = time.monotonic()
-            code = run_as(d, ["/F:x.lnk", *args])
+            code = run(d, "/F:x.lnk", *args)[0]
             worst = max(worst, time.monotonic() - start)
             assert code in (0, 32, 11, 2), (args, code)
     finally:
@@ -630,7 +617,7 @@ def no_exchange(d, rounds=300):
         swapper = subprocess.Popen(["/usr/bin/python3", "-c", NTFS_SWAPPER, *(
             os.path.join(m, n) for n in ("a.lnk", "b.lnk", "t.lnk"))],
             **as_user(NOBODY))
-        codes = {}
+        codes = collections.Counter()
         try:
             for i in range(rounds):
                 pause(swapper)
@@ -640,9 +627,9 @@ def no_exchange(d, rounds=300):
                     with open(os.path.join(m, f"{t}.lnk"), "wb") as f:
                         f.write(data)
                 swapper.send_signal(signal.SIGCONT)
-                code = run_as(m, ["/F:a.lnk", "/A:E", f"/D:{i}"])
+                code = run(m, "/F:a.lnk", "/A:E", f"/D:{i}")[0]
                 pause(swapper)
-                codes[code] = codes.get(code, 0) + 1
+                codes[code] += 1
                 # Which link each file is, and whether it holds this round's
                 # description (a counted UTF-16 string), from its bytes.
                 datas = [open(os.path.join(m, n), "rb").read() for n in os.listdir(m)]
@@ -661,7 +648,7 @@ def no_exchange(d, rounds=300):
             swapper.wait()
     finally:
         unmount(m)
-    assert codes.get(2, 0) + codes.get(32, 0) >= rounds // 20, codes
+    assert codes[2] + codes[32] >= rounds // 20, codes
     return f"{rounds} edits under the swapper: " + ", ".join(
         f"{n} ended {c}" for c, n in sorted(codes.items()))
 
@@ -685,8 +672,7 @@ def lost_output(d):
         (lambda: dict(stdout=open("/dev/full", "wb")), 112),
         (lambda: dict(stdout=closed_pipe()), 109),
         (lambda: dict(stdout=open(limit, "ab"), preexec_fn=at_limit), 223),
-        (lambda: dict(preexec_fn=lambda: os.close(1)), 6),
-    ]
+        (lambda: dict(preexec_fn=lambda: os.close(1)), 6)]
     make(d, "app.lnk", "old")
     for i, (setup, code) in enumerate(rows):
         for args in (["/A:Q"], ["/A:E", f"/D:{i}"]):
@@ -774,9 +760,9 @@ def reader_sees_whole_links(d, saves=300):
     for description in (long, "/D:y"):
         assert run(d, "/F:app.lnk", "/A:E", description, user=user)[0] == 0
         versions.add(open(path, "rb").read())
-    saver = subprocess.Popen(["sh", "-c", f'for i in $(seq {saves // 2}); do "$0" /F:app.lnk '
-                                          f'/A:E {long} && "$0" /F:app.lnk /A:E /D:y || exit 1; done',
-                              EXE], cwd=d, stdout=subprocess.DEVNULL, **as_user(user))
+    saver = subprocess.Popen(["sh", "-c", f'for i in $(seq {saves // 2}); do "$0" /F:app.lnk /A:E '
+                              f'{long} && "$0" /F:app.lnk /A:E /D:y || exit 1; done', EXE],
+                             cwd=d, stdout=subprocess.DEVNULL, **as_user(user))
     reads, torn = 0, []
     while saver.poll() is None:
         with open(path, "rb") as f:
@@ -799,11 +785,7 @@ def passable_folders(d):
         (0o733, ["/A:E", "/D:new"], "new"), (0o733, ["/A:C", "/D:new"], "new")]
     for mode, args, description in rows:
         folder, path = new_link(d, owner=NOBODY, mode=mode)
-        got, out = run(folder, "/F:" + path, *args, user=NOBODY)
-        os.chmod(folder, 0o755)
-        assert got == 0, (oct(mode), args, got, out)
-        assert fields(folder, "app.lnk")["Description"] == description, (oct(mode), args)
-        assert entries(folder) == ["app.lnk"], entries(folder)
+        expect(folder, path, 0, *args, description=description, user=NOBODY)
 
 
 def hard_links(d):
@@ -833,7 +815,7 @@ def hard_links(d):
         os.chown(folder, owner, owner)
         os.link(os.path.join(private, what), os.path.join(folder, "x.lnk"), follow_symlinks=False)
         os.chmod(folder, mode)
-        for args in (["/A:Q"], ["/A:E", "/D:new"], ["/A:C", "/D:new"]):
+        for args in ACTIONS:
             got, out = run(folder, "/F:x.lnk", *args, "/TraceOut")
             assert got == code, (owner, oct(mode), what, args)
             # The trace says why, after the call that failed.
@@ -870,21 +852,13 @@ def killed_at_every_call(d):
     old = "old, and longer than the new one " * 4
     trace, notes = os.path.join(d, "trace"), []
     for way, name, action, second, suffix in ways:
-        folder = tempfile.mkdtemp(dir=d)
+        folder = new_link(d, old, second=second)[0]
         command = [EXE, "/F:" + name, action, "/D:new"]
-
-        def reset():
-            for n in entries(folder):
-                os.unlink(os.path.join(folder, n))
-            make(folder, "app.lnk", old)
-            if second:
-                os.link(os.path.join(folder, "app.lnk"), os.path.join(folder, "second"))
 
         def link():
             with open(os.path.join(folder, name), "rb") as f:
                 return f.read()
 
-        reset()
         before = link() if name == "app.lnk" else b""
         subprocess.run(["strace", "-qq", "-o", trace, *command], cwd=folder, check=True,
                        stdout=subprocess.DEVNULL)
@@ -897,7 +871,7 @@ def killed_at_every_call(d):
                 calls.append((call, seen[call]))
         left = padded = 0
         for call, n in calls:
-            reset()
+            folder = new_link(d, old, second=second)[0]
             subprocess.run(["strace", "-qq", "-o", "/dev/null", "-e", f"trace={call}", "-e",
                             f"inject={call}:signal=KILL:when={n}", *command], cwd=folder,
                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
@@ -945,12 +919,12 @@ def owner_restores_copy(d):
 SYSCALLS = {"x86_64": {"flock": 73, "linkat": 265, "renameat2": 316, "pwritev": 296},
             "aarch64": {"flock": 32, "linkat": 37, "renameat2": 276, "pwritev": 70}}
 
-# Programs that act on the link at sys.argv[1] while a save is held.
+# Programs that act on the link at p while a save is held, given another link's path.
 CHANGE = "import os, sys; p = sys.argv[1]; "
-WRITER = (CHANGE + "d = open(sys.argv[2], 'rb').read(); fd = os.open(p, os.O_WRONLY); "
+WRITER = ("d = open(sys.argv[2], 'rb').read(); fd = os.open(p, os.O_WRONLY); "
           "os.write(fd, d); os.ftruncate(fd, len(d))")
 # Another file put under the name of a save's copy, the copy moved out of the folder.
-SWAP = (CHANGE + "import glob, shutil; b = glob.glob(os.path.dirname(p) + '/.lnk-*.bak')[0]; "
+SWAP = ("import glob, shutil; b = glob.glob(os.path.dirname(p) + '/.lnk-*.bak')[0]; "
         "os.rename(b, os.path.dirname(p) + '.moved'); shutil.copy(sys.argv[2], b)")
 ACL_NOBODY_NONE = ACL.replace(struct.pack("<HHI", 2, 6, NOBODY), struct.pack("<HHI", 2, 0, NOBODY))
 
@@ -982,21 +956,20 @@ def held_saves(d):
     if machine not in SYSCALLS:
         raise Skip(f"no system call numbers known for {machine}")
     make(d, "theirs.lnk", "theirs")
-    chmod, writer = CHANGE + "os.chmod(p, 0o600)", [WRITER, os.path.join(d, "theirs.lnk")]
+    theirs, chmod = os.path.join(d, "theirs.lnk"), "os.chmod(p, 0o600)"
     rows = [  # the folder's mode, a second name, who saves, held at; who acts meanwhile,
-        # how (Python on the link's path, or the tool's switches), and his code; the save's
+        # how (Python on the link's path p, or the tool's switches), his code; the save's
         # code, the description after, and rights of the link after.
         # A right changed between an atomic save's copy of the rights and its exchange (at
         # the folder's turn) stays changed; the save fails with 32.
-        (0o755, False, 0, "flock", [(0, [chmod], 0)], 32, "old", {"mode": 0o600}),
-        (0o755, False, 0, "flock", [(NOBODY, [chmod], 0)], 32, "old", {"mode": 0o600}),
-        (0o755, False, 0, "flock", [(0, [CHANGE + "os.setxattr(p, 'system.posix_acl_access', "
-                                        f"{ACL_NOBODY_NONE!r})"], 0)],
+        (0o755, False, 0, "flock", [(0, chmod, 0)], 32, "old", {"mode": 0o600}),
+        (0o755, False, 0, "flock", [(NOBODY, chmod, 0)], 32, "old", {"mode": 0o600}),
+        (0o755, False, 0, "flock", [(0, "os.setxattr(p, 'system.posix_acl_access', "
+                                        f"{ACL_NOBODY_NONE!r})", 0)],
          32, "old", {"system.posix_acl_access": ACL_NOBODY_NONE}),
-        (0o755, False, 0, "flock", [(0, [CHANGE + "os.setxattr(p, 'user.DOSATTRIB', b'0x21')"],
-                                     0)], 32, "old", {"user.DOSATTRIB": b"0x21"}),  # read-only
-        (0o755, False, 0, "flock", [(0, [CHANGE + "os.chown(p, 0, 0)"], 0)], 32, "old",
-         {"owner": 0}),
+        (0o755, False, 0, "flock", [(0, "os.setxattr(p, 'user.DOSATTRIB', b'0x21')", 0)], 32,
+         "old", {"user.DOSATTRIB": b"0x21"}),  # read-only
+        (0o755, False, 0, "flock", [(0, "os.chown(p, 0, 0)", 0)], 32, "old", {"owner": 0}),
         # Saves take turns by the link's guard, which only who may write the link can hold,
         # even in a folder he may not open: held with it, a Query goes on, a save fails (32).
         (0o755, True, 0, "linkat", [(0, ["/A:Q"], 0), (0, ["/A:E", "/P:x"], 32)], 0, "new", {}),
@@ -1005,13 +978,12 @@ def held_saves(d):
         (0o311, False, NOBODY, "linkat", [(0, ["/A:E", "/P:x"], 32)], 0, "new", {}),
         # A program that opens the link to write meanwhile keeps its write (the lease holds
         # his open): an exchange is undone (32), a write in place lands before his.
-        (0o755, False, 0, "renameat2", [(0, writer, 0)], 32, "theirs", {}),
-        (0o755, True, 0, "pwritev", [(0, writer, 0)], 0, "theirs", {}),
+        (0o755, False, 0, "renameat2", [(0, WRITER, 0)], 32, "theirs", {}),
+        (0o755, True, 0, "pwritev", [(0, WRITER, 0)], 0, "theirs", {}),
         # A second name made meanwhile fails an atomic save (32); a failed write in place
         # puts back its own copy, not a file put under the copy's name.
-        (0o755, False, 0, "flock", [(0, [CHANGE + "os.link(p, p + '2')"], 0)], 32, "old", {}),
-        (0o755, True, 0, "pwritev:error=ENOSPC", [(0, [SWAP, os.path.join(d, "theirs.lnk")], 0)],
-         112, "old", {"beside": 1})]
+        (0o755, False, 0, "flock", [(0, "os.link(p, p + '2')", 0)], 32, "old", {}),
+        (0o755, True, 0, "pwritev:error=ENOSPC", [(0, SWAP, 0)], 112, "old", {"beside": 1})]
     started = []
     for mode, second, saver, call, *_ in rows:
         path = new_link(d, owner=NOBODY, second=second, mode=mode)[1]
@@ -1025,8 +997,8 @@ def held_saves(d):
         # A call held to fail (error=) is shown as none (-1) while it is held.
         wait_held(save, SYSCALLS[machine][call] if ":" not in call else -1)
         for user, args, code in acts:
-            command = [EXE, f"/F:{path}", *args] if args[0][0] == "/" else [
-                "/usr/bin/python3", "-c", args[0], path, *args[1:]]
+            command = [EXE, f"/F:{path}", *args] if isinstance(args, list) else [
+                "/usr/bin/python3", "-c", CHANGE + args, path, theirs]
             actors.append((code, subprocess.Popen(command, cwd="/", stdout=subprocess.DEVNULL,
                                                   **as_user(user or None))))
     for code, actor in actors:
@@ -1047,9 +1019,9 @@ def held_saves(d):
     trace = os.path.join(d, "trace")
     for lock, path, code in (("flock(fd, fcntl.LOCK_EX)", folder, 0),
                              ("lockf(fd, fcntl.LOCK_SH)", link, 32)):
-        p = subprocess.Popen(["/usr/bin/python3", "-c", f"import fcntl, os, sys, time; fd = "
-                              f"os.open(sys.argv[1], os.O_RDONLY); fcntl.{lock}; print(); "
-                              "sys.stdout.flush(); time.sleep(60)", path],
+        p = subprocess.Popen(["/usr/bin/python3", "-c", "import fcntl, os, sys, time; "
+                              f"fd = os.open(sys.argv[1], os.O_RDONLY); fcntl.{lock}; "
+                              "print(flush=True); time.sleep(60)", path],
                              stdout=subprocess.PIPE, **as_user(NOBODY))
         p.stdout.readline()
         got = subprocess.run(["strace", "-qq", "-o", trace, "-e", "trace=flock", EXE,
@@ -1109,13 +1081,12 @@ def set_id_bits(d):
                              extra_groups=list(groups)).returncode
         if writer is not None:
             os.close(writer)
-        assert got == code, (oct(mode), role, got)
-        assert stat.S_IMODE(os.stat(path).st_mode) == mode, (oct(mode), role)
-        assert xattrs(path) == before[0], (oct(mode), role, xattrs(path))
-        description = fields(folder, "app.lnk")["Description"]
-        assert description == ("old" if code else "new"), (oct(mode), role)
-        assert code == 0 or open(path, "rb").read() == before[1]
-        assert sorted(entries(folder)) == ["app.lnk", "second"], entries(folder)
+        where = (oct(mode), role, got)
+        assert got == code, where
+        assert (stat.S_IMODE(os.stat(path).st_mode), xattrs(path)) == (mode, before[0]), where
+        assert fields(folder, "app.lnk")["Description"] == ("old" if code else "new"), where
+        assert code == 0 or open(path, "rb").read() == before[1], where
+        assert entries(folder) == ["app.lnk", "second"], entries(folder)
     return f"{len(rows)} modes and savers"
 
 
