@@ -10,6 +10,7 @@ message where the test cannot have it.
 
 import argparse
 import collections
+import contextlib
 import fcntl
 import os
 import random
@@ -37,6 +38,11 @@ class Skip(Exception):
     pass
 
 
+def need_root(why):
+    if not ROOT:
+        raise Skip(why)
+
+
 def as_user(user):
     return dict(user=user, group=user, extra_groups=[]) if user is not None else {}
 
@@ -45,6 +51,17 @@ def run(folder, *args, user=None, timeout=10, pass_fds=()):
     p = subprocess.run([EXE, *args], cwd=folder, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
                        timeout=timeout, pass_fds=pass_fds, **as_user(user))
     return p.returncode, p.stdout.decode("utf-8", "replace")
+
+
+@contextlib.contextmanager
+def stranger(program, *args, **kw):
+    """Runs the Python program as nobody while the with block runs."""
+    p = subprocess.Popen(["/usr/bin/python3", "-c", program, *args], **as_user(NOBODY), **kw)
+    try:
+        yield p
+    finally:
+        p.kill()
+        p.wait()
 
 
 def fields(folder, name):
@@ -64,12 +81,12 @@ def make(folder, name, description):
     assert code == 0, out
 
 
-def new_link(d, description="old", owner=None, second=False, mode=0o755):
-    """A folder of its own in d, of that mode, holding app.lnk (owner's, with
+def new_link(d, description="old", owner=None, second=False, mode=0o755, name="app.lnk"):
+    """A folder of its own in d, of that mode, holding the link (owner's, with
     a second name if asked): the folder and the link's path."""
     folder = tempfile.mkdtemp(dir=d)
-    path = os.path.join(folder, "app.lnk")
-    make(folder, "app.lnk", description)
+    path = os.path.join(folder, name)
+    make(folder, name, description)
     if owner is not None:
         os.chown(path, owner, owner)
     if second:
@@ -144,8 +161,7 @@ def read_only_folder(d):
 
 
 def foreign_owner(d):
-    if not ROOT:
-        raise Skip("giving a file to another user needs root")
+    need_root("giving a file to another user needs root")
     make(d, "theirs.lnk", "old")
     path = os.path.join(d, "theirs.lnk")
     os.chown(path, NOBODY, NOBODY)
@@ -157,15 +173,19 @@ def foreign_owner(d):
     assert run(d, "/F:theirs.lnk", "/A:Q", user=NOBODY)[0] == 0
 
 
+@contextlib.contextmanager
 def mounted(d, options):
-    if not ROOT:
-        raise Skip("mounting a file system needs root")
+    """A tmpfs of those options for the with block's time."""
+    need_root("mounting a file system needs root")
     m = os.path.join(d, "mnt")
     os.mkdir(m)
     if subprocess.run(["mount", "-t", "tmpfs", "-o", options, "tmpfs", m],
                       stderr=subprocess.DEVNULL).returncode != 0:
         raise Skip("this machine allows no mounts")
-    return m
+    try:
+        yield m
+    finally:
+        unmount(m)
 
 
 def unmount(m):
@@ -173,8 +193,7 @@ def unmount(m):
 
 
 def full_file_system(d):
-    m = mounted(d, "size=64k")
-    try:
+    with mounted(d, "size=64k") as m:
         make(m, "app.lnk", "old")
         fd = os.open(os.path.join(m, "filler"), os.O_WRONLY | os.O_CREAT)
         try:
@@ -186,18 +205,13 @@ def full_file_system(d):
         expect(m, "app.lnk", 112, "/A:E", "/D:new")
         got, _ = run(m, "/F:new.lnk", "/A:C")
         assert got == 112 and entries(m) == ["app.lnk", "filler"]
-    finally:
-        unmount(m)
 
 
 def read_only_mount(d):
-    m = mounted(d, "size=64k")
-    try:
+    with mounted(d, "size=64k") as m:
         make(m, "app.lnk", "old")
         subprocess.run(["mount", "-o", "remount,ro", m], check=True)
         expect(m, "app.lnk", 19, "/A:E", "/D:new")
-    finally:
-        unmount(m)
 
 
 def kill_during_saves(d, rounds=300):
@@ -209,8 +223,7 @@ def kill_during_saves(d, rounds=300):
     takes effect."""
     notes = []
     for way, suffix in (("new file", ".tmp"), ("in place", ".bak")):
-        folder = tempfile.mkdtemp(dir=d)
-        make(folder, "app.lnk", "0")
+        folder = new_link(d, "0")[0]
         if suffix == ".bak":
             os.link(os.path.join(folder, "app.lnk"), os.path.join(d, "second-name"))
         span = edit_span(folder)  # kills spread over the time an edit takes
@@ -337,9 +350,7 @@ def symlink_rule(d):
     me = os.geteuid()
     rows = [(0o1777, me, me, True), (0o1777, NOBODY, NOBODY, True),
             (0o1777, me, NOBODY, False)]  # folder mode and owner, link owner, followed
-    if not ROOT:
-        rows = rows[:1]
-    for mode, folder_owner, link_owner, followed in rows:
+    for mode, folder_owner, link_owner, followed in rows if ROOT else rows[:1]:
         make(private, "victim.lnk", "old")
         os.chown(victim, link_owner if followed else me, -1)  # a link leads only to its owner's
         before = open(victim, "rb").read()
@@ -386,8 +397,7 @@ def swap_race(d, rounds=400):
     put a file in its place).  Each edit saves into the file it read or is
     refused (32): neither link takes anything of the other's.  The swapper
     must have been at work (edits ended 5 or 32)."""
-    if not ROOT:
-        raise Skip("another user's swapper needs root")
+    need_root("another user's swapper needs root")
     private, shared = os.path.join(d, "private"), os.path.join(d, "shared")
     os.mkdir(private, 0o700)
     os.mkdir(shared)
@@ -396,16 +406,11 @@ def swap_race(d, rounds=400):
     assert run(shared, "/F:app.lnk", "/A:C", "/T:C:\\evil.exe", user=NOBODY)[0] == 0
     os.symlink(os.path.join(private, "secret.lnk"), os.path.join(shared, "swap.lnk"))
     os.lchown(os.path.join(shared, "swap.lnk"), NOBODY, NOBODY)
-    swapper = subprocess.Popen(["/usr/bin/python3", "-c", SWAPPER, os.path.join(shared, "app.lnk"),
-                                os.path.join(shared, "swap.lnk"),
-                                os.path.join(private, "secret.lnk")], **as_user(NOBODY))
     codes = collections.Counter()
-    try:
+    with stranger(SWAPPER, os.path.join(shared, "app.lnk"), os.path.join(shared, "swap.lnk"),
+                  os.path.join(private, "secret.lnk")):
         for i in range(rounds):
             codes[run(shared, "/F:app.lnk", "/A:E", f"/D:{i}")[0]] += 1
-    finally:
-        swapper.kill()
-        swapper.wait()
     secret = fields(private, "secret.lnk")
     assert (secret["TargetPath"], secret["Arguments"]) == ("C:\\secret.exe", "keep"), secret
     assert entries(private) == ["secret.lnk"]
@@ -452,8 +457,7 @@ def users_links(d):
     """Root through a symbolic link another user made: followed only where
     what it names in the end is that user's; otherwise 5 and nothing read
     or touched.  A link root made, or none at all, works as before."""
-    if not ROOT:
-        raise Skip("links of another owner need root")
+    need_root("links of another owner need root")
     third = 1234  # a user other than root and the link's owner
     home, links, other, locked = (os.path.join(d, n)
                                   for n in ("home", "home/links", "other", "locked"))
@@ -494,18 +498,13 @@ def strangers_names(d):
     """In a sticky folder all may write, a file that belongs neither to the
     one who saves nor to the folder's owner is not taken over: Create and
     Edit fail with 5 and leave it as it was."""
-    if not ROOT:
-        raise Skip("another user's file needs root")
+    need_root("another user's file needs root")
     rows = [  # folder owner, file owner, who saves, code
         (0, NOBODY, 0, 5), (0, 1234, NOBODY, 5), (0, NOBODY, NOBODY, 0), (NOBODY, NOBODY, 0, 0),
         (0, 0, 0, 0)]
     for folder_owner, file_owner, runner, code in rows:
-        folder = tempfile.mkdtemp(dir=d)
+        folder, path = new_link(d, owner=file_owner, mode=0o1777, name="Zelvo ADSL.lnk")
         os.chown(folder, folder_owner, folder_owner)
-        os.chmod(folder, 0o1777)
-        make(folder, "Zelvo ADSL.lnk", "old")
-        path = os.path.join(folder, "Zelvo ADSL.lnk")
-        os.chown(path, file_owner, file_owner)
         os.chmod(path, 0o666)
         for args in SAVES:
             expect(folder, "Zelvo ADSL.lnk", code, *args, user=runner or None,
@@ -532,21 +531,16 @@ def stall(d):
     """A user who holds his folder's lock and keeps putting a new file under
     the link's name delays root's Create and Edit by seconds, not minutes:
     they end with 32, or save."""
-    if not ROOT:
-        raise Skip("another user's folder needs root")
+    need_root("another user's folder needs root")
     os.chown(d, NOBODY, NOBODY)
-    changer = subprocess.Popen(["/usr/bin/python3", "-c", CHANGER, d], **as_user(NOBODY))
     worst = 0
-    try:
+    with stranger(CHANGER, d):
         time.sleep(0.2)
         for args in (["/A:C", "/T:C:\\app.exe"], ["/A:C", "/D:x"], ["/A:Q"]):
             start = time.monotonic()
             code = run(d, "/F:x.lnk", *args)[0]
             worst = max(worst, time.monotonic() - start)
             assert code in (0, 32, 11, 2), (args, code)
-    finally:
-        changer.kill()
-        changer.wait()
     return f"the longest run took {worst:.2f} s"
 
 
@@ -597,8 +591,7 @@ def no_exchange(d, rounds=300):
     of one either saves into the file it read or fails with 32: never a
     success that leaves the file it read as it was beside the new one.
     The swapper must have been at work (edits ended 2 or 32)."""
-    if not ROOT:
-        raise Skip("mounting a file system needs root")
+    need_root("mounting a file system needs root")
     if not (os.path.exists("/dev/fuse") and shutil.which("mkntfs") and shutil.which("ntfs-3g")):
         raise Skip("needs /dev/fuse, mkntfs and ntfs-3g")
     image, m = os.path.join(d, "ntfs.img"), os.path.join(d, "mnt")
@@ -614,11 +607,9 @@ def no_exchange(d, rounds=300):
             make(m, f"{t}.lnk", "old")
             assert run(m, f"/F:{t}.lnk", "/A:E", f"/T:C:\\{t}.exe")[0] == 0
             links[t] = open(os.path.join(m, f"{t}.lnk"), "rb").read()
-        swapper = subprocess.Popen(["/usr/bin/python3", "-c", NTFS_SWAPPER, *(
-            os.path.join(m, n) for n in ("a.lnk", "b.lnk", "t.lnk"))],
-            **as_user(NOBODY))
         codes = collections.Counter()
-        try:
+        names = [os.path.join(m, n) for n in ("a.lnk", "b.lnk", "t.lnk")]
+        with stranger(NTFS_SWAPPER, *names) as swapper:
             for i in range(rounds):
                 pause(swapper)
                 for n in os.listdir(m):
@@ -637,15 +628,11 @@ def no_exchange(d, rounds=300):
                 mark = struct.pack("<H", len(str(i))) + str(i).encode("utf-16-le")
                 found = [data for data in datas if mark in data]
                 assert code in (0, 2, 32), code
-                saved = len(found)
                 # Saved, the file read was replaced: no copy of it is left (the
                 # swapper may have renamed over the new one since).  Refused,
                 # nothing of the new link is anywhere.
-                assert saved <= (code == 0), (i, code, found)
+                assert len(found) <= (code == 0), (i, code, found)
                 assert code != 0 or len(targets) == len(set(targets)), (i, targets)
-        finally:
-            swapper.kill()
-            swapper.wait()
     finally:
         unmount(m)
     assert codes[2] + codes[32] >= rounds // 20, codes
@@ -665,13 +652,11 @@ def lost_output(d):
         os.close(read)
         return write
 
-    def at_limit():
-        resource.setrlimit(resource.RLIMIT_FSIZE, (4096, resource.RLIM_INFINITY))
-
     rows = [  # how standard output is set up, the exit code
         (lambda: dict(stdout=open("/dev/full", "wb")), 112),
         (lambda: dict(stdout=closed_pipe()), 109),
-        (lambda: dict(stdout=open(limit, "ab"), preexec_fn=at_limit), 223),
+        (lambda: dict(stdout=open(limit, "ab"), preexec_fn=lambda: resource.setrlimit(
+            resource.RLIMIT_FSIZE, (4096, resource.RLIM_INFINITY))), 223),
         (lambda: dict(preexec_fn=lambda: os.close(1)), 6)]
     make(d, "app.lnk", "old")
     for i, (setup, code) in enumerate(rows):
@@ -723,8 +708,7 @@ def lost_updates(d, rounds=100):
     way the saves may take: an edit ends 0 or 32, and no change that ended 0
     is lost; and the two did meet (edits refused).  Also on an ext4 of
     1-second times."""
-    if not ROOT:
-        raise Skip("the link's owner beside root needs root")
+    need_root("the link's owner beside root needs root")
     m, why = loop_ext4(d)
     ways = [(0, False), (NOBODY, False), (NOBODY, True)]  # the folder's owner, a second name
     notes = []
@@ -778,8 +762,7 @@ def reader_sees_whole_links(d, saves=300):
 def passable_folders(d):
     """Folders a user may pass or write but not list: his Query, Edit and
     Create there do what the kernel lets him."""
-    if not ROOT:
-        raise Skip("a folder of root's that a user may not list needs root")
+    need_root("a folder of root's that a user may not list needs root")
     rows = [  # the folder's mode, the action, the description after
         (0o711, ["/A:Q"], "old"), (0o711, ["/A:E", "/D:new"], "new"),
         (0o733, ["/A:E", "/D:new"], "new"), (0o733, ["/A:C", "/D:new"], "new")]
@@ -793,8 +776,7 @@ def hard_links(d):
     owner alone writes, root or the entry's owner; elsewhere every action
     fails with 50, the trace says why, and nothing changes, whatever
     fs.protected_hardlinks says."""
-    if not ROOT:
-        raise Skip("entries of other owners need root")
+    need_root("entries of other owners need root")
     private = os.path.join(d, "private")
     os.mkdir(private, 0o700)
     make(private, "secret.lnk", "secret")
@@ -807,8 +789,7 @@ def hard_links(d):
         (0, 0o775, "secret.lnk", 50),       # ... or a group
         (NOBODY, 0o755, "to-secret", 50),   # a user's name for root's symbolic link
         (0, 0o755, "theirs.lnk", 0),        # root's own folder
-        (NOBODY, 0o755, "theirs.lnk", 0),   # the owner's file in his folder
-    ]
+        (NOBODY, 0o755, "theirs.lnk", 0)]   # the owner's file in his folder
     before = open(os.path.join(private, "secret.lnk"), "rb").read()
     for owner, mode, what, code in rows:
         folder = tempfile.mkdtemp(dir=d)
@@ -892,8 +873,7 @@ def killed_at_every_call(d):
 def owner_restores_copy(d):
     """The link's owner can put back the copy a save in place killed at its
     write leaves, root's or that of a user an ACL lets write."""
-    if not ROOT:
-        raise Skip("another owner needs root")
+    need_root("another owner needs root")
     traceable()
     changer = 1234
     for saver in (0, changer):
@@ -949,8 +929,7 @@ def wait_held(p, number):
 def held_saves(d):
     """Edits held by strace at one of their calls, all at once, while others
     act on the link; the groups of rows say what each shows."""
-    if not ROOT:
-        raise Skip("other users need root")
+    need_root("other users need root")
     traceable()
     machine = os.uname().machine
     if machine not in SYSCALLS:
@@ -1010,28 +989,25 @@ def held_saves(d):
         st = os.stat(path)
         now = dict(xattrs(path), mode=stat.S_IMODE(st.st_mode), owner=st.st_uid,
                    beside=len(entries(os.path.dirname(path))) - st.st_nlink)
+        rights = {"beside": 0, **rights}
         assert {k: now.get(k) for k in rights} == rights, (where, now)
         assert fields("/", path)["Description"] == description, where
-        assert now["beside"] == rights.get("beside", 0), where
     folder, link = new_link(d)
     # A stranger's lock on the folder holds up no save, which tries it 20 times at most; a read
     # lock on the link does, as a Windows client's open that denies writers.
     trace = os.path.join(d, "trace")
     for lock, path, code in (("flock(fd, fcntl.LOCK_EX)", folder, 0),
                              ("lockf(fd, fcntl.LOCK_SH)", link, 32)):
-        p = subprocess.Popen(["/usr/bin/python3", "-c", "import fcntl, os, sys, time; "
-                              f"fd = os.open(sys.argv[1], os.O_RDONLY); fcntl.{lock}; "
-                              "print(flush=True); time.sleep(60)", path],
-                             stdout=subprocess.PIPE, **as_user(NOBODY))
-        p.stdout.readline()
-        got = subprocess.run(["strace", "-qq", "-o", trace, "-e", "trace=flock", EXE,
-                              "/F:app.lnk", "/A:E", "/D:saved"], cwd=folder,
-                             stdout=subprocess.DEVNULL).returncode
-        tries = sum(line.startswith("flock(") for line in open(trace))
-        assert (got, entries(folder)) == (code, ["app.lnk"]) and tries <= 20, (lock, got, tries)
-        assert fields(folder, "app.lnk")["Description"] == "saved"
-        p.kill()
-        p.wait()
+        with stranger("import fcntl, os, sys, time; fd = os.open(sys.argv[1], os.O_RDONLY); "
+                      f"fcntl.{lock}; print(flush=True); time.sleep(60)", path,
+                      stdout=subprocess.PIPE) as holder:
+            holder.stdout.readline()
+            got = subprocess.run(["strace", "-qq", "-o", trace, "-e", "trace=flock", EXE,
+                                  "/F:app.lnk", "/A:E", "/D:saved"], cwd=folder,
+                                 stdout=subprocess.DEVNULL).returncode
+            tries = sum(line.startswith("flock(") for line in open(trace))
+            assert (got, entries(folder)) == (code, ["app.lnk"]) and tries <= 20, (lock, tries)
+            assert fields(folder, "app.lnk")["Description"] == "saved"
     return f"{len(rows)} held saves"
 
 
@@ -1044,11 +1020,9 @@ def set_id_bits(d):
     copy left: set-ID bits for whoever lacks CAP_FSETID, but a set-group-ID
     bit the kernel keeps (no group execute bit, a member's save); capabilities
     for anyone; with 32 where another program has the link open to write."""
-    if not ROOT:
-        raise Skip("other users need root")
+    need_root("other users need root")
     member, stranger_group = 1234, 4321
-    roles = {  # who saves: uid, extra groups; the file's group; a capability he lacks, or a
-        # writer that has the link open
+    roles = {  # who saves: uid, extra groups; the file's group; a capability he lacks, or "writer"
         "owner": (NOBODY, (), NOBODY, None),
         "owner not in group": (NOBODY, (), stranger_group, None),
         "member": (member, (NOBODY,), NOBODY, None), "root": (0, (), NOBODY, None),
@@ -1102,8 +1076,7 @@ def in_place_races(d, rounds=1000):
     """Two Edits of one link at once, by its owner, in a folder he may not
     open (0311), so that both are saved in place: no change that ended 0
     is lost, and the race happened (edits refused with 32)."""
-    if not ROOT:
-        raise Skip("a folder of root's that a user may not open needs root")
+    need_root("a folder of root's that a user may not open needs root")
     path = new_link(d, "0", owner=NOBODY, mode=0o311)[1]
     lost, refused = edit_rounds("/", path, rounds, (NOBODY, NOBODY))
     note = f"{rounds} rounds, {refused} edits refused, {lost} changes lost"
