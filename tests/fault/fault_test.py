@@ -9,6 +9,8 @@ message where the test cannot have it.
 """
 
 import argparse
+import collections
+import contextlib
 import fcntl
 import os
 import random
@@ -36,19 +38,30 @@ class Skip(Exception):
     pass
 
 
+def need_root(why):
+    if not ROOT:
+        raise Skip(why)
+
+
 def as_user(user):
     return dict(user=user, group=user, extra_groups=[]) if user is not None else {}
 
 
-def run(folder, *args, user=None, timeout=10):
-    p = subprocess.run([EXE, *args], cwd=folder, stdout=subprocess.PIPE,
-                       stderr=subprocess.PIPE, timeout=timeout, **as_user(user))
+def run(folder, *args, user=None, timeout=10, pass_fds=()):
+    p = subprocess.run([EXE, *args], cwd=folder, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                       timeout=timeout, pass_fds=pass_fds, **as_user(user))
     return p.returncode, p.stdout.decode("utf-8", "replace")
 
 
-def run_as(folder, args, user=None, pass_fds=()):
-    return subprocess.run([EXE, *args], cwd=folder, stdout=subprocess.DEVNULL,
-                          pass_fds=pass_fds, timeout=10, **as_user(user)).returncode
+@contextlib.contextmanager
+def stranger(program, *args, **kw):
+    """Runs the Python program as nobody while the with block runs."""
+    p = subprocess.Popen(["/usr/bin/python3", "-c", program, *args], **as_user(NOBODY), **kw)
+    try:
+        yield p
+    finally:
+        p.kill()
+        p.wait()
 
 
 def fields(folder, name):
@@ -66,6 +79,20 @@ def make(folder, name, description):
     code, out = run(folder, "/F:" + name, "/A:C", "/T:C:\\Zelvo\\app.exe",
                     "/D:" + description)
     assert code == 0, out
+
+
+def new_link(d, description="old", owner=None, second=False, mode=0o755, name="app.lnk"):
+    """A folder of its own in d, of that mode, holding the link (owner's, with
+    a second name if asked): the folder and the link's path."""
+    folder = tempfile.mkdtemp(dir=d)
+    path = os.path.join(folder, name)
+    make(folder, name, description)
+    if owner is not None:
+        os.chown(path, owner, owner)
+    if second:
+        os.link(path, os.path.join(folder, "second"))
+    os.chmod(folder, mode)
+    return folder, path
 
 
 def expect(folder, name, code, *args, description="old", user=None):
@@ -134,8 +161,7 @@ def read_only_folder(d):
 
 
 def foreign_owner(d):
-    if not ROOT:
-        raise Skip("giving a file to another user needs root")
+    need_root("giving a file to another user needs root")
     make(d, "theirs.lnk", "old")
     path = os.path.join(d, "theirs.lnk")
     os.chown(path, NOBODY, NOBODY)
@@ -147,15 +173,19 @@ def foreign_owner(d):
     assert run(d, "/F:theirs.lnk", "/A:Q", user=NOBODY)[0] == 0
 
 
+@contextlib.contextmanager
 def mounted(d, options):
-    if not ROOT:
-        raise Skip("mounting a file system needs root")
+    """A tmpfs of those options for the with block's time."""
+    need_root("mounting a file system needs root")
     m = os.path.join(d, "mnt")
     os.mkdir(m)
     if subprocess.run(["mount", "-t", "tmpfs", "-o", options, "tmpfs", m],
                       stderr=subprocess.DEVNULL).returncode != 0:
         raise Skip("this machine allows no mounts")
-    return m
+    try:
+        yield m
+    finally:
+        unmount(m)
 
 
 def unmount(m):
@@ -163,8 +193,7 @@ def unmount(m):
 
 
 def full_file_system(d):
-    m = mounted(d, "size=64k")
-    try:
+    with mounted(d, "size=64k") as m:
         make(m, "app.lnk", "old")
         fd = os.open(os.path.join(m, "filler"), os.O_WRONLY | os.O_CREAT)
         try:
@@ -176,33 +205,25 @@ def full_file_system(d):
         expect(m, "app.lnk", 112, "/A:E", "/D:new")
         got, _ = run(m, "/F:new.lnk", "/A:C")
         assert got == 112 and entries(m) == ["app.lnk", "filler"]
-    finally:
-        unmount(m)
 
 
 def read_only_mount(d):
-    m = mounted(d, "size=64k")
-    try:
+    with mounted(d, "size=64k") as m:
         make(m, "app.lnk", "old")
         subprocess.run(["mount", "-o", "remount,ro", m], check=True)
         expect(m, "app.lnk", 19, "/A:E", "/D:new")
-    finally:
-        unmount(m)
 
 
 def kill_during_saves(d, rounds=300):
-    """Saves killed at random moments, both ways a save goes: with a new
-    file, the link is always whole, old or new, and one killed between
-    naming its new file and putting it in place leaves a whole link under a
-    hidden temporary name (.tmp), which no save takes for the link.  In
-    place (a link with a second name, which is rewritten rather than
-    replaced), one killed while writing leaves the link as it was, whole,
-    in a hidden copy beside it (.bak).  The kills must have landed on both
-    sides of the moment a save takes effect."""
+    """Saves killed at random moments leave the link whole, old or new.  One
+    that puts a new file in place may leave a whole link under a hidden name
+    (.tmp) that no save takes for the link; one in place (a link with a
+    second name) killed while writing leaves the old link whole in a hidden
+    copy (.bak).  The kills must land on both sides of the moment a save
+    takes effect."""
     notes = []
     for way, suffix in (("new file", ".tmp"), ("in place", ".bak")):
-        folder = tempfile.mkdtemp(dir=d)
-        make(folder, "app.lnk", "0")
+        folder = new_link(d, "0")[0]
         if suffix == ".bak":
             os.link(os.path.join(folder, "app.lnk"), os.path.join(d, "second-name"))
         span = edit_span(folder)  # kills spread over the time an edit takes
@@ -221,11 +242,8 @@ def kill_during_saves(d, rounds=300):
             code, out = run(folder, "/F:app.lnk", "/A:Q")
             if code != 0:  # torn while rewritten: the copy puts it back
                 torn += 1
-                with open(os.path.join(folder, copies[str(i - 1)]), "rb") as f:
-                    old = f.read()
-                with open(os.path.join(folder, "app.lnk"), "r+b") as f:
-                    f.write(old)
-                    f.truncate()
+                shutil.copyfile(os.path.join(folder, copies[str(i - 1)]),
+                                os.path.join(folder, "app.lnk"))
                 out = run(folder, "/F:app.lnk", "/A:Q")[1]
             now = read_report(out)["Description"]
             assert now in (str(i - 1), str(i)) and set(copies) <= {str(i - 1), str(i)}, now
@@ -241,20 +259,17 @@ def kill_during_saves(d, rounds=300):
 
 
 def concurrent_editors(d, rounds=150):
-    """Editors of one link at once, each changing its own field, and a
-    reader between them: every read finds the link whole, and an edit
-    either saves or, where another one saved since it read the link, is
-    refused (32) rather than undo that save; and the editors did meet
-    (edits refused)."""
+    """Editors of one link at once, each of its own field, and a reader
+    between them: every read finds the link whole, and an edit saves or,
+    where another saved since it read the link, is refused (32) rather than
+    undo that save; the editors must have met (edits refused)."""
     make(d, "app.lnk", "old")
-    switches = {"D": "Description", "P": "Arguments", "W": "WorkingDirectory",
-                "I": "IconLocation"}
     editors = [subprocess.Popen(
         ["sh", "-c", f'for i in $(seq {rounds}); do "$0" /F:app.lnk /A:E "/{sw}:$i" '
                      '>/dev/null; c=$?; [ $c = 0 ] && echo saved; '
                      '[ $c = 0 ] || [ $c = 32 ] || exit 1; done', EXE], cwd=d,
         stdout=subprocess.PIPE, text=True)
-        for sw in switches]
+        for sw in "DPWI"]  # description, arguments, working folder, icon
     reads = 0
     while any(e.poll() is None for e in editors):
         fields(d, "app.lnk")
@@ -284,6 +299,7 @@ ATTRIBUTES = [("user.DOSATTRIB", b"0x22"),
               ("security.NTACL", b"\x04\x00nt-acl"),
               ("system.posix_acl_access", ACL)]
 SAVES = (["/A:E", "/D:new"], ["/A:C", "/D:new"])
+ACTIONS = (["/A:Q"],) + SAVES
 
 
 def xattrs(path):
@@ -334,9 +350,7 @@ def symlink_rule(d):
     me = os.geteuid()
     rows = [(0o1777, me, me, True), (0o1777, NOBODY, NOBODY, True),
             (0o1777, me, NOBODY, False)]  # folder mode and owner, link owner, followed
-    if not ROOT:
-        rows = rows[:1]
-    for mode, folder_owner, link_owner, followed in rows:
+    for mode, folder_owner, link_owner, followed in rows if ROOT else rows[:1]:
         make(private, "victim.lnk", "old")
         os.chown(victim, link_owner if followed else me, -1)  # a link leads only to its owner's
         before = open(victim, "rb").read()
@@ -344,8 +358,8 @@ def symlink_rule(d):
         os.chmod(shared, mode)
         os.symlink(victim, os.path.join(shared, "x.lnk"))
         os.lchown(os.path.join(shared, "x.lnk"), link_owner, -1)
-        for args in (["/A:Q"],) + SAVES:
-            code = run_as(shared, ["/F:x.lnk", *args])
+        for args in ACTIONS:
+            code = run(shared, "/F:x.lnk", *args)[0]
             assert code == (0 if followed else 5), (mode, link_owner, args, code)
         assert followed or open(victim, "rb").read() == before
         assert entries(shared) == ["x.lnk"] and entries(private) == ["victim.lnk"]
@@ -354,8 +368,8 @@ def symlink_rule(d):
     fd = os.open(os.path.join(d, "gone.lnk"), os.O_RDONLY)
     os.unlink(os.path.join(d, "gone.lnk"))
     try:
-        for args in (["/A:Q"],) + SAVES:
-            assert run_as(d, [f"/F:/proc/self/fd/{fd}", *args], pass_fds=[fd]) == 2, args
+        for args in ACTIONS:
+            assert run(d, f"/F:/proc/self/fd/{fd}", *args, pass_fds=[fd])[0] == 2, args
     finally:
         os.close(fd)
     assert entries(d) == ["private", "shared"], entries(d)
@@ -379,32 +393,24 @@ while True:
 def swap_race(d, rounds=400):
     """While root edits a link in a folder another user writes, that user
     swaps the link's name with a symbolic link to a root-only link
-    (RENAME_EXCHANGE in a loop, and the symbolic link made again when a
-    save has put a file in its place).  Each edit saves into the file it
-    read or is refused (32): the root-only link never takes the other's
-    target, nor does the other's file take the root-only link's.  The
-    swapper must have been at work (edits ended 5 or 32)."""
-    if not ROOT:
-        raise Skip("another user's swapper needs root")
+    (RENAME_EXCHANGE in a loop, the symbolic link made again where a save
+    put a file in its place).  Each edit saves into the file it read or is
+    refused (32): neither link takes anything of the other's.  The swapper
+    must have been at work (edits ended 5 or 32)."""
+    need_root("another user's swapper needs root")
     private, shared = os.path.join(d, "private"), os.path.join(d, "shared")
     os.mkdir(private, 0o700)
     os.mkdir(shared)
     os.chown(shared, NOBODY, NOBODY)
-    assert run_as(private, ["/F:secret.lnk", "/A:C", "/T:C:\\secret.exe", "/P:keep"]) == 0
-    assert run_as(shared, ["/F:app.lnk", "/A:C", "/T:C:\\evil.exe"], user=NOBODY) == 0
+    assert run(private, "/F:secret.lnk", "/A:C", "/T:C:\\secret.exe", "/P:keep")[0] == 0
+    assert run(shared, "/F:app.lnk", "/A:C", "/T:C:\\evil.exe", user=NOBODY)[0] == 0
     os.symlink(os.path.join(private, "secret.lnk"), os.path.join(shared, "swap.lnk"))
     os.lchown(os.path.join(shared, "swap.lnk"), NOBODY, NOBODY)
-    swapper = subprocess.Popen(["/usr/bin/python3", "-c", SWAPPER, os.path.join(shared, "app.lnk"),
-                                os.path.join(shared, "swap.lnk"),
-                                os.path.join(private, "secret.lnk")], **as_user(NOBODY))
-    codes = {}
-    try:
+    codes = collections.Counter()
+    with stranger(SWAPPER, os.path.join(shared, "app.lnk"), os.path.join(shared, "swap.lnk"),
+                  os.path.join(private, "secret.lnk")):
         for i in range(rounds):
-            code = run_as(shared, ["/F:app.lnk", "/A:E", f"/D:{i}"])
-            codes[code] = codes.get(code, 0) + 1
-    finally:
-        swapper.kill()
-        swapper.wait()
+            codes[run(shared, "/F:app.lnk", "/A:E", f"/D:{i}")[0]] += 1
     secret = fields(private, "secret.lnk")
     assert (secret["TargetPath"], secret["Arguments"]) == ("C:\\secret.exe", "keep"), secret
     assert entries(private) == ["secret.lnk"]
@@ -413,17 +419,12 @@ def swap_race(d, rounds=400):
             data = open(os.path.join(shared, name), "rb").read()
             assert b"secret" not in data and "secret".encode("utf-16-le") not in data, name
     assert set(codes) <= {0, 5, 32}, codes  # 5: the swapped-in link is not root's
-    st = os.stat(os.path.join(private, "secret.lnk"))
-    assert (st.st_uid, stat.S_IMODE(st.st_mode)) == (0, 0o644 & ~current_umask()), st
-    assert codes.get(5, 0) + codes.get(32, 0) >= rounds // 20, codes
+    st, umask = os.stat(os.path.join(private, "secret.lnk")), os.umask(0)
+    os.umask(umask)
+    assert (st.st_uid, stat.S_IMODE(st.st_mode)) == (0, 0o644 & ~umask), st
+    assert codes[5] + codes[32] >= rounds // 20, codes
     return f"{rounds} edits under the swapper: " + ", ".join(
         f"{n} ended {c}" for c, n in sorted(codes.items()))
-
-
-def current_umask():
-    mask = os.umask(0)
-    os.umask(mask)
-    return mask
 
 
 def strangers_files(d):
@@ -452,15 +453,14 @@ def strangers_files(d):
         return "the files are this user's own: another owner needs root"
 
 
-
 def users_links(d):
     """Root through a symbolic link another user made: followed only where
     what it names in the end is that user's; otherwise 5 and nothing read
     or touched.  A link root made, or none at all, works as before."""
-    if not ROOT:
-        raise Skip("links of another owner need root")
+    need_root("links of another owner need root")
     third = 1234  # a user other than root and the link's owner
-    home, links, other, locked = (os.path.join(d, n) for n in ("home", "home/links", "other", "locked"))
+    home, links, other, locked = (os.path.join(d, n)
+                                  for n in ("home", "home/links", "other", "locked"))
     for folder, owner, mode in ((home, NOBODY, 0o755), (links, NOBODY, 0o755),
                                 (other, third, 0o755), (locked, 0, 0o700)):
         os.mkdir(folder)
@@ -477,16 +477,15 @@ def users_links(d):
         ("../locked", NOBODY, 0, "via/x.lnk", 5),       # a folder of root's
         ("links/x.lnk", NOBODY, 0, "via", 0),           # the link's owner's own link
         ("links", NOBODY, 0, "via/x.lnk", 0),           # the owner's own folder
-        (os.path.join(links, "x.lnk"), 0, NOBODY, "via", 0),  # root's link to a user's file
-    ]
+        (os.path.join(links, "x.lnk"), 0, NOBODY, "via", 0)]  # root's link to a user's file
     for text, owner, runner, name, code in rows:
         entry = os.path.join(home, "via")
         os.symlink(text, entry)
         os.lchown(entry, owner, owner)
         before = {p: open(p, "rb").read() for p in ("/etc/passwd", os.path.join(locked, "x.lnk"),
                                                    os.path.join(other, "x.lnk"))}
-        for args in (["/A:Q"], ["/A:E", "/D:new"], ["/A:C", "/D:new"]):
-            got = run_as(home, ["/F:" + name, *args], user=runner or None)
+        for args in ACTIONS:
+            got = run(home, "/F:" + name, *args, user=runner or None)[0]
             assert got == code, (text, args, got)
         assert all(open(p, "rb").read() == b for p, b in before.items()), text
         assert entries(locked) == ["x.lnk"] and entries(other) == ["x.lnk"], text
@@ -499,21 +498,15 @@ def strangers_names(d):
     """In a sticky folder all may write, a file that belongs neither to the
     one who saves nor to the folder's owner is not taken over: Create and
     Edit fail with 5 and leave it as it was."""
-    if not ROOT:
-        raise Skip("another user's file needs root")
+    need_root("another user's file needs root")
     rows = [  # folder owner, file owner, who saves, code
         (0, NOBODY, 0, 5), (0, 1234, NOBODY, 5), (0, NOBODY, NOBODY, 0), (NOBODY, NOBODY, 0, 0),
-        (0, 0, 0, 0),
-    ]
+        (0, 0, 0, 0)]
     for folder_owner, file_owner, runner, code in rows:
-        folder = tempfile.mkdtemp(dir=d)
+        folder, path = new_link(d, owner=file_owner, mode=0o1777, name="Zelvo ADSL.lnk")
         os.chown(folder, folder_owner, folder_owner)
-        os.chmod(folder, 0o1777)
-        make(folder, "Zelvo ADSL.lnk", "old")
-        path = os.path.join(folder, "Zelvo ADSL.lnk")
-        os.chown(path, file_owner, file_owner)
         os.chmod(path, 0o666)
-        for args in (["/A:E", "/D:new"], ["/A:C", "/D:new"]):
+        for args in SAVES:
             expect(folder, "Zelvo ADSL.lnk", code, *args, user=runner or None,
                    description="new" if code == 0 else "old")
         assert os.stat(path).st_uid == file_owner
@@ -538,21 +531,16 @@ def stall(d):
     """A user who holds his folder's lock and keeps putting a new file under
     the link's name delays root's Create and Edit by seconds, not minutes:
     they end with 32, or save."""
-    if not ROOT:
-        raise Skip("another user's folder needs root")
+    need_root("another user's folder needs root")
     os.chown(d, NOBODY, NOBODY)
-    changer = subprocess.Popen(["/usr/bin/python3", "-c", CHANGER, d], **as_user(NOBODY))
     worst = 0
-    try:
+    with stranger(CHANGER, d):
         time.sleep(0.2)
         for args in (["/A:C", "/T:C:\\app.exe"], ["/A:C", "/D:x"], ["/A:Q"]):
             start = time.monotonic()
-            code = run_as(d, ["/F:x.lnk", *args])
+            code = run(d, "/F:x.lnk", *args)[0]
             worst = max(worst, time.monotonic() - start)
             assert code in (0, 32, 11, 2), (args, code)
-    finally:
-        changer.kill()
-        changer.wait()
     return f"the longest run took {worst:.2f} s"
 
 
@@ -603,8 +591,7 @@ def no_exchange(d, rounds=300):
     of one either saves into the file it read or fails with 32: never a
     success that leaves the file it read as it was beside the new one.
     The swapper must have been at work (edits ended 2 or 32)."""
-    if not ROOT:
-        raise Skip("mounting a file system needs root")
+    need_root("mounting a file system needs root")
     if not (os.path.exists("/dev/fuse") and shutil.which("mkntfs") and shutil.which("ntfs-3g")):
         raise Skip("needs /dev/fuse, mkntfs and ntfs-3g")
     image, m = os.path.join(d, "ntfs.img"), os.path.join(d, "mnt")
@@ -620,11 +607,9 @@ def no_exchange(d, rounds=300):
             make(m, f"{t}.lnk", "old")
             assert run(m, f"/F:{t}.lnk", "/A:E", f"/T:C:\\{t}.exe")[0] == 0
             links[t] = open(os.path.join(m, f"{t}.lnk"), "rb").read()
-        swapper = subprocess.Popen(["/usr/bin/python3", "-c", NTFS_SWAPPER, *(
-            os.path.join(m, n) for n in ("a.lnk", "b.lnk", "t.lnk"))],
-            **as_user(NOBODY))
-        codes = {}
-        try:
+        codes = collections.Counter()
+        names = [os.path.join(m, n) for n in ("a.lnk", "b.lnk", "t.lnk")]
+        with stranger(NTFS_SWAPPER, *names) as swapper:
             for i in range(rounds):
                 pause(swapper)
                 for n in os.listdir(m):
@@ -633,9 +618,9 @@ def no_exchange(d, rounds=300):
                     with open(os.path.join(m, f"{t}.lnk"), "wb") as f:
                         f.write(data)
                 swapper.send_signal(signal.SIGCONT)
-                code = run_as(m, ["/F:a.lnk", "/A:E", f"/D:{i}"])
+                code = run(m, "/F:a.lnk", "/A:E", f"/D:{i}")[0]
                 pause(swapper)
-                codes[code] = codes.get(code, 0) + 1
+                codes[code] += 1
                 # Which link each file is, and whether it holds this round's
                 # description (a counted UTF-16 string), from its bytes.
                 datas = [open(os.path.join(m, n), "rb").read() for n in os.listdir(m)]
@@ -643,18 +628,14 @@ def no_exchange(d, rounds=300):
                 mark = struct.pack("<H", len(str(i))) + str(i).encode("utf-16-le")
                 found = [data for data in datas if mark in data]
                 assert code in (0, 2, 32), code
-                saved = len(found)
                 # Saved, the file read was replaced: no copy of it is left (the
                 # swapper may have renamed over the new one since).  Refused,
                 # nothing of the new link is anywhere.
-                assert saved <= (code == 0), (i, code, found)
+                assert len(found) <= (code == 0), (i, code, found)
                 assert code != 0 or len(targets) == len(set(targets)), (i, targets)
-        finally:
-            swapper.kill()
-            swapper.wait()
     finally:
         unmount(m)
-    assert codes.get(2, 0) + codes.get(32, 0) >= rounds // 20, codes
+    assert codes[2] + codes[32] >= rounds // 20, codes
     return f"{rounds} edits under the swapper: " + ", ".join(
         f"{n} ended {c}" for c, n in sorted(codes.items()))
 
@@ -671,15 +652,12 @@ def lost_output(d):
         os.close(read)
         return write
 
-    def at_limit():
-        resource.setrlimit(resource.RLIMIT_FSIZE, (4096, resource.RLIM_INFINITY))
-
     rows = [  # how standard output is set up, the exit code
         (lambda: dict(stdout=open("/dev/full", "wb")), 112),
         (lambda: dict(stdout=closed_pipe()), 109),
-        (lambda: dict(stdout=open(limit, "ab"), preexec_fn=at_limit), 223),
-        (lambda: dict(preexec_fn=lambda: os.close(1)), 6),
-    ]
+        (lambda: dict(stdout=open(limit, "ab"), preexec_fn=lambda: resource.setrlimit(
+            resource.RLIMIT_FSIZE, (4096, resource.RLIM_INFINITY))), 223),
+        (lambda: dict(preexec_fn=lambda: os.close(1)), 6)]
     make(d, "app.lnk", "old")
     for i, (setup, code) in enumerate(rows):
         for args in (["/A:Q"], ["/A:E", f"/D:{i}"]):
@@ -704,13 +682,33 @@ def loop_ext4(d):
     return m, None
 
 
+def edit_rounds(cwd, name, rounds, users):
+    """Rounds of two Edits of one link at once, of its Description by
+    users[0] and of its Arguments by users[1], each ending 0 or 32: the
+    changes that ended 0 but were lost, and the edits refused."""
+    want = {"Description": "0", "Arguments": ""}
+    lost = refused = 0
+    for i in range(rounds):
+        editors = {key: subprocess.Popen([EXE, "/F:" + name, "/A:E", f"/{sw}:{sw}{i}"], cwd=cwd,
+                                         stdout=subprocess.DEVNULL, **as_user(user))
+                   for key, sw, user in zip(want, "DP", users)}
+        for key, p in editors.items():
+            assert p.wait() in (0, 32), (p.args, cwd, p.returncode)
+            if p.returncode == 0:
+                want[key] = p.args[-1][3:]
+            refused += p.returncode == 32
+        now = fields(cwd, name)
+        lost += sum(now[key] != value for key, value in want.items())
+        want = {key: now[key] for key in want}
+    return lost, refused
+
+
 def lost_updates(d, rounds=100):
     """Root and the link's owner edit it at once, each its own field, each
     way the saves may take: an edit ends 0 or 32, and no change that ended 0
     is lost; and the two did meet (edits refused).  Also on an ext4 of
     1-second times."""
-    if not ROOT:
-        raise Skip("the link's owner beside root needs root")
+    need_root("the link's owner beside root needs root")
     m, why = loop_ext4(d)
     ways = [(0, False), (NOBODY, False), (NOBODY, True)]  # the folder's owner, a second name
     notes = []
@@ -718,28 +716,10 @@ def lost_updates(d, rounds=100):
         for top in [d] + ([m] if m else []):
             lost = refused = 0
             for folder_owner, second in ways:
-                folder = tempfile.mkdtemp(dir=top)
-                os.chmod(folder, 0o755)
+                folder = new_link(top, "0", owner=NOBODY, second=second)[0]
                 os.chown(folder, folder_owner, folder_owner)
-                make(folder, "app.lnk", "0")
-                os.chown(os.path.join(folder, "app.lnk"), NOBODY, NOBODY)
-                if second:
-                    os.link(os.path.join(folder, "app.lnk"), os.path.join(folder, "second"))
-                want = {"Description": "0", "Arguments": ""}
-                for i in range(rounds):
-                    editors = {key: subprocess.Popen(
-                        [EXE, "/F:app.lnk", "/A:E", f"/{sw}:{sw}{i}"], cwd=folder,
-                        stdout=subprocess.DEVNULL, **as_user(user))
-                        for key, sw, user in (("Description", "D", None),
-                                              ("Arguments", "P", NOBODY))}
-                    for key, p in editors.items():
-                        assert p.wait() in (0, 32), (top, folder_owner, second, p.returncode)
-                        if p.returncode == 0:
-                            want[key] = p.args[-1][3:]
-                        refused += p.returncode == 32
-                    now = fields(folder, "app.lnk")
-                    lost += sum(now[key] != value for key, value in want.items())
-                    want = {key: now[key] for key in want}
+                more = edit_rounds(folder, "app.lnk", rounds, (None, NOBODY))
+                lost, refused = lost + more[0], refused + more[1]
             notes.append(f"{'ext4 -I 128' if top == m else 'here'}: {3 * rounds} rounds, "
                          f"{refused} edits refused, {lost} lost")
             assert lost == 0 and refused >= rounds // 20, notes[-1]
@@ -764,9 +744,9 @@ def reader_sees_whole_links(d, saves=300):
     for description in (long, "/D:y"):
         assert run(d, "/F:app.lnk", "/A:E", description, user=user)[0] == 0
         versions.add(open(path, "rb").read())
-    saver = subprocess.Popen(["sh", "-c", f'for i in $(seq {saves // 2}); do "$0" /F:app.lnk '
-                                          f'/A:E {long} && "$0" /F:app.lnk /A:E /D:y || exit 1; done',
-                              EXE], cwd=d, stdout=subprocess.DEVNULL, **as_user(user))
+    saver = subprocess.Popen(["sh", "-c", f'for i in $(seq {saves // 2}); do "$0" /F:app.lnk /A:E '
+                              f'{long} && "$0" /F:app.lnk /A:E /D:y || exit 1; done', EXE],
+                             cwd=d, stdout=subprocess.DEVNULL, **as_user(user))
     reads, torn = 0, []
     while saver.poll() is None:
         with open(path, "rb") as f:
@@ -782,30 +762,21 @@ def reader_sees_whole_links(d, saves=300):
 def passable_folders(d):
     """Folders a user may pass or write but not list: his Query, Edit and
     Create there do what the kernel lets him."""
-    if not ROOT:
-        raise Skip("a folder of root's that a user may not list needs root")
+    need_root("a folder of root's that a user may not list needs root")
     rows = [  # the folder's mode, the action, the description after
         (0o711, ["/A:Q"], "old"), (0o711, ["/A:E", "/D:new"], "new"),
         (0o733, ["/A:E", "/D:new"], "new"), (0o733, ["/A:C", "/D:new"], "new")]
     for mode, args, description in rows:
-        folder = tempfile.mkdtemp(dir=d)
-        make(folder, "app.lnk", "old")
-        os.chown(os.path.join(folder, "app.lnk"), NOBODY, NOBODY)
-        os.chmod(folder, mode)
-        got, out = run(folder, "/F:" + os.path.join(folder, "app.lnk"), *args, user=NOBODY)
-        os.chmod(folder, 0o755)
-        assert got == 0, (oct(mode), args, got, out)
-        assert fields(folder, "app.lnk")["Description"] == description, (oct(mode), args)
-        assert entries(folder) == ["app.lnk"], entries(folder)
+        folder, path = new_link(d, owner=NOBODY, mode=mode)
+        expect(folder, path, 0, *args, description=description, user=NOBODY)
 
 
 def hard_links(d):
-    """Root uses an entry with more than one name only where the folder is
-    written by its owner alone, root or the entry's owner; otherwise every
-    action fails with 50, the trace says why, and nothing changes, whatever
+    """Root uses an entry with more than one name only in a folder that its
+    owner alone writes, root or the entry's owner; elsewhere every action
+    fails with 50, the trace says why, and nothing changes, whatever
     fs.protected_hardlinks says."""
-    if not ROOT:
-        raise Skip("entries of other owners need root")
+    need_root("entries of other owners need root")
     private = os.path.join(d, "private")
     os.mkdir(private, 0o700)
     make(private, "secret.lnk", "secret")
@@ -818,15 +789,14 @@ def hard_links(d):
         (0, 0o775, "secret.lnk", 50),       # ... or a group
         (NOBODY, 0o755, "to-secret", 50),   # a user's name for root's symbolic link
         (0, 0o755, "theirs.lnk", 0),        # root's own folder
-        (NOBODY, 0o755, "theirs.lnk", 0),   # the owner's file in his folder
-    ]
+        (NOBODY, 0o755, "theirs.lnk", 0)]   # the owner's file in his folder
     before = open(os.path.join(private, "secret.lnk"), "rb").read()
     for owner, mode, what, code in rows:
         folder = tempfile.mkdtemp(dir=d)
         os.chown(folder, owner, owner)
         os.link(os.path.join(private, what), os.path.join(folder, "x.lnk"), follow_symlinks=False)
         os.chmod(folder, mode)
-        for args in (["/A:Q"], ["/A:E", "/D:new"], ["/A:C", "/D:new"]):
+        for args in ACTIONS:
             got, out = run(folder, "/F:x.lnk", *args, "/TraceOut")
             assert got == code, (owner, oct(mode), what, args)
             # The trace says why, after the call that failed.
@@ -840,9 +810,8 @@ def hard_links(d):
 
 
 def traceable():
-    """Whether strace may run the tool: a sanitizer build's runtime makes
-    hundreds of system calls of its own, and LeakSanitizer refuses to run
-    under ptrace."""
+    """Skips where strace cannot run the tool: a sanitizer build's runtime
+    makes calls of its own, and LeakSanitizer refuses to run under ptrace."""
     if not shutil.which("strace"):
         raise Skip("no strace")
     with open(EXE, "rb") as f:
@@ -852,10 +821,9 @@ def traceable():
 
 def killed_at_every_call(d):
     """A save killed at each of its system calls in turn, each way a save
-    goes, leaves the link whole, old or new, byte for byte, with at most a
-    whole link beside it under a hidden name (.tmp or .bak); a save in
-    place that shrinks the link may leave the new one with zeros behind it
-    up to the old one's length, never with the old one's end; a Create,
+    goes, leaves the link old or new byte for byte (the new one in place
+    perhaps padded with zeros to the old length, never with the old end),
+    and at most a whole link under a hidden name (.tmp or .bak); a Create,
     nothing or all."""
     traceable()
     ways = [  # the way, /F:, the action, a second name, the hidden name's suffix
@@ -865,21 +833,13 @@ def killed_at_every_call(d):
     old = "old, and longer than the new one " * 4
     trace, notes = os.path.join(d, "trace"), []
     for way, name, action, second, suffix in ways:
-        folder = tempfile.mkdtemp(dir=d)
+        folder = new_link(d, old, second=second)[0]
         command = [EXE, "/F:" + name, action, "/D:new"]
-
-        def reset():
-            for n in entries(folder):
-                os.unlink(os.path.join(folder, n))
-            make(folder, "app.lnk", old)
-            if second:
-                os.link(os.path.join(folder, "app.lnk"), os.path.join(folder, "second"))
 
         def link():
             with open(os.path.join(folder, name), "rb") as f:
                 return f.read()
 
-        reset()
         before = link() if name == "app.lnk" else b""
         subprocess.run(["strace", "-qq", "-o", trace, *command], cwd=folder, check=True,
                        stdout=subprocess.DEVNULL)
@@ -892,7 +852,7 @@ def killed_at_every_call(d):
                 calls.append((call, seen[call]))
         left = padded = 0
         for call, n in calls:
-            reset()
+            folder = new_link(d, old, second=second)[0]
             subprocess.run(["strace", "-qq", "-o", "/dev/null", "-e", f"trace={call}", "-e",
                             f"inject={call}:signal=KILL:when={n}", *command], cwd=folder,
                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
@@ -913,22 +873,16 @@ def killed_at_every_call(d):
 def owner_restores_copy(d):
     """The link's owner can put back the copy a save in place killed at its
     write leaves, root's or that of a user an ACL lets write."""
-    if not ROOT:
-        raise Skip("another owner needs root")
+    need_root("another owner needs root")
     traceable()
     changer = 1234
     for saver in (0, changer):
-        folder = tempfile.mkdtemp(dir=d)
+        folder, link = new_link(d, owner=NOBODY, second=saver == 0,  # none where others write
+                                mode=0o755 if saver == 0 else 0o777)
         os.chown(folder, NOBODY, NOBODY)
-        os.chmod(folder, 0o755 if saver == 0 else 0o777)  # no second name where others write
-        make(folder, "app.lnk", "old")
-        link = os.path.join(folder, "app.lnk")
-        os.chown(link, NOBODY, NOBODY)
         os.chmod(link, 0o600)
         os.setxattr(link, "system.posix_acl_access", ACL.replace(
             struct.pack("<HHI", 2, 6, NOBODY), struct.pack("<HHI", 2, 6, changer)))
-        if saver == 0:
-            os.link(link, os.path.join(folder, "second"))
         subprocess.run(["strace", "-qq", "-o", "/dev/null", "-e",
                         "inject=pwrite64,pwritev:signal=KILL",
                         EXE, "/F:app.lnk", "/A:E", "/D:new"], cwd=folder,
@@ -945,12 +899,12 @@ def owner_restores_copy(d):
 SYSCALLS = {"x86_64": {"flock": 73, "linkat": 265, "renameat2": 316, "pwritev": 296},
             "aarch64": {"flock": 32, "linkat": 37, "renameat2": 276, "pwritev": 70}}
 
-# Programs that act on the link at sys.argv[1] while a save is held.
+# Programs that act on the link at p while a save is held, given another link's path.
 CHANGE = "import os, sys; p = sys.argv[1]; "
-WRITER = (CHANGE + "d = open(sys.argv[2], 'rb').read(); fd = os.open(p, os.O_WRONLY); "
+WRITER = ("d = open(sys.argv[2], 'rb').read(); fd = os.open(p, os.O_WRONLY); "
           "os.write(fd, d); os.ftruncate(fd, len(d))")
 # Another file put under the name of a save's copy, the copy moved out of the folder.
-SWAP = (CHANGE + "import glob, shutil; b = glob.glob(os.path.dirname(p) + '/.lnk-*.bak')[0]; "
+SWAP = ("import glob, shutil; b = glob.glob(os.path.dirname(p) + '/.lnk-*.bak')[0]; "
         "os.rename(b, os.path.dirname(p) + '.moved'); shutil.copy(sys.argv[2], b)")
 ACL_NOBODY_NONE = ACL.replace(struct.pack("<HHI", 2, 6, NOBODY), struct.pack("<HHI", 2, 0, NOBODY))
 
@@ -973,62 +927,46 @@ def wait_held(p, number):
 
 
 def held_saves(d):
-    """An Edit held by strace at one of its calls while others act on the
-    link, all rows at once:
-      - a right changed while an atomic save is held between the copy of
-        the rights and the exchange (at the folder's turn) stays changed,
-        and the save fails with 32;
-      - saves of one link take turns by its guard, which only those who may
-        write the link can hold: with one held while it holds the guard (at
-        its copy), a Query goes on, another save waits and fails with 32,
-        in a folder that user may not even open (0311), whoever saves;
-      - a program that opens the link to write it while a save is held
-        after its last look keeps its write: the lease holds that open until
-        the save lets the link go; an exchange is then undone (32), a write
-        in place lands before the program's;
-      - a second name made for the link while an atomic save is held fails
-        it (32), both names on the old link;
-      - a write in place that fails puts back the copy the save made, not
-        a file someone put under the copy's name (left as it is)."""
-    if not ROOT:
-        raise Skip("other users need root")
+    """Edits held by strace at one of their calls, all at once, while others
+    act on the link; the groups of rows say what each shows."""
+    need_root("other users need root")
     traceable()
     machine = os.uname().machine
     if machine not in SYSCALLS:
         raise Skip(f"no system call numbers known for {machine}")
     make(d, "theirs.lnk", "theirs")
-    chmod, writer = CHANGE + "os.chmod(p, 0o600)", [WRITER, os.path.join(d, "theirs.lnk")]
+    theirs, chmod = os.path.join(d, "theirs.lnk"), "os.chmod(p, 0o600)"
     rows = [  # the folder's mode, a second name, who saves, held at; who acts meanwhile,
-        # how (Python on the link's path, or the tool's switches), and his code; the save's
-        # code, the description after, and rights of the link after
-        (0o755, False, 0, "flock", [(0, [chmod], 0)], 32, "old", {"mode": 0o600}),
-        (0o755, False, 0, "flock", [(NOBODY, [chmod], 0)], 32, "old", {"mode": 0o600}),
-        (0o755, False, 0, "flock", [(0, [CHANGE + "os.setxattr(p, 'system.posix_acl_access', "
-                                        f"{ACL_NOBODY_NONE!r})"], 0)],
+        # how (Python on the link's path p, or the tool's switches), his code; the save's
+        # code, the description after, and rights of the link after.
+        # A right changed between an atomic save's copy of the rights and its exchange (at
+        # the folder's turn) stays changed; the save fails with 32.
+        (0o755, False, 0, "flock", [(0, chmod, 0)], 32, "old", {"mode": 0o600}),
+        (0o755, False, 0, "flock", [(NOBODY, chmod, 0)], 32, "old", {"mode": 0o600}),
+        (0o755, False, 0, "flock", [(0, "os.setxattr(p, 'system.posix_acl_access', "
+                                        f"{ACL_NOBODY_NONE!r})", 0)],
          32, "old", {"system.posix_acl_access": ACL_NOBODY_NONE}),
-        (0o755, False, 0, "flock", [(0, [CHANGE + "os.setxattr(p, 'user.DOSATTRIB', b'0x21')"],
-                                     0)], 32, "old", {"user.DOSATTRIB": b"0x21"}),  # read-only
-        (0o755, False, 0, "flock", [(0, [CHANGE + "os.chown(p, 0, 0)"], 0)], 32, "old",
-         {"owner": 0}),
+        (0o755, False, 0, "flock", [(0, "os.setxattr(p, 'user.DOSATTRIB', b'0x21')", 0)], 32,
+         "old", {"user.DOSATTRIB": b"0x21"}),  # read-only
+        (0o755, False, 0, "flock", [(0, "os.chown(p, 0, 0)", 0)], 32, "old", {"owner": 0}),
+        # Saves take turns by the link's guard, which only who may write the link can hold,
+        # even in a folder he may not open: held with it, a Query goes on, a save fails (32).
         (0o755, True, 0, "linkat", [(0, ["/A:Q"], 0), (0, ["/A:E", "/P:x"], 32)], 0, "new", {}),
         (0o311, False, NOBODY, "linkat", [(0, ["/A:Q"], 0), (NOBODY, ["/A:E", "/P:x"], 32)],
          0, "new", {}),
         (0o311, False, NOBODY, "linkat", [(0, ["/A:E", "/P:x"], 32)], 0, "new", {}),
-        (0o755, False, 0, "renameat2", [(0, writer, 0)], 32, "theirs", {}),
-        (0o755, True, 0, "pwritev", [(0, writer, 0)], 0, "theirs", {}),
-        (0o755, False, 0, "flock", [(0, [CHANGE + "os.link(p, p + '2')"], 0)], 32, "old", {}),
-        (0o755, True, 0, "pwritev:error=ENOSPC", [(0, [SWAP, os.path.join(d, "theirs.lnk")], 0)],
-         112, "old", {"beside": 1})]
+        # A program that opens the link to write meanwhile keeps its write (the lease holds
+        # his open): an exchange is undone (32), a write in place lands before his.
+        (0o755, False, 0, "renameat2", [(0, WRITER, 0)], 32, "theirs", {}),
+        (0o755, True, 0, "pwritev", [(0, WRITER, 0)], 0, "theirs", {}),
+        # A second name made meanwhile fails an atomic save (32); a failed write in place
+        # puts back its own copy, not a file put under the copy's name.
+        (0o755, False, 0, "flock", [(0, "os.link(p, p + '2')", 0)], 32, "old", {}),
+        (0o755, True, 0, "pwritev:error=ENOSPC", [(0, SWAP, 0)], 112, "old", {"beside": 1})]
     started = []
-    for mode, second, saver, call, _, _, _, _ in rows:
-        folder = tempfile.mkdtemp(dir=d)
-        make(folder, "app.lnk", "old")
-        path = os.path.join(folder, "app.lnk")
+    for mode, second, saver, call, *_ in rows:
+        path = new_link(d, owner=NOBODY, second=second, mode=mode)[1]
         os.setxattr(path, "user.DOSATTRIB", b"0x20")
-        os.chown(path, NOBODY, NOBODY)
-        if second:
-            os.link(path, os.path.join(folder, "second"))
-        os.chmod(folder, mode)
         started.append((path, subprocess.Popen(
             ["strace", "-qq", "-o", "/dev/null", "-e", f"trace={call.split(':')[0]}", "-e",
              f"inject={call}:delay_enter=4000000:when=1", EXE, f"/F:{path}", "/A:E", "/D:new"],
@@ -1038,8 +976,8 @@ def held_saves(d):
         # A call held to fail (error=) is shown as none (-1) while it is held.
         wait_held(save, SYSCALLS[machine][call] if ":" not in call else -1)
         for user, args, code in acts:
-            command = [EXE, f"/F:{path}", *args] if args[0][0] == "/" else [
-                "/usr/bin/python3", "-c", args[0], path, *args[1:]]
+            command = [EXE, f"/F:{path}", *args] if isinstance(args, list) else [
+                "/usr/bin/python3", "-c", CHANGE + args, path, theirs]
             actors.append((code, subprocess.Popen(command, cwd="/", stdout=subprocess.DEVNULL,
                                                   **as_user(user or None))))
     for code, actor in actors:
@@ -1051,30 +989,25 @@ def held_saves(d):
         st = os.stat(path)
         now = dict(xattrs(path), mode=stat.S_IMODE(st.st_mode), owner=st.st_uid,
                    beside=len(entries(os.path.dirname(path))) - st.st_nlink)
+        rights = {"beside": 0, **rights}
         assert {k: now.get(k) for k in rights} == rights, (where, now)
         assert fields("/", path)["Description"] == description, where
-        assert now["beside"] == rights.get("beside", 0), where
-    folder = tempfile.mkdtemp(dir=d)
-    os.chmod(folder, 0o755)
-    make(folder, "app.lnk", "old")
+    folder, link = new_link(d)
     # A stranger's lock on the folder holds up no save, which tries it 20 times at most; a read
     # lock on the link does, as a Windows client's open that denies writers.
     trace = os.path.join(d, "trace")
     for lock, path, code in (("flock(fd, fcntl.LOCK_EX)", folder, 0),
-                             ("lockf(fd, fcntl.LOCK_SH)", os.path.join(folder, "app.lnk"), 32)):
-        p = subprocess.Popen(["/usr/bin/python3", "-c", f"import fcntl, os, sys, time; fd = "
-                              f"os.open(sys.argv[1], os.O_RDONLY); fcntl.{lock}; print(); "
-                              "sys.stdout.flush(); time.sleep(60)", path],
-                             stdout=subprocess.PIPE, **as_user(NOBODY))
-        p.stdout.readline()
-        got = subprocess.run(["strace", "-qq", "-o", trace, "-e", "trace=flock", EXE,
-                              "/F:app.lnk", "/A:E", "/D:saved"], cwd=folder,
-                             stdout=subprocess.DEVNULL).returncode
-        tries = sum(line.startswith("flock(") for line in open(trace))
-        assert (got, entries(folder)) == (code, ["app.lnk"]) and tries <= 20, (lock, got, tries)
-        assert fields(folder, "app.lnk")["Description"] == "saved"
-        p.kill()
-        p.wait()
+                             ("lockf(fd, fcntl.LOCK_SH)", link, 32)):
+        with stranger("import fcntl, os, sys, time; fd = os.open(sys.argv[1], os.O_RDONLY); "
+                      f"fcntl.{lock}; print(flush=True); time.sleep(60)", path,
+                      stdout=subprocess.PIPE) as holder:
+            holder.stdout.readline()
+            got = subprocess.run(["strace", "-qq", "-o", trace, "-e", "trace=flock", EXE,
+                                  "/F:app.lnk", "/A:E", "/D:saved"], cwd=folder,
+                                 stdout=subprocess.DEVNULL).returncode
+            tries = sum(line.startswith("flock(") for line in open(trace))
+            assert (got, entries(folder)) == (code, ["app.lnk"]) and tries <= 20, (lock, tries)
+            assert fields(folder, "app.lnk")["Description"] == "saved"
     return f"{len(rows)} held saves"
 
 
@@ -1082,19 +1015,14 @@ CAPABILITY = ("security.capability", struct.pack("<5I", 0x02000001, 1 << 13, 0, 
 
 
 def set_id_bits(d):
-    """A save in place whose write would clear what the kernel takes from a
-    file on a write (set-user-ID, set-group-ID, capabilities) is refused
-    with 5 before anything is written, the link as it was, with no copy:
-    by anyone without CAP_FSETID (the owner, a group member, root whose
-    bounding set lacks it) for set-ID bits but a set-group-ID bit the
-    kernel leaves him (no group execute bit, a member), by anyone at all
-    for capabilities; with 32 where another program has the link open
-    for writing."""
-    if not ROOT:
-        raise Skip("other users need root")
+    """A save in place whose write would make the kernel clear set-ID bits or
+    capabilities is refused with 5 before writing, the link as it was, no
+    copy left: set-ID bits for whoever lacks CAP_FSETID, but a set-group-ID
+    bit the kernel keeps (no group execute bit, a member's save); capabilities
+    for anyone; with 32 where another program has the link open to write."""
+    need_root("other users need root")
     member, stranger_group = 1234, 4321
-    roles = {  # who saves: uid, extra groups; the file's group; a capability he lacks, or a
-        # writer that has the link open
+    roles = {  # who saves: uid, extra groups; the file's group; a capability he lacks, or "writer"
         "owner": (NOBODY, (), NOBODY, None),
         "owner not in group": (NOBODY, (), stranger_group, None),
         "member": (member, (NOBODY,), NOBODY, None), "root": (0, (), NOBODY, None),
@@ -1112,12 +1040,8 @@ def set_id_bits(d):
         (0o4664, False, "owner, the link open for writing", 32)]
     for mode, capabilities, role, code in rows:
         uid, groups, gid, other = roles[role]
-        folder = tempfile.mkdtemp(dir=d)
-        make(folder, "app.lnk", "old")
-        path = os.path.join(folder, "app.lnk")
-        os.link(path, os.path.join(folder, "second"))  # so saved in place
+        folder, path = new_link(d, second=True)  # so saved in place
         os.chown(folder, NOBODY, NOBODY)
-        os.chmod(folder, 0o755)
         os.chown(path, NOBODY, gid)
         os.chmod(path, mode)
         if capabilities:
@@ -1131,13 +1055,12 @@ def set_id_bits(d):
                              extra_groups=list(groups)).returncode
         if writer is not None:
             os.close(writer)
-        assert got == code, (oct(mode), role, got)
-        assert stat.S_IMODE(os.stat(path).st_mode) == mode, (oct(mode), role)
-        assert xattrs(path) == before[0], (oct(mode), role, xattrs(path))
-        description = fields(folder, "app.lnk")["Description"]
-        assert description == ("old" if code else "new"), (oct(mode), role)
-        assert code == 0 or open(path, "rb").read() == before[1]
-        assert sorted(entries(folder)) == ["app.lnk", "second"], entries(folder)
+        where = (oct(mode), role, got)
+        assert got == code, where
+        assert (stat.S_IMODE(os.stat(path).st_mode), xattrs(path)) == (mode, before[0]), where
+        assert fields(folder, "app.lnk")["Description"] == ("old" if code else "new"), where
+        assert code == 0 or open(path, "rb").read() == before[1], where
+        assert entries(folder) == ["app.lnk", "second"], entries(folder)
     return f"{len(rows)} modes and savers"
 
 
@@ -1153,42 +1076,19 @@ def in_place_races(d, rounds=1000):
     """Two Edits of one link at once, by its owner, in a folder he may not
     open (0311), so that both are saved in place: no change that ended 0
     is lost, and the race happened (edits refused with 32)."""
-    if not ROOT:
-        raise Skip("a folder of root's that a user may not open needs root")
-    folder = tempfile.mkdtemp(dir=d)
-    make(folder, "app.lnk", "0")
-    os.chown(os.path.join(folder, "app.lnk"), NOBODY, NOBODY)
-    os.chmod(folder, 0o311)
-    path = os.path.join(folder, "app.lnk")
-    want = {"Description": "0", "Arguments": ""}
-    lost = refused = 0
-    for i in range(rounds):
-        editors = {key: subprocess.Popen([EXE, f"/F:{path}", "/A:E", f"/{sw}:{i}"], cwd="/",
-                                         stdout=subprocess.DEVNULL, **as_user(NOBODY))
-                   for key, sw in (("Description", "D"), ("Arguments", "P"))}
-        for key, p in editors.items():
-            assert p.wait() in (0, 32), (i, p.returncode)
-            if p.returncode == 0:
-                want[key] = str(i)
-            refused += p.returncode == 32
-        now = fields("/", path)
-        lost += sum(now[key] != value for key, value in want.items())
-        want = {key: now[key] for key in want}
-    os.chmod(folder, 0o755)
+    need_root("a folder of root's that a user may not open needs root")
+    path = new_link(d, "0", owner=NOBODY, mode=0o311)[1]
+    lost, refused = edit_rounds("/", path, rounds, (NOBODY, NOBODY))
     note = f"{rounds} rounds, {refused} edits refused, {lost} changes lost"
     assert lost == 0 and refused >= rounds // 20, note
     return note
 
 
 def chmod_races(d, rounds=1000):
-    """chmod 600 made while root saves the link (a new file put in its
-    place) at a random moment: the mode stays 600, but where the change
-    lands in the last microseconds before the exchange; those it finds
-    before the exchange make the save fail with 32."""
-    folder = tempfile.mkdtemp(dir=d)
-    os.chmod(folder, 0o755)
-    make(folder, "app.lnk", "0")
-    path = os.path.join(folder, "app.lnk")
+    """chmod 600 at a random moment while root saves the link (a new file put
+    in its place): the mode stays 600 unless the change lands in the last
+    microseconds before the exchange; one seen before it fails the save (32)."""
+    folder, path = new_link(d, "0")
     span = edit_span(folder)
     undone = refused = 0
     for i in range(rounds):
@@ -1201,9 +1101,8 @@ def chmod_races(d, rounds=1000):
         refused += p.returncode == 32
         undone += stat.S_IMODE(os.stat(path).st_mode) != 0o600
     note = f"{rounds} rounds: {undone} changes of the mode undone, {refused} saves refused"
-    # At least 1 in 100 refused: a sanitizer build's slow start leaves its
-    # save a small part of each run (40 to 70 in 1,000 there, about 180 in
-    # the release build).
+    # 1 in 100 refused at least: a sanitizer build's slow start leaves its save a
+    # small part of each run (40 to 70 in 1,000 there, about 180 in a release build).
     assert undone <= 2 and refused >= rounds // 100, note
     return note
 
