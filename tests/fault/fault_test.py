@@ -444,7 +444,7 @@ def strangers_files(d):
         open(os.path.join(d, name), "w").close()  # root's, where the saves are nobody's
     folder = os.open(d, os.O_RDONLY)
     try:
-        fcntl.flock(folder, fcntl.LOCK_EX)  # a stranger holds the folder's lock
+        fcntl.flock(folder, fcntl.LOCK_EX)  # another process holds the folder's lock
         for args in SAVES:
             expect(d, "app.lnk", 0, *args, description="new", user=user)
     finally:
@@ -996,14 +996,14 @@ def held_saves(d):
     # A stranger's lock on the folder holds up no save, which tries it 20 times at most; a read
     # lock on the link does, as a Windows client's open that denies writers.
     trace = os.path.join(d, "trace")
-    for lock, path, code in (("flock(fd, fcntl.LOCK_EX)", folder, 0),
-                             ("lockf(fd, fcntl.LOCK_SH)", link, 32)):
+    for lock, path, code, tried in (("flock(fd, fcntl.LOCK_EX)", folder, 0, "saved"),
+                                    ("lockf(fd, fcntl.LOCK_SH)", link, 32, "refused")):
         with stranger("import fcntl, os, sys, time; fd = os.open(sys.argv[1], os.O_RDONLY); "
                       f"fcntl.{lock}; print(flush=True); time.sleep(60)", path,
                       stdout=subprocess.PIPE) as holder:
             holder.stdout.readline()
             got = subprocess.run(["strace", "-qq", "-o", trace, "-e", "trace=flock", EXE,
-                                  "/F:app.lnk", "/A:E", "/D:saved"], cwd=folder,
+                                  "/F:app.lnk", "/A:E", "/D:" + tried], cwd=folder,
                                  stdout=subprocess.DEVNULL).returncode
             tries = sum(line.startswith("flock(") for line in open(trace))
             assert (got, entries(folder)) == (code, ["app.lnk"]) and tries <= 20, (lock, tries)
