@@ -17,7 +17,8 @@
 # Why wine32 does not run is told as it is, each reason only where it is
 # true: the kernel refuses 32-bit programs (a 32-bit x86 program of 93
 # bytes made here, which only exits, gives "Exec format error"), and the
-# package wine32:i386 is not installed.
+# package wine32:i386 is not installed; and why WoW64 mode does not: the
+# kernel runs no 32-bit code even in a 64-bit process, or there is no tree.
 set -u
 cd "$(dirname "$0")/.."
 command=0
@@ -64,7 +65,39 @@ fi
 why=${reasons[0]}
 for r in "${reasons[@]:1}"; do why="$why, and $r"; done
 
+# WoW64 mode runs the 32-bit code in the kernel's 32-bit code segment
+# (selector 0x23) of a 64-bit process.  Some kernels refuse 32-bit programs
+# but allow that; some (some virtual machines' guests) allow neither.  The
+# probe far-calls, on a stack below 4 GiB, into "mov eax, 42; retf" there.
+ia32_code() {
+  [ "$(uname -m)" = x86_64 ] || return 1
+  [ "$(python3 - 2>/dev/null <<'PY'
+import ctypes, mmap, struct
+libc = ctypes.CDLL(None)
+libc.mmap.restype = ctypes.c_void_p
+libc.mmap.argtypes = [ctypes.c_void_p, ctypes.c_size_t, ctypes.c_int, ctypes.c_int,
+                      ctypes.c_int, ctypes.c_long]
+page = libc.mmap(None, 4096, 7, mmap.MAP_PRIVATE | mmap.MAP_ANONYMOUS | 0x40, -1, 0)  # MAP_32BIT
+assert page and page < 2**32
+code, far, saved, stack = page + 0x100, page + 0x200, page + 0x400, page + 0x800
+at = lambda where, data: ctypes.memmove(where, data, len(data))
+at(page, b"\x48\x89\x24\x25" + struct.pack("<I", saved) +  # mov [saved], rsp
+   b"\xbc" + struct.pack("<I", stack) +  # mov esp, stack
+   b"\xff\x1c\x25" + struct.pack("<I", far) +  # call far [far]
+   b"\x48\x8b\x24\x25" + struct.pack("<I", saved) + b"\xc3")  # mov rsp, [saved]; ret
+at(code, b"\xb8\x2a\x00\x00\x00\xcb")
+at(far, struct.pack("<IH", code, 0x23))
+print(ctypes.CFUNCTYPE(ctypes.c_uint)(page)())
+PY
+)" = 42 ]
+}
+
 tree=build/wine-wow64
+if ! ia32_code; then
+  [ $command = 1 ] && exit 1
+  echo "none: $why, and the kernel runs no 32-bit code in a 64-bit process either (a call into its 32-bit code segment faults), which Wine's WoW64 mode needs"
+  exit 1
+fi
 if [ -x "$tree/wine" ] && [ "$(cut -d' ' -f1 "$tree/release" 2>/dev/null)" = "$release" ] &&
    [ -f "$tree/i386/i386-windows/kernel32.dll" ] && "$tree/wine" --version >/dev/null 2>&1; then
   if [ $command = 1 ]; then echo "$PWD/$tree/wine"; else
