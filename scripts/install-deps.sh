@@ -146,15 +146,16 @@ update() {
 }
 # apt-get install of the packages given, all at once; where that fails (one
 # of them cannot be had), each on its own, so that one missing package
-# costs no other.  Prints the names that could not be installed.
+# costs no other.  Prints the names that are not installed after it, by
+# dpkg's word: where a name's own architecture cannot be had (pinned away,
+# say), apt may end with 0 having installed another's.
 install() {
   [ $# -gt 0 ] || return 0
-  apt-get install -y -qq "$@" >/dev/null 2>&1 && return 0
-  [ $# -gt 1 ] || { echo "$1"; return 0; }
   local p
-  for p in "$@"; do
-    apt-get install -y -qq "$p" >/dev/null 2>&1 || echo "$p"
-  done
+  if ! apt-get install -y -qq "$@" >/dev/null 2>&1 && [ $# -gt 1 ]; then
+    for p in "$@"; do apt-get install -y -qq "$p" >/dev/null 2>&1; done
+  fi
+  for p in "$@"; do installed "$p" || echo "$p"; done
 }
 
 if [ ${#missing[@]} -gt 0 ] || [ ${#missing_optional[@]} -gt 0 ] || [ ${#new_archs[@]} -gt 0 ]; then
