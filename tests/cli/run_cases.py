@@ -301,9 +301,16 @@ def run_wine(prefix, exe, args, cwd, env, raw_line=None, batch_codec="utf-8"):
     with open(script, "wb") as f:
         f.write(b"@echo off\r\n" + line.encode(batch_codec) + b"\r\n"
                 b"echo @@EXIT %ERRORLEVEL%\r\n")
-    proc = subprocess.run(prefix + ["cmd", "/c", "_run.cmd"], cwd=cwd, env=env,
-                          stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                          timeout=120)
+    # Now and then Wine's cmd ends before it runs the script at all, with
+    # nothing on standard output; that start alone is tried once more.  A
+    # program that hangs or crashes still ends the script with its marker.
+    for _ in range(2):
+        proc = subprocess.run(prefix + ["cmd", "/c", "_run.cmd"], cwd=cwd, env=env,
+                              stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                              timeout=120)
+        if proc.stdout:
+            break
+        print(f"  (Wine's cmd printed nothing, ended {proc.returncode}: started again)")
     os.unlink(script)
     os.unlink(os.path.join(cwd, "shortcut.exe"))
     out = proc.stdout
